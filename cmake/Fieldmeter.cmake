@@ -1,0 +1,49 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# fm_add_test(<name> SOURCES <files...> LIBS <targets...> [TSAN] [QT] [TIMEOUT <s>] [ENV <k=v...>])
+#   TSAN: the test exercises audio-thread code and also runs in the ThreadSanitizer build.
+#   QT:   the test needs Qt (never built in the ThreadSanitizer build).
+function(fm_add_test name)
+  cmake_parse_arguments(T "TSAN;QT" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(FM_TSAN_BUILD AND NOT T_TSAN)
+    return()
+  endif()
+  if(T_QT AND NOT FM_WITH_QT)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  if(T_QT)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+    target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    FM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" FM_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(env "QT_QPA_PLATFORM=offscreen" "XDG_RUNTIME_DIR=${PROJECT_BINARY_DIR}/xdg-runtime"
+          "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+          "ASAN_OPTIONS=detect_leaks=1"
+          "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
+          "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
+          ${T_ENV})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT}
+    TEST_PREFIX "${name}.")
+endfunction()
+
+# fm_add_bench(<name> SOURCES <files...> LIBS <targets...>)
+function(fm_add_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/bench)
+  target_compile_definitions(${name} PRIVATE
+    FM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" FM_BINARY_DIR="${PROJECT_BINARY_DIR}")
+endfunction()
