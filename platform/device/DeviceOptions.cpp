@@ -1,0 +1,158 @@
+#include "platform/device/DeviceOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace fm::platform {
+namespace {
+
+bool parsePositive(const std::string& text, double limit, double* out) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v <= 0.0 ||
+        v > limit) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
+    DeviceOptions o;
+    DeviceOptionsResult result;
+    if (!args.empty()) {
+        o.passThrough.push_back(args[0]);
+    }
+    auto fail = [&](const std::string& why) {
+        result.error = why;
+        return result;
+    };
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        // Takes the option's value from "--opt=value" or the next argument.
+        auto value = [&](std::string* out) -> bool {
+            if (inlineValue) {
+                *out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto flag = [&](bool* target) -> bool {
+            if (inlineValue) {
+                return false;  // "--tall=1" is a mistake, not a flag
+            }
+            *target = true;
+            return true;
+        };
+        std::string text;
+        if (arg == "--input") {
+            if (!value(&o.input) || o.input.empty()) {
+                return fail("--input: needs a file or \"demo\"");
+            }
+        } else if (arg == "--capture-device") {
+            if (!value(&o.captureDevice) || o.captureDevice.empty()) {
+                return fail("--capture-device: needs a device name");
+            }
+        } else if (arg == "--documents") {
+            if (!value(&o.documents) || o.documents.empty()) {
+                return fail("--documents: needs a folder");
+            }
+        } else if (arg == "--motion") {
+            if (!value(&o.motionFile) || o.motionFile.empty()) {
+                return fail("--motion: needs a CSV file");
+            }
+        } else if (arg == "--scale") {
+            double s = 0.0;
+            if (!value(&text) || !parsePositive(text, 8.0, &s)) {
+                return fail("--scale: needs a number above 0 and at most 8");
+            }
+            o.scale = s;
+        } else if (arg == "--duration") {
+            double d = 0.0;
+            if (!value(&text) || !parsePositive(text, 1e7, &d)) {
+                return fail("--duration: needs a number of seconds above 0");
+            }
+            o.durationSeconds = d;
+        } else if (arg == "--list-devices") {
+            if (!flag(&o.listDevices)) return fail("--list-devices: takes no value");
+        } else if (arg == "--tall") {
+            if (!flag(&o.tall)) return fail("--tall: takes no value");
+        } else if (arg == "--headless") {
+            if (!flag(&o.headless)) return fail("--headless: takes no value");
+        } else if (arg == "--help" || arg == "-h") {
+            if (!flag(&o.help)) return fail("--help: takes no value");
+        } else if (arg == "--version") {
+            if (!flag(&o.version)) return fail("--version: takes no value");
+        } else {
+            o.passThrough.push_back(args[i]);  // Qt's own, or unknown: Qt decides
+        }
+    }
+    result.options = std::move(o);
+    return result;
+}
+
+double defaultScale(int availableWidth, int availableHeight, int screenHeight) {
+    for (double s : {2.0, 1.5}) {
+        if (kScreenWidthPoints * s <= availableWidth && screenHeight * s <= availableHeight) {
+            return s;
+        }
+    }
+    return 1.0;
+}
+
+std::string usageText(const std::string& programName) {
+    return "Usage: " + programName +
+           " [options] [Qt options]\n"
+           "Shows the sound around the computer, and the way the device is turned, as a live\n"
+           "field meter. The options describe the device the program runs on.\n"
+           "\n"
+           "  --input FILE|demo       play an audio file, or the generated demo signal,\n"
+           "                          instead of capturing the microphone\n"
+           "  --capture-device NAME   capture from this device (see --list-devices)\n"
+           "  --list-devices          list the capture devices and exit\n"
+           "  --tall                  a 320 x 568 point screen instead of 320 x 480\n"
+           "  --scale N               zoom the screen by N (default: 2, 1.5 or 1, the largest\n"
+           "                          that fits the display)\n"
+           "  --documents DIR         where recordings go (default ~/Documents/fieldmeter)\n"
+           "  --motion FILE           replay motion from a CSV file of lines\n"
+           "                          seconds,z_in_g,yaw_in_radians\n"
+           "  --headless              no window: save the screen as screen.png in the\n"
+           "                          documents folder every second, and read key names\n"
+           "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E), one\n"
+           "                          per line, from standard input\n"
+           "  --duration SECONDS      end cleanly after this many seconds\n"
+           "  --help                  show this text\n"
+           "  --version               show the version\n"
+           "\n"
+           "Keys: Right/Left arrow next/previous page, R record, M mail, W waveform or\n"
+           "spectrum, I about page, Escape closes it, Space or Enter taps the instructions\n"
+           "cover, [ and ] turn the device by 10 degrees, E converts the motion series.\n";
+}
+
+std::string versionText() {
+#ifdef FM_VERSION
+    return std::string("fieldmeter ") + FM_VERSION + "\n";
+#else
+    return "fieldmeter\n";
+#endif
+}
+
+}  // namespace fm::platform

@@ -1,0 +1,47 @@
+#pragma once
+// The command line describes the device the program runs on: where the sound comes from, the
+// screen's size and zoom, where files go, where motion comes from. Options this parser does
+// not know are left for Qt (e.g. -platform, -style). Qt-free.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fm::platform {
+
+struct DeviceOptions {
+    std::string input;          // "" (the microphone), "demo", or an audio file's path
+    std::string captureDevice;  // capture device name; "" = the system's default
+    bool listDevices = false;
+    bool tall = false;  // a 320 x 568 point screen instead of 320 x 480
+    std::optional<double> scale;
+    std::string documents;   // "" = ~/Documents/fieldmeter
+    std::string motionFile;  // --motion replay CSV
+    bool headless = false;
+    std::optional<double> durationSeconds;
+    bool help = false;
+    bool version = false;
+    // argv[0] followed by every argument left for Qt, in their order.
+    std::vector<std::string> passThrough;
+};
+
+struct DeviceOptionsResult {
+    std::optional<DeviceOptions> options;
+    std::string error;  // set when options is empty, e.g. "--scale: needs a number above 0"
+};
+
+DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args);
+
+// The screen's height in points for the given options.
+inline int screenHeightPoints(const DeviceOptions& o) {
+    return o.tall ? 568 : 480;
+}
+inline constexpr int kScreenWidthPoints = 320;
+
+// The zoom when none is given: the largest of 2, 1.5 and 1 at which the screen fits into the
+// available desktop area (1 when even that does not fit).
+double defaultScale(int availableWidth, int availableHeight, int screenHeight);
+
+std::string usageText(const std::string& programName);
+std::string versionText();
+
+}  // namespace fm::platform

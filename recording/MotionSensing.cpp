@@ -1,0 +1,31 @@
+#include "recording/MotionSensing.h"
+
+#include <chrono>
+
+double accelValues[kAccelRingSize] = {};
+double accelTimes[kAccelRingSize] = {};
+std::int32_t accelIndex = 0;
+bool motionUpdatesOn = false;
+
+namespace fm::recording {
+
+double scaledAccelValue(double zInG) {
+    const double v = zInG / 2.3;
+    if (v > 1.0 || v < -1.0) {
+        return 0.0;
+    }
+    return v * 10.0;
+}
+
+void storeAccelSample(double zInG, double secondsSince1970) {
+    accelValues[accelIndex] = scaledAccelValue(zInG);
+    accelTimes[accelIndex] = secondsSince1970 * 1000.0;
+    accelIndex = (accelIndex + 1) % kAccelRingSize;
+}
+
+double secondsSince1970() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace fm::recording

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "platform/device/DeviceOptions.h"
+
+using fm::platform::defaultScale;
+using fm::platform::DeviceOptions;
+using fm::platform::parseDeviceOptions;
+
+namespace {
+
+DeviceOptions parsed(const std::vector<std::string>& args) {
+    auto r = parseDeviceOptions(args);
+    EXPECT_TRUE(r.options.has_value()) << r.error;
+    return r.options.value_or(DeviceOptions{});
+}
+
+std::string errorOf(const std::vector<std::string>& args) {
+    auto r = parseDeviceOptions(args);
+    EXPECT_FALSE(r.options.has_value());
+    return r.error;
+}
+
+TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
+    auto o = parsed({"fm", "-platform", "offscreen", "--input", "a.wav", "--capture-device=Mic 2",
+                     "--tall", "--scale=1.5", "--documents", "/tmp/d", "--motion=m.csv",
+                     "--headless", "--duration", "3", "-style", "fusion", "--list-devices"});
+    EXPECT_EQ(o.input, "a.wav");
+    EXPECT_EQ(o.captureDevice, "Mic 2");
+    EXPECT_TRUE(o.tall);
+    EXPECT_DOUBLE_EQ(o.scale.value(), 1.5);
+    EXPECT_EQ(o.documents, "/tmp/d");
+    EXPECT_EQ(o.motionFile, "m.csv");
+    EXPECT_TRUE(o.headless);
+    EXPECT_DOUBLE_EQ(o.durationSeconds.value(), 3.0);
+    EXPECT_TRUE(o.listDevices);
+    EXPECT_FALSE(o.help);
+    EXPECT_EQ(o.passThrough,
+              (std::vector<std::string>{"fm", "-platform", "offscreen", "-style", "fusion"}));
+    EXPECT_EQ(fm::platform::screenHeightPoints(o), 568);
+
+    auto plain = parsed({"fm"});
+    EXPECT_EQ(plain.input, "");
+    EXPECT_FALSE(plain.scale.has_value());
+    EXPECT_FALSE(plain.durationSeconds.has_value());
+    EXPECT_EQ(fm::platform::screenHeightPoints(plain), 480);
+    EXPECT_TRUE(parsed({"fm", "--help"}).help);
+    EXPECT_TRUE(parsed({"fm", "-h"}).help);
+    EXPECT_TRUE(parsed({"fm", "--version"}).version);
+    EXPECT_EQ(parsed({"fm", "--input", "demo"}).input, "demo");
+}
+
+TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
+    EXPECT_EQ(errorOf({"fm", "--input"}), "--input: needs a file or \"demo\"");
+    EXPECT_EQ(errorOf({"fm", "--input="}), "--input: needs a file or \"demo\"");
+    EXPECT_EQ(errorOf({"fm", "--scale", "0"}), "--scale: needs a number above 0 and at most 8");
+    EXPECT_EQ(errorOf({"fm", "--scale", "two"}), "--scale: needs a number above 0 and at most 8");
+    EXPECT_EQ(errorOf({"fm", "--scale=9"}), "--scale: needs a number above 0 and at most 8");
+    EXPECT_EQ(errorOf({"fm", "--scale", "nan"}), "--scale: needs a number above 0 and at most 8");
+    EXPECT_EQ(errorOf({"fm", "--duration", "-1"}), "--duration: needs a number of seconds above 0");
+    EXPECT_EQ(errorOf({"fm", "--duration", "3s"}), "--duration: needs a number of seconds above 0");
+    EXPECT_EQ(errorOf({"fm", "--duration"}), "--duration: needs a number of seconds above 0");
+    EXPECT_EQ(errorOf({"fm", "--tall=yes"}), "--tall: takes no value");
+    EXPECT_EQ(errorOf({"fm", "--documents"}), "--documents: needs a folder");
+    EXPECT_EQ(errorOf({"fm", "--motion"}), "--motion: needs a CSV file");
+    EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
+}
+
+TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
+    EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 480), 2.0);  // 640 x 960
+    EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 568), 1.5);  // 1136 would not fit
+    EXPECT_DOUBLE_EQ(defaultScale(1280, 720, 480), 1.5);   // 720 fits exactly
+    EXPECT_DOUBLE_EQ(defaultScale(800, 600, 480), 1.0);
+    EXPECT_DOUBLE_EQ(defaultScale(300, 400, 480), 1.0);  // nothing fits: unzoomed
+}
+
+TEST(DeviceOptions, HelpNamesEveryOption) {
+    const std::string help = fm::platform::usageText("fieldmeter");
+    for (const char* option :
+         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
+          "--motion", "--headless", "--duration", "--help", "--version"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
+}
+
+}  // namespace
