@@ -1,0 +1,1 @@
+# (toolkit library added below once written)

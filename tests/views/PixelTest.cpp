@@ -1,0 +1,160 @@
+// Renders the views with PainterContext into images at device-pixel ratio 2 (as on the zoomed
+// screen) and checks pixels that prove the picture. The images are also saved under the build
+// tree (views-pictures/) for a look by eye.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <cmath>
+#include <memory>
+
+#include "app/Clock.h"
+#include "views/BarGraph.h"
+#include "views/ColorView.h"
+#include "views/DirectionSensorView.h"
+#include "views/GraphView.h"
+#include "views/PainterContext.h"
+
+namespace {
+
+template <typename View>
+QImage render(View& view, const char* name, QColor background = Qt::transparent) {
+    QImage image(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2.0);
+    image.fill(background);
+    {
+        QPainter painter(&image);
+        fm::views::PainterContext context(painter);
+        view.drawRect(context);
+    }
+    const QString dir = QStringLiteral(FM_BINARY_DIR "/views-pictures");
+    QDir().mkpath(dir);
+    image.save(dir + "/" + name + ".png");
+    return image;
+}
+
+// The colour of the device pixel under the point (x, y) in points.
+QColor at(const QImage& image, double x, double y) {
+    return image.pixelColor(static_cast<int>(std::floor(x * 2)), static_cast<int>(std::floor(y * 2)));
+}
+
+void expectNear(const QColor& c, int r, int g, int b, int a, int tolerance, const char* what) {
+    EXPECT_NEAR(c.red(), r, tolerance) << what;
+    EXPECT_NEAR(c.green(), g, tolerance) << what;
+    EXPECT_NEAR(c.blue(), b, tolerance) << what;
+    EXPECT_NEAR(c.alpha(), a, tolerance) << what;
+}
+
+}  // namespace
+
+TEST(Pixels, HalfFilledBarIsOrangeBelowTheMiddle) {
+    std::unique_ptr<BarGraph> bar(BarGraph::initWithFrame(QRectF(0, 0, 40, 100)));
+    bar->normPower = 0.5f;
+    const QImage image = render(*bar, "bar-half");
+    ASSERT_EQ(image.size(), QSize(80, 200));
+    expectNear(at(image, 20, 75), 255, 128, 20, 204, 1, "lower half");
+    expectNear(at(image, 0, 99.9), 255, 128, 20, 204, 1, "bottom-left corner");
+    expectNear(at(image, 20, 25), 0, 0, 0, 0, 0, "upper half empty");
+    // The edge lies on the middle in points: device row 99 empty, row 100 filled.
+    EXPECT_EQ(image.pixelColor(40, 99).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(40, 100).alpha(), 204);
+
+    bar->normPower = 1.7f;  // green below 0 counts as 0: plain red, whole view
+    const QImage full = render(*bar, "bar-over");
+    expectNear(at(full, 1, 0.2), 255, 0, 20, 204, 1, "over full");
+}
+
+TEST(Pixels, ColorViewFloodsTheView) {
+    std::unique_ptr<ColorView> view(ColorView::initWithFrame(QRectF(0, 0, 60, 90)));
+    view->normPower = 0.4f;
+    const QImage yellow = render(*view, "color-yellow");
+    for (QPoint p : {QPoint(0, 0), QPoint(119, 179), QPoint(60, 90), QPoint(0, 179)}) {
+        EXPECT_EQ(yellow.pixelColor(p), QColor(255, 255, 0)) << p.x() << "," << p.y();
+    }
+    view->normPower = 0.91f;  // back to orange just past red
+    const QImage orange = render(*view, "color-past-red");
+    expectNear(orange.pixelColor(10, 10), 255, 133, 10, 255, 1, "past 0.9");
+}
+
+TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
+    fm::app::Clock::setNow(1'700'000'000.0);
+    lastTheta = 0;
+    auto view = std::make_unique<DirectionSensorView>();
+    view->setGeometry(0, 0, 320, 320);
+    view->initWithCoder();
+    const QImage image = render(*view, "direction-initial");
+    // Radius 110 scaled by 0.7; degree 0 points straight up.
+    for (auto [x, y] : {std::pair{160.0, 83.0}, {160.0, 237.0}, {83.0, 160.0}, {237.0, 160.0}}) {
+        expectNear(at(image, x, y), 193, 193, 80, 255, 2, "ring");
+    }
+    expectNear(at(image, 160, 120), 0, 0, 0, 0, 0, "inside the ring");
+    expectNear(at(image, 160, 20), 0, 0, 0, 0, 0, "outside the rim");
+    // The rim: radius 130 * 0.7 = 91 points, olive.
+    const QColor rim = at(image, 160, 160 - 91 + 0.1);
+    EXPECT_GT(rim.alpha(), 100);
+    EXPECT_GT(rim.red(), 100);
+    EXPECT_LT(rim.blue(), 60);
+
+    // 10.5 seconds on the ring is at its floor: dark and faint.
+    fm::app::Clock::advance(10.5);
+    const QImage faded = render(*view, "direction-faded", Qt::black);
+    const QColor f = at(faded, 160, 83);
+    expectNear(f, static_cast<int>(std::lround(192.7 * 0.09 * 0.09)), 
+               static_cast<int>(std::lround(192.7 * 0.09 * 0.09)), static_cast<int>(std::lround(79.7 * 0.09 * 0.09)), 255, 2, "faded");
+    fm::app::Clock::useSystemTime();
+}
+
+TEST(Pixels, RingTurnsTheLatestReadingUp) {
+    fm::app::Clock::setNow(1'700'000'000.0);
+    lastTheta = 0;
+    auto view = std::make_unique<DirectionSensorView>();
+    view->setGeometry(0, 0, 320, 320);
+    view->initWithCoder();
+    view->updatePolarR(125.0, 90);  // degrees 0 ... 90 white at the centre
+    view->updatePolarR(0.0, 270);   // degrees 90 ... 270: black at radius 125
+    view->updatePolarR(100.0, 271); // 270, 271: radius 25
+    const QImage image = render(*view, "direction-readings", QColor(40, 40, 40));
+    // Degree 271 is up now; degrees run clockwise, so 180 (black, radius 125 -> 87.5 points)
+    // lies 91 degrees anticlockwise of up, i.e. just below the left.
+    const double a = (180.0 - 271.0 - 90.0) * M_PI / 180.0;
+    expectNear(at(image, 160 + 87.5 * std::cos(a), 160 + 87.5 * std::sin(a)), 0, 0, 0, 255, 2,
+               "black arc");
+    // Degree 300 (still the initial ring at 77 points) lies 29 degrees clockwise of up.
+    const double b = (300.0 - 271.0 - 90.0) * M_PI / 180.0;
+    expectNear(at(image, 160 + 77 * std::cos(b), 160 + 77 * std::sin(b)), 193, 193, 80, 255, 2,
+               "old ring");
+    fm::app::Clock::useSystemTime();
+    lastTheta = 0;
+}
+
+TEST(Pixels, GraphLinesSitAboveTheBottomEdge) {
+    auto view = std::make_unique<GraphView>();
+    view->setGeometry(0, 0, 320, 100);
+    view->initWithCoder();
+    const QImage image = render(*view, "graph-fresh", Qt::black);
+    // Yellow 5 points above the bottom (y 95), red log_1.1(5) = 16.886 above (y 83.11),
+    // cyan 4 above (y 96).
+    expectNear(at(image, 100, 95.0), 220, 220, 20, 255, 30, "yellow");
+    const QColor red = at(image, 100, 83.2);
+    EXPECT_GT(red.red(), 150);
+    EXPECT_LT(red.green(), 40);
+    const QColor cyan = at(image, 100, 96.1);
+    EXPECT_LT(cyan.red(), 60);
+    EXPECT_GT(cyan.green(), 150);
+    EXPECT_GT(cyan.blue(), 150);
+    expectNear(at(image, 100, 50), 0, 0, 0, 255, 0, "empty middle");
+    expectNear(at(image, 0.2, 50), 0, 0, 0, 255, 0, "beat marker off the view");
+
+    view->externalYConversion = 0.5;
+    view->logScaleMode = true;
+    for (std::size_t j = 0; j < 320; ++j) {
+        view->dataPoints[j] = 16000.0 * (1.0 + std::sin(static_cast<double>(j) / 20.0));
+    }
+    view->beatXPosition = 160.0f;
+    render(*view, "graph-waveform", Qt::black);
+    const QImage marked = render(*view, "graph-waveform", Qt::black);
+    const QColor beat = at(marked, 160.2, 10);
+    EXPECT_GT(beat.red(), 150);
+    EXPECT_LT(beat.green(), 60);
+}
