@@ -26,8 +26,12 @@ void Clock::setNow(double secondsSince1970) {
     pinned.store(true, std::memory_order_relaxed);
 }
 
-void Clock::advance(double seconds) { setNow(now() + seconds); }
+void Clock::advance(double seconds) {
+    setNow(now() + seconds);
+}
 
-void Clock::useSystemTime() { pinned.store(false, std::memory_order_relaxed); }
+void Clock::useSystemTime() {
+    pinned.store(false, std::memory_order_relaxed);
+}
 
 }  // namespace fm::app

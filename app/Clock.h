@@ -5,7 +5,7 @@
 namespace fm::app {
 
 class Clock {
-public:
+  public:
     // Seconds since 1970: the pinned time when set, else the system clock.
     static double now();
     // Signed seconds from now to `time` (negative for a past time).

@@ -11,7 +11,7 @@
 class BarGraph : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit BarGraph(QWidget* parent = nullptr);
 
     static BarGraph* initWithFrame(const QRectF& frame, QWidget* parent = nullptr);
@@ -22,6 +22,6 @@ public:
 
     float normPower = 0.0f;  // 0 ... 1 is the designed range; nothing limits it
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };

@@ -59,8 +59,12 @@ const Band kDirectionBands[] = {
 
 }  // namespace
 
-Rgb255 colorViewRamp(float level) { return pick(kColorViewBands, level); }
+Rgb255 colorViewRamp(float level) {
+    return pick(kColorViewBands, level);
+}
 
-Rgb255 directionRamp(float bandLevel) { return pick(kDirectionBands, bandLevel); }
+Rgb255 directionRamp(float bandLevel) {
+    return pick(kDirectionBands, bandLevel);
+}
 
 }  // namespace fm::views

@@ -10,7 +10,9 @@ struct Rgb255 {
 };
 
 // a + (b - a) * t in single precision, t not clamped (so it extrapolates outside 0 ... 1).
-inline float lerpfloat(float a, float b, float t) { return a + (b - a) * t; }
+inline float lerpfloat(float a, float b, float t) {
+    return a + (b - a) * t;
+}
 
 // The colour page: black below 0.032 (and for NaN), black to blue, blue to yellow, yellow to
 // orange, orange to red, then from orange again (not red) to white up to 1.15, white above.

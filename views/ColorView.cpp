@@ -15,7 +15,9 @@ ColorView* ColorView::initWithFrame(const QRectF& frame, QWidget* parent) {
 
 void ColorView::initWithCoder() {}
 
-float ColorView::lerpfloat(float a, float b, float t) const { return fm::views::lerpfloat(a, b, t); }
+float ColorView::lerpfloat(float a, float b, float t) const {
+    return fm::views::lerpfloat(a, b, t);
+}
 
 void ColorView::drawRect(fm::views::DrawingContext& context) {
     const fm::views::Rgb255 c = fm::views::colorViewRamp(normPower);

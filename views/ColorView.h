@@ -12,7 +12,7 @@
 class ColorView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit ColorView(QWidget* parent = nullptr);
 
     static ColorView* initWithFrame(const QRectF& frame, QWidget* parent = nullptr);
@@ -26,6 +26,6 @@ public:
 
     float normPower = 0.0f;  // 0.032 ... 1.15 spans the ramp
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };

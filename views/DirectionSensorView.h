@@ -20,7 +20,7 @@ extern int32_t lastTheta;
 class DirectionSensorView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kDegrees = 360;
 
     explicit DirectionSensorView(QWidget* parent = nullptr);
@@ -46,6 +46,6 @@ public:
     // Radius stored for degree k, in ring units (before the draw's 0.7 scaling).
     std::array<double, kDegrees> thetaPointArray{};
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };

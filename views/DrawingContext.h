@@ -25,7 +25,7 @@ struct RectF {
 };
 
 class DrawingContext {
-public:
+  public:
     virtual ~DrawingContext() = default;
 
     virtual void setLineWidth(float width) = 0;

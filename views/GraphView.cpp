@@ -13,7 +13,7 @@ double yConversion = 0.0;
 namespace {
 constexpr float kByte = 255.0f;
 constexpr double kTapSlop = 10.0;  // points
-}
+}  // namespace
 
 GraphView::GraphView(QWidget* parent) : QWidget(parent) {}
 
@@ -45,8 +45,7 @@ void GraphView::initWithCoder() {
 }
 
 void GraphView::strokeCurve(fm::views::DrawingContext& context,
-                            const std::array<double, kSamples>& data, bool logForm,
-                            double height) {
+                            const std::array<double, kSamples>& data, bool logForm, double height) {
     auto point = [&](std::size_t j, bool useLog) {
         const float x = static_cast<float>(static_cast<double>(j) * xConversion);
         const float y = useLog ? fm::views::logGraphY(data[j], yConversion, height)

@@ -24,7 +24,7 @@ extern double yConversion;
 class GraphView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kSamples = 320;
 
     explicit GraphView(QWidget* parent = nullptr);
@@ -45,15 +45,15 @@ public:
     double externalYConversion = 0.0;            // points per sample unit on y
     bool logScaleMode = false;
 
-signals:
+  signals:
     void tapped();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void strokeCurve(fm::views::DrawingContext& context, const std::array<double, kSamples>& data,
                      bool logForm, double height);
     bool pressed_ = false;

@@ -24,9 +24,13 @@ PainterContext::PainterContext(QPainter& painter)
     painter_.setBrush(Qt::NoBrush);
 }
 
-PainterContext::~PainterContext() { painter_.restore(); }
+PainterContext::~PainterContext() {
+    painter_.restore();
+}
 
-void PainterContext::setLineWidth(float width) { pen_.setWidthF(width); }
+void PainterContext::setLineWidth(float width) {
+    pen_.setWidthF(width);
+}
 
 void PainterContext::setStrokeColor(float red, float green, float blue, float alpha) {
     pen_.setColor(clampedColor(red, green, blue, alpha));
@@ -36,11 +40,17 @@ void PainterContext::setFillColor(float red, float green, float blue, float alph
     fill_ = clampedColor(red, green, blue, alpha);
 }
 
-void PainterContext::moveToPoint(float x, float y) { path_.moveTo(x, y); }
+void PainterContext::moveToPoint(float x, float y) {
+    path_.moveTo(x, y);
+}
 
-void PainterContext::addLineToPoint(float x, float y) { path_.lineTo(x, y); }
+void PainterContext::addLineToPoint(float x, float y) {
+    path_.lineTo(x, y);
+}
 
-void PainterContext::addEllipseInRect(RectF r) { path_.addEllipse(r.x, r.y, r.width, r.height); }
+void PainterContext::addEllipseInRect(RectF r) {
+    path_.addEllipse(r.x, r.y, r.width, r.height);
+}
 
 void PainterContext::strokePath() {
     // One stroke of the whole path, so overlaps of its subpaths blend once.
@@ -53,10 +63,16 @@ void PainterContext::fillRect(RectF rect) {
     painter_.fillRect(QRectF(r.x, r.y, r.width, r.height), fill_);
 }
 
-void PainterContext::translate(float tx, float ty) { painter_.translate(tx, ty); }
+void PainterContext::translate(float tx, float ty) {
+    painter_.translate(tx, ty);
+}
 
-void PainterContext::scale(float sx, float sy) { painter_.scale(sx, sy); }
+void PainterContext::scale(float sx, float sy) {
+    painter_.scale(sx, sy);
+}
 
-void PainterContext::rotate(float radians) { painter_.rotate(qRadiansToDegrees(double{radians})); }
+void PainterContext::rotate(float radians) {
+    painter_.rotate(qRadiansToDegrees(double{radians}));
+}
 
 }  // namespace fm::views

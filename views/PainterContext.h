@@ -13,7 +13,7 @@
 namespace fm::views {
 
 class PainterContext final : public DrawingContext {
-public:
+  public:
     explicit PainterContext(QPainter& painter);
     ~PainterContext() override;
     PainterContext(const PainterContext&) = delete;
@@ -31,7 +31,7 @@ public:
     void scale(float sx, float sy) override;
     void rotate(float radians) override;
 
-private:
+  private:
     QPainter& painter_;
     QPen pen_;
     QColor fill_;

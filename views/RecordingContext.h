@@ -12,17 +12,17 @@
 namespace fm::views {
 
 enum class DrawOp {
-    SetLineWidth,     // width
-    SetStrokeColor,   // r, g, b, a
-    SetFillColor,     // r, g, b, a
-    MoveToPoint,      // x, y
-    AddLineToPoint,   // x, y
-    AddEllipseInRect, // x, y, w, h
-    StrokePath,       // -
-    FillRect,         // x, y, w, h
-    Translate,        // tx, ty
-    Scale,            // sx, sy
-    Rotate,           // radians
+    SetLineWidth,      // width
+    SetStrokeColor,    // r, g, b, a
+    SetFillColor,      // r, g, b, a
+    MoveToPoint,       // x, y
+    AddLineToPoint,    // x, y
+    AddEllipseInRect,  // x, y, w, h
+    StrokePath,        // -
+    FillRect,          // x, y, w, h
+    Translate,         // tx, ty
+    Scale,             // sx, sy
+    Rotate,            // radians
 };
 
 const char* drawOpName(DrawOp op);
@@ -35,7 +35,7 @@ struct DrawCall {
 };
 
 class RecordingContext final : public DrawingContext {
-public:
+  public:
     void setLineWidth(float width) override;
     void setStrokeColor(float red, float green, float blue, float alpha) override;
     void setFillColor(float red, float green, float blue, float alpha) override;
@@ -56,7 +56,7 @@ public:
     // One line per call, e.g. "MoveToPoint 1 2", for failure messages.
     std::string dump() const;
 
-private:
+  private:
     void record(DrawOp op, float a = 0, float b = 0, float c = 0, float d = 0);
     std::vector<DrawCall> calls_;
 };

@@ -38,18 +38,18 @@ std::vector<int> join(std::vector<int> a, const std::vector<int>& b) {
 }  // namespace
 
 TEST(ArcFiling, WithinTheRingPaintsTheArcBetween) {
-    EXPECT_EQ(degreesFiled(0, 180), span(0, 180));  // first filing after start
+    EXPECT_EQ(degreesFiled(0, 180), span(0, 180));    // first filing after start
     EXPECT_EQ(degreesFiled(10, 250), span(10, 250));  // 240 degrees: not the short way across 0
     EXPECT_EQ(degreesFiled(250, 10), span(10, 250));
-    EXPECT_EQ(degreesFiled(0, 299), span(0, 299));    // d = 299
-    EXPECT_EQ(degreesFiled(299, 0), span(0, 299));    // d = -299
+    EXPECT_EQ(degreesFiled(0, 299), span(0, 299));  // d = 299
+    EXPECT_EQ(degreesFiled(299, 0), span(0, 299));  // d = -299
     EXPECT_EQ(degreesFiled(42, 42), std::vector<int>{42});
 }
 
 TEST(ArcFiling, JumpsOfThreeHundredOrMoreCrossTheSeam) {
     const std::vector<int> seam = join(span(0, 5), span(355, 359));
-    EXPECT_EQ(degreesFiled(355, 5), seam);  // d = -350
-    EXPECT_EQ(degreesFiled(5, 355), seam);  // d = 350
+    EXPECT_EQ(degreesFiled(355, 5), seam);                                // d = -350
+    EXPECT_EQ(degreesFiled(5, 355), seam);                                // d = 350
     EXPECT_EQ(degreesFiled(50, 350), join(span(0, 50), span(350, 359)));  // d = 300
     // d = -300 paints the seam-crossing arc too, like +300.
     EXPECT_EQ(degreesFiled(350, 50), join(span(0, 50), span(350, 359)));

@@ -27,9 +27,9 @@ TEST(BarGraph, FillsUpFromTheBottomInProportion) {
     struct Case {
         float p, green, height;
     };
-    for (const Case& c : {Case{0.0f, 1.0f, -0.0f}, Case{0.5f, 0.5f, -100.0f},
-                          Case{1.0f, 0.0f, -200.0f}, Case{1.5f, -0.5f, -300.0f},
-                          Case{-0.25f, 1.25f, 50.0f}}) {
+    for (const Case& c :
+         {Case{0.0f, 1.0f, -0.0f}, Case{0.5f, 0.5f, -100.0f}, Case{1.0f, 0.0f, -200.0f},
+          Case{1.5f, -0.5f, -300.0f}, Case{-0.25f, 1.25f, 50.0f}}) {
         const auto calls = drawBar(c.p);
         ASSERT_EQ(calls.size(), 2u);
         EXPECT_EQ(calls[0].op, DrawOp::SetFillColor);

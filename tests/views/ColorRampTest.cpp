@@ -47,8 +47,8 @@ TEST(ColorViewRamp, BandEdgesAndJustPast) {
     expectRgb(colorViewRamp(0.9f), 255, 0, 0, "0.9 red");
     // Past 0.9 the ramp starts again from orange, not from red.
     const float past = 0.901f;
-    expectRgb(colorViewRamp(past), 255, channel(128, 255, past, 0.9, 4), channel(0, 255, past, 0.9, 4),
-              "just above 0.9");
+    expectRgb(colorViewRamp(past), 255, channel(128, 255, past, 0.9, 4),
+              channel(0, 255, past, 0.9, 4), "just above 0.9");
     EXPECT_GT(colorViewRamp(past).green, 128.0f);
     expectRgb(colorViewRamp(1.025f), 255, 191.5, 127.5, "orange to white midway");
     expectRgb(colorViewRamp(1.15f), 255, 255, 255, "1.15 white");
@@ -65,8 +65,8 @@ TEST(DirectionRamp, BandEdgesAndJustPast) {
     // The initial ring (radius 110): about (193, 193, 80).
     const float initial = (125.0f - 110.0f) / 125.0f;
     expectRgb(directionRamp(initial), channel(10, 255, initial, 0.032, 1 / 0.118),
-              channel(10, 255, initial, 0.032, 1 / 0.118), channel(255, 20, initial, 0.032, 1 / 0.118),
-              "0.12");
+              channel(10, 255, initial, 0.032, 1 / 0.118),
+              channel(255, 20, initial, 0.032, 1 / 0.118), "0.12");
     EXPECT_EQ(std::lround(directionRamp(initial).red), 193);
     EXPECT_EQ(std::lround(directionRamp(initial).blue), 80);
     expectRgb(directionRamp(0.15f), 255, 255, 20, "0.15 yellow");

@@ -19,7 +19,7 @@ constexpr double kStart = 1'700'000'000.0;
 constexpr double kDeg = 0.0174532925;
 
 class DirectionSensorViewTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Clock::setNow(kStart);
         lastTheta = 0;
@@ -178,7 +178,7 @@ TEST_F(DirectionSensorViewTest, ThetaOutsideTheRingWrapsAround) {
 
 TEST_F(DirectionSensorViewTest, ReadingColoursFollowTheRamp) {
     auto view = layoutView();
-    view->updatePolarR(100.0, 0);  // radius 25: bandLevel 0.8, between red and white
+    view->updatePolarR(100.0, 0);      // radius 25: bandLevel 0.8, between red and white
     view->thetaPointArray[1] = 125.0;  // r = 0: black
     view->thetaPointArray[2] = 0.0;    // r >= 125: white, at the centre
     RecordingContext rec;

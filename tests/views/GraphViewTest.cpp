@@ -159,7 +159,9 @@ TEST(GraphView, LinearAndLogFormsOfTheFirstCurve) {
     }
 
     // The second curve is the same whatever the mode says.
-    auto secondOf = [](const RecordingContext& rec) { return segmentsFrom(rec, afterStroke(rec, 0) + 1); };
+    auto secondOf = [](const RecordingContext& rec) {
+        return segmentsFrom(rec, afterStroke(rec, 0) + 1);
+    };
     const auto secondLinear = secondOf(linear);
     const auto secondLog = secondOf(log);
     ASSERT_EQ(secondLinear.size(), 319u);
@@ -201,7 +203,7 @@ TEST(GraphView, MarkersFollowTheirFields) {
     const std::size_t beat = afterStroke(rec, 1);
     EXPECT_EQ(calls[beat + 2][0], 638.0f);  // one step inside the right edge
     const std::size_t mean = afterStroke(rec, 2);
-    EXPECT_EQ(calls[mean + 2][1], 90.0f);   // 100 - 0.5 * 20
+    EXPECT_EQ(calls[mean + 2][1], 90.0f);  // 100 - 0.5 * 20
     EXPECT_EQ(calls[mean + 3][0], 640.0f);
 
     view->beatXPosition = 320.0f;

@@ -36,7 +36,8 @@ QImage render(View& view, const char* name, QColor background = Qt::transparent)
 
 // The colour of the device pixel under the point (x, y) in points.
 QColor at(const QImage& image, double x, double y) {
-    return image.pixelColor(static_cast<int>(std::floor(x * 2)), static_cast<int>(std::floor(y * 2)));
+    return image.pixelColor(static_cast<int>(std::floor(x * 2)),
+                            static_cast<int>(std::floor(y * 2)));
 }
 
 void expectNear(const QColor& c, int r, int g, int b, int a, int tolerance, const char* what) {
@@ -100,8 +101,9 @@ TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
     fm::app::Clock::advance(10.5);
     const QImage faded = render(*view, "direction-faded", Qt::black);
     const QColor f = at(faded, 160, 83);
-    expectNear(f, static_cast<int>(std::lround(192.7 * 0.09 * 0.09)), 
-               static_cast<int>(std::lround(192.7 * 0.09 * 0.09)), static_cast<int>(std::lround(79.7 * 0.09 * 0.09)), 255, 2, "faded");
+    expectNear(f, static_cast<int>(std::lround(192.7 * 0.09 * 0.09)),
+               static_cast<int>(std::lround(192.7 * 0.09 * 0.09)),
+               static_cast<int>(std::lround(79.7 * 0.09 * 0.09)), 255, 2, "faded");
     fm::app::Clock::useSystemTime();
 }
 
@@ -111,17 +113,18 @@ TEST(Pixels, RingTurnsTheLatestReadingUp) {
     auto view = std::make_unique<DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
     view->initWithCoder();
-    view->updatePolarR(125.0, 90);  // degrees 0 ... 90 white at the centre
-    view->updatePolarR(0.0, 270);   // degrees 90 ... 270: black at radius 125
-    view->updatePolarR(100.0, 271); // 270, 271: radius 25
+    view->updatePolarR(125.0, 90);   // degrees 0 ... 90 white at the centre
+    view->updatePolarR(0.0, 270);    // degrees 90 ... 270: black at radius 125
+    view->updatePolarR(100.0, 271);  // 270, 271: radius 25
     const QImage image = render(*view, "direction-readings", QColor(40, 40, 40));
     // Degree 271 is up now; degrees run clockwise, so 180 (black, radius 125 -> 87.5 points)
     // lies 91 degrees anticlockwise of up, i.e. just below the left.
     const double a = (180.0 - 271.0 - 90.0) * M_PI / 180.0;
     expectNear(at(image, 160 + 87.5 * std::cos(a), 160 + 87.5 * std::sin(a)), 0, 0, 0, 255, 2,
                "black arc");
-    // Degree 300 (still the initial ring at 77 points) lies 29 degrees clockwise of up.
-    const double b = (300.0 - 271.0 - 90.0) * M_PI / 180.0;
+    // The middle of segment 300 (still the initial ring at 77 points), 29.5 degrees clockwise
+    // of up; the seams between the separately stroked segments are antialiased, so not there.
+    const double b = (300.5 - 271.0 - 90.0) * M_PI / 180.0;
     expectNear(at(image, 160 + 77 * std::cos(b), 160 + 77 * std::sin(b)), 193, 193, 80, 255, 2,
                "old ring");
     fm::app::Clock::useSystemTime();
