@@ -57,8 +57,8 @@ platform::MailComposeDialog* MailExport::mailFile(QObject* /*sender*/) {
     return composer;
 }
 
-void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* controller,
-                                                int result, const std::string& /*error*/) {
+void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* controller, int result,
+                                                const std::string& /*error*/) {
     switch (result) {
         case platform::MailComposeResultCancelled:
             log("Mail cancelled: you cancelled the operation and no email message was queued.");

@@ -16,7 +16,7 @@ namespace fm::mail {
 
 // What the mail export needs from the screen; tests set every one of them.
 struct MailExportHooks {
-    std::function<QWidget*()> parentWidget;                   // over which the composer opens
+    std::function<QWidget*()> parentWidget;                    // over which the composer opens
     std::function<void(const std::string&)> setTimeLabelText;  // the screen's time label
     std::function<void(const std::string& title, const std::string& message,
                        const std::string& button)>
@@ -35,7 +35,7 @@ inline constexpr const char* kMailAttachmentName = "spookySounds.wav";
 inline constexpr const char* kMailAttachmentType = "audio/wav";
 
 class MailExport {
-public:
+  public:
     explicit MailExport(MailExportHooks hooks);
 
     // The mail button's action. Opens the composer with the recording attached and returns it;
@@ -47,7 +47,7 @@ public:
     void mailComposeControllerDidFinish(platform::MailComposeDialog* controller, int result,
                                         const std::string& error);
 
-private:
+  private:
     void log(const std::string& line) const;
 
     MailExportHooks hooks_;

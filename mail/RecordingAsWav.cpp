@@ -48,7 +48,9 @@ sf_count_t memWrite(const void* in, sf_count_t count, void* user) {
     m->position += count;
     return count;
 }
-sf_count_t memTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
+sf_count_t memTell(void* user) {
+    return static_cast<MemoryFile*>(user)->position;
+}
 
 SF_VIRTUAL_IO memoryIo{memLength, memSeek, memRead, memWrite, memTell};
 
@@ -61,8 +63,8 @@ std::uint64_t bigEndian64(const unsigned char* p) {
 }
 
 // libsndfile fills in the CAF data chunk's size only when the file is closed, so a recording
-// in progress declares no audio. CAF's size -1 means "up to the end of the file": mark the
-// last, still growing data chunk that way so that everything on disk is read.
+// in progress declares no audio. When the data chunk stops short of the end of the file, widen
+// it to everything on disk (libsndfile refuses CAF's own "-1: up to the end" size).
 void openDataChunkToEnd(std::vector<unsigned char>& caf) {
     if (caf.size() < 8 || std::memcmp(caf.data(), "caff", 4) != 0) {
         return;
@@ -71,8 +73,11 @@ void openDataChunkToEnd(std::vector<unsigned char>& caf) {
     while (at + 12 <= caf.size()) {
         const std::uint64_t size = bigEndian64(&caf[at + 4]);
         if (std::memcmp(&caf[at], "data", 4) == 0) {
-            if (size != UINT64_MAX && size < caf.size() - at - 12) {
-                std::fill_n(&caf[at + 4], 8, 0xFF);
+            const std::uint64_t onDisk = caf.size() - at - 12;
+            if (size < onDisk || size == UINT64_MAX) {
+                for (int i = 0; i < 8; ++i) {
+                    caf[at + 4 + i] = static_cast<unsigned char>(onDisk >> (8 * (7 - i)));
+                }
             }
             return;
         }

@@ -85,10 +85,10 @@ void MailComposeDialog::addAttachmentData(std::vector<unsigned char> data,
     attachment_ = std::move(data);
     attachmentType_ = mimeType;
     attachmentName_ = fileName;
-    attachmentLabel_->setText(tr("%1 (%2, %3 bytes)")
-                                  .arg(QString::fromStdString(fileName),
-                                       QString::fromStdString(mimeType))
-                                  .arg(attachment_.size()));
+    attachmentLabel_->setText(
+        tr("%1 (%2, %3 bytes)")
+            .arg(QString::fromStdString(fileName), QString::fromStdString(mimeType))
+            .arg(attachment_.size()));
 }
 
 void MailComposeDialog::present() {
@@ -102,7 +102,9 @@ void MailComposeDialog::dismiss() {
     deleteLater();
 }
 
-void MailComposeDialog::reject() { finish(MailComposeResultCancelled); }
+void MailComposeDialog::reject() {
+    finish(MailComposeResultCancelled);
+}
 
 std::string MailComposeDialog::buildMessage() const {
     MailContent content;

@@ -24,10 +24,10 @@ enum MailComposeResult : int {
 
 class MailComposeDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     // error is empty unless the result is MailComposeResultFailed.
-    using Delegate = std::function<void(MailComposeDialog* controller, int result,
-                                        const std::string& error)>;
+    using Delegate =
+        std::function<void(MailComposeDialog* controller, int result, const std::string& error)>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
     explicit MailComposeDialog(QWidget* parent = nullptr);
@@ -53,7 +53,7 @@ public:
 
     void reject() override;  // Escape and the window's close button cancel
 
-private:
+  private:
     std::string buildMessage() const;
     void sendNow();
     void saveDraftNow();

@@ -9,7 +9,9 @@
 namespace fm::platform {
 namespace {
 
-bool executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+bool executable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
 
 std::optional<std::string> onPath(const std::string& name) {
     if (name.find('/') != std::string::npos) {
@@ -43,7 +45,9 @@ std::optional<std::string> findSendmail() {
     return std::nullopt;
 }
 
-bool canSendMail() { return findSendmail().has_value(); }
+bool canSendMail() {
+    return findSendmail().has_value();
+}
 
 SendmailResult sendWithSendmail(const std::string& message, int timeoutMs) {
     SendmailResult result;
@@ -65,8 +69,8 @@ SendmailResult sendWithSendmail(const std::string& message, int timeoutMs) {
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished(1000);
-        result.error = *program + " did not finish within " + std::to_string(timeoutMs / 1000) +
-                       " s";
+        result.error =
+            *program + " did not finish within " + std::to_string(timeoutMs / 1000) + " s";
         return result;
     }
     const std::string errors = process.readAllStandardError().trimmed().toStdString();

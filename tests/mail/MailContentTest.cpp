@@ -36,7 +36,7 @@ TEST(MailDate, UsesTheCalendarYearInTheGivenLocaleAndZone) {
 }
 
 class RecordingAsWavTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/fm-recording-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -111,7 +111,7 @@ ParsedMail parseWithGMime(const std::string& text) {
 }
 
 class MailExportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/fm-mail-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -145,8 +145,8 @@ protected:
         // Wednesday 31 December 2025, 15:30 in Los Angeles.
         hooks.now = [] {
             return std::chrono::system_clock::time_point(
-                std::chrono::sys_days(std::chrono::year(2025) / 12 / 31) +
-                std::chrono::hours(23) + std::chrono::minutes(30));
+                std::chrono::sys_days(std::chrono::year(2025) / 12 / 31) + std::chrono::hours(23) +
+                std::chrono::minutes(30));
         };
         hooks.log = [this](const std::string& line) { logged_.push_back(line); };
         mailExport_ = std::make_unique<fm::mail::MailExport>(hooks);
@@ -216,18 +216,19 @@ TEST_F(MailExportTest, SendHandsSendmailThePreparedMailWithAPlayableAttachment) 
 
     // An independent parser sees the same message and the same attachment bytes.
     const fs::path extracted = folder_ / "extracted.wav";
-    const std::string py = run(
-        "/usr/bin/python3 - '" + sentPath() + "' '" + extracted.string() + "' <<'EOF'\n"
-        "import email, sys\n"
-        "from email import policy\n"
-        "m = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=policy.default)\n"
-        "a = list(m.iter_attachments())\n"
-        "open(sys.argv[2], 'wb').write(a[0].get_content())\n"
-        "print(m['To'], m['Subject'], m['MIME-Version'], m['Date'] is not None,\n"
-        "      m['Message-ID'] is not None, len(a), a[0].get_filename(),\n"
-        "      a[0].get_content_type(), a[0]['Content-Transfer-Encoding'], sep='|')\n"
-        "print(m.get_body(('plain',)).get_content().strip())\n"
-        "EOF");
+    const std::string py =
+        run("/usr/bin/python3 - '" + sentPath() + "' '" + extracted.string() +
+            "' <<'EOF'\n"
+            "import email, sys\n"
+            "from email import policy\n"
+            "m = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=policy.default)\n"
+            "a = list(m.iter_attachments())\n"
+            "open(sys.argv[2], 'wb').write(a[0].get_content())\n"
+            "print(m['To'], m['Subject'], m['MIME-Version'], m['Date'] is not None,\n"
+            "      m['Message-ID'] is not None, len(a), a[0].get_filename(),\n"
+            "      a[0].get_content_type(), a[0]['Content-Transfer-Encoding'], sep='|')\n"
+            "print(m.get_body(('plain',)).get_content().strip())\n"
+            "EOF");
     EXPECT_EQ(py,
               "field.recordings@example.com|Top Secret EMF fields!|1.0|True|True|1|"
               "spookySounds.wav|audio/wav|base64\nWednesday December 31, 2025\n");
