@@ -56,7 +56,7 @@ std::int64_t rawStepSampleCount(std::int32_t i) {
     return k < 0 ? -1 : k;
 }
 
-void expandNextRawSample(double* buffer, std::int32_t* count) {
+void nextRawRun(double* value, std::int32_t* count) {
     const std::int32_t i = rawReadIndex;
     if (i < 0 || i >= rawSeriesLength() - 1) {
         *count = -1;
@@ -72,8 +72,7 @@ void expandNextRawSample(double* buffer, std::int32_t* count) {
     const std::int64_t delivered = partialIndex == i ? partialDelivered : 0;
     const std::int32_t n =
         static_cast<std::int32_t>(std::min<std::int64_t>(k - delivered, kExpansionBufferSize));
-    const double value = std::isfinite(rawSamples[i]) ? rawSamples[i] : 0.0;
-    std::fill_n(buffer, n, value);
+    *value = std::isfinite(rawSamples[i]) ? rawSamples[i] : 0.0;
     *count = n;
     if (delivered + n < k) {
         partialIndex = i;
@@ -82,5 +81,13 @@ void expandNextRawSample(double* buffer, std::int32_t* count) {
         partialIndex = -1;
         partialDelivered = 0;
         rawReadIndex = i + 1;
+    }
+}
+
+void expandNextRawSample(double* buffer, std::int32_t* count) {
+    double value = 0.0;
+    nextRawRun(&value, count);
+    if (*count > 0) {
+        std::fill_n(buffer, *count, value);
     }
 }

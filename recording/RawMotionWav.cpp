@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -34,6 +35,16 @@ std::int16_t toPcm(double x, double scale, double maximum) {
     return static_cast<std::int16_t>(std::clamp(std::floor(scaled + 0.5), -32767.0, 32767.0));
 }
 
+// The sample as it lies in the file's bytes.
+std::uint16_t littleEndian(std::int16_t sample) {
+    const auto v = static_cast<std::uint16_t>(sample);
+    if constexpr (std::endian::native == std::endian::little) {
+        return v;
+    } else {
+        return static_cast<std::uint16_t>(v << 8 | v >> 8);
+    }
+}
+
 bool failWith(std::string* error, const std::string& reason) {
     if (error != nullptr) {
         *error = reason;
@@ -54,8 +65,9 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
         return failWith(error, std::strerror(errno));
     }
 
-    std::array<double, kExpansionBufferSize> expansion;
-    std::array<unsigned char, 2 * kExpansionBufferSize> pcm;
+    // A run holds one value, so each run is scanned and converted once, not sample by sample.
+    std::array<std::uint16_t, kExpansionBufferSize> pcm;
+    double value = 0.0;
     std::int32_t count = 0;
 
     // Scale pass: the largest magnitude among the samples that will be written.
@@ -63,19 +75,16 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
     double scale = 0.0;
     rawReadIndex = 0;
     while (rawReadIndex < n - 1) {
-        expandNextRawSample(expansion.data(), &count);
+        nextRawRun(&value, &count);
         if (count == -1) {
             std::printf("Done!");
             break;
         }
-        for (std::int32_t s = 0; s < count; ++s) {
-            const double magnitude = std::fabs(expansion[s]);
-            if (magnitude > maximum) {
-                if (magnitude > 32000.0) {
-                    std::printf("What the!!! maxval is: %f", magnitude);
-                }
-                maximum = magnitude;
+        if (count > 0 && std::fabs(value) > maximum) {
+            if (std::fabs(value) > 32000.0) {
+                std::printf("What the!!! maxval is: %f", std::fabs(value));
             }
+            maximum = std::fabs(value);
         }
         scale = maximum > 0.0 ? 32767.0 / maximum : 0.0;
     }
@@ -84,16 +93,12 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
     rawReadIndex = 0;
     std::int64_t written = 0;
     while (rawReadIndex < n - 1) {
-        expandNextRawSample(expansion.data(), &count);
+        nextRawRun(&value, &count);
         if (count == -1) {
             std::printf("Done!");
             break;
         }
-        for (std::int32_t s = 0; s < count; ++s) {
-            const auto v = static_cast<std::uint16_t>(toPcm(expansion[s], scale, maximum));
-            pcm[2 * s] = static_cast<unsigned char>(v & 0xFFu);
-            pcm[2 * s + 1] = static_cast<unsigned char>(v >> 8);
-        }
+        std::fill_n(pcm.begin(), count, littleEndian(toPcm(value, scale, maximum)));
         const auto bytes = static_cast<std::size_t>(count) * 2;
         if (std::fwrite(pcm.data(), 1, bytes, file) != bytes) {
             std::fflush(stdout);
@@ -123,6 +128,8 @@ void writeRawAccelDataToFile() {
         std::fprintf(stderr, "Could not open %s: %s\n", rawFilePath.c_str(), std::strerror(errno));
         return;
     }
+    // Large blocks: a full series is some 44 MB of samples.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 18);
     bool ok = writeRawSeriesWav(file, &why);
     if (std::fclose(file) != 0 && ok) {
         ok = false;
