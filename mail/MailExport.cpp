@@ -11,6 +11,10 @@
 namespace fm::mail {
 
 MailExport::MailExport(MailExportHooks hooks) : hooks_(std::move(hooks)) {
+    if (!hooks_.showAlert) {
+        hooks_.showAlert = [this](const std::string& title, const std::string& message,
+                                  const std::string&) { log(title + ": " + message); };
+    }
     if (!hooks_.now) {
         hooks_.now = [] { return std::chrono::system_clock::now(); };
     }
