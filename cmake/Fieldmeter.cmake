@@ -47,3 +47,15 @@ function(fm_add_bench name)
   target_compile_definitions(${name} PRIVATE
     FM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" FM_BINARY_DIR="${PROJECT_BINARY_DIR}")
 endfunction()
+
+# fm_add_subdirectories(): adds every subfolder of the current folder that has a CMakeLists.txt,
+# in name order, so a new subsystem folder joins the build without editing a shared file.
+macro(fm_add_subdirectories)
+  file(GLOB _fm_subdirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _fm_subdirs)
+  foreach(_fm_dir ${_fm_subdirs})
+    if(IS_DIRECTORY ${_fm_dir} AND EXISTS ${_fm_dir}/CMakeLists.txt)
+      add_subdirectory(${_fm_dir})
+    endif()
+  endforeach()
+endmacro()
