@@ -1,0 +1,91 @@
+#pragma once
+// The audio engine: the audio fields and methods of the screen controller. The program's
+// ViewController derives publicly from AudioEngine, so these are its members.
+//
+// Order of use, all on the main thread:
+//   FFTSetup()               once, before the first start (plans the FFT, makes the buffers);
+//   initializeOutputUnit()   creates a fresh input unit from the chosen AudioInputSource,
+//                            erases and recreates "output.wav" and "output2.caf" in the
+//                            documents folder and starts capture;
+//   stopRecording()          stops the unit (no callback follows) and closes both files;
+//                            the caller then sets mAudioUnit to null. The stopped unit is
+//                            disposed of by the next initializeOutputUnit(), before it makes
+//                            a new one.
+//   flushRecordingFile()     returns once every frame queued so far for "output2.caf" is in
+//                            the file, which stays open (used when a recording stops).
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "audio/Spectrum.h"
+#include "platform/audio/AudioInputSource.h"
+#include "platform/audio/AudioInputUnit.h"
+#include "platform/audiofile/AudioFileWriter.h"
+#include "platform/fft/PackedRealFft.h"
+
+class AudioEngine {
+  public:
+    AudioEngine();
+    virtual ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    void FFTSetup();
+    void initializeOutputUnit();
+    void stopRecording();
+    void flushRecordingFile();
+
+    // This engine's input, overriding the process-wide fm::platform::audioInputSource().
+    void setAudioInputSource(const fm::platform::AudioInputSource& source) { source_ = source; }
+    const fm::platform::AudioInputSource& inputSource() const;
+
+    // The capture format; the source format of the float conversion.
+    fm::platform::AudioStreamBasicDescription streamFormat{};
+    // FFT set-up for 2^logOfN points, made by FFTSetup().
+    fm::platform::PackedRealFft* fftSetupObject = nullptr;
+    // The packed transform of the last analysed block: halfN floats each.
+    DSPSplitComplex CSPLIT{nullptr, nullptr};
+    std::int32_t logOfN = 0;             // 11
+    std::int32_t halfN = 0;              // 1024
+    std::int32_t n = 0;                  // 2048
+    void* samplesBuffer = nullptr;       // 2048 signed 16-bit samples being gathered
+    std::uint32_t bufferMaxSamples = 0;  // 2048
+    std::uint32_t index2 = 0;            // samples already in samplesBuffer (audio thread)
+    // The running input unit, or null when no engine runs.
+    fm::platform::AudioInputUnit* mAudioUnit = nullptr;
+    // "output.wav" (stays empty) and "output2.caf" (written while recording); null when the file
+    // could not be created.
+    fm::platform::AudioFileWriter* mAudioFileRef = nullptr;
+    fm::platform::AudioFileWriter* mAudioFileRefClean = nullptr;
+
+    // The callback's render buffer, kMaxFramesPerSlice samples (audio thread).
+    std::int16_t* renderBuffer() { return renderBuffer_.get(); }
+
+  private:
+    std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path);
+
+    std::optional<fm::platform::AudioInputSource> source_;
+    std::unique_ptr<fm::platform::AudioInputUnit> unit_;
+    std::unique_ptr<fm::platform::AudioFileWriter> file_;
+    std::unique_ptr<fm::platform::AudioFileWriter> cleanFile_;
+    std::unique_ptr<fm::platform::PackedRealFft> fft_;
+    std::unique_ptr<std::int16_t[]> samples_;
+    std::unique_ptr<float[]> realp_;
+    std::unique_ptr<float[]> imagp_;
+    std::unique_ptr<std::int16_t[]> renderBuffer_;
+};
+
+// The input callback the unit calls once per captured block, on the audio thread; inRefCon is
+// the AudioEngine. Always returns 0.
+fm::platform::OSStatus audioInputCallback(void* inRefCon,
+                                          fm::platform::AudioUnitRenderActionFlags* ioActionFlags,
+                                          const fm::platform::AudioTimeStamp* inTimeStamp,
+                                          std::uint32_t inBusNumber, std::uint32_t inNumberFrames,
+                                          fm::platform::AudioBufferList* ioData);
+
+// Prints "Error: <operation> (<code>)" on standard error when status is not 0; the code is the
+// four characters in single quotes when all are printable, else the signed decimal value.
+void checkStatus(fm::platform::OSStatus status, const char* operation);
+
+// The code text checkStatus prints: "'fmt?'" or "-50".
+std::string statusCodeText(fm::platform::OSStatus status);

@@ -1,0 +1,201 @@
+// Starting and stopping the input unit, and the render callback.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "audio/AudioEngine.h"
+#include "audio/SignalState.h"
+#include "platform/documents/DocumentsFolder.h"
+#include "recording/RecordingState.h"
+
+using namespace fm::platform;
+
+std::string statusCodeText(OSStatus status) {
+    const auto code = static_cast<std::uint32_t>(status);
+    char chars[4];
+    bool printable = true;
+    for (int i = 0; i < 4; ++i) {
+        chars[i] = static_cast<char>((code >> (24 - 8 * i)) & 0xFF);
+        printable = printable && chars[i] >= ' ' && chars[i] <= '~';
+    }
+    if (printable) {
+        return std::string("'") + std::string(chars, 4) + "'";
+    }
+    return std::to_string(static_cast<long>(status));
+}
+
+void checkStatus(OSStatus status, const char* operation) {
+    if (status == kNoErr) {
+        return;
+    }
+    std::fprintf(stderr, "Error: %s (%s)\n", operation, statusCodeText(status).c_str());
+}
+
+std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path) {
+    OSStatus status = kNoErr;
+    std::string error;
+    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error);
+    if (!file) {
+        std::fprintf(stderr, "fieldmeter: cannot create %s\n", error.c_str());
+        return nullptr;
+    }
+    file->setClientDataFormat(streamFormat);
+    file->writeAsync(0, nullptr);  // prime the writer before capture starts
+    return file;
+}
+
+void AudioEngine::initializeOutputUnit() {
+    // The unit stopped by the last stopRecording() is disposed of before a new one is made;
+    // a unit still running (a start without a stop) is stopped first.
+    if (unit_) {
+        unit_->uninitialize();
+        unit_.reset();
+    }
+    unit_ = makeAudioInputUnit(inputSource());
+    mAudioUnit = unit_.get();
+
+    mAudioUnit->setEnableIO(AudioUnitScope::Input, AudioInputUnit::kInputBus, true);
+    mAudioUnit->setEnableIO(AudioUnitScope::Output, AudioInputUnit::kOutputBus, true);
+    streamFormat = captureFormat();
+    mAudioUnit->setStreamFormat(AudioUnitScope::Output, AudioInputUnit::kInputBus, streamFormat);
+    mAudioUnit->setStreamFormat(AudioUnitScope::Input, AudioInputUnit::kOutputBus, streamFormat);
+    mAudioUnit->setInputCallback(&audioInputCallback, this);
+    mAudioUnit->setShouldAllocateBuffer(false);
+
+    // Files left open by a start without a stop are completed before they are replaced.
+    file_.reset();
+    cleanFile_.reset();
+    mAudioFileRef = nullptr;
+    mAudioFileRefClean = nullptr;
+    std::string folderError;
+    const bool folderUsable = ensureDocumentsFolder(&folderError);
+    if (!folderUsable) {
+        // The meters keep running; only the files are missing.
+        std::fprintf(stderr, "fieldmeter: cannot use the documents folder %s\n",
+                     folderError.c_str());
+    }
+
+    const std::string outputPath = documentsFolder() + "/output.wav";
+    std::fprintf(stderr, ">>> %s\n", outputPath.c_str());
+    recordFileURL = outputPath;
+    if (folderUsable) {
+        file_ = createOutputFile(outputPath);
+        mAudioFileRef = file_.get();
+    }
+
+    const std::string cleanPath = documentsFolder() + "/output2.caf";
+    std::fprintf(stderr, ">>> %s\n", cleanPath.c_str());
+    cleanRecordFileURL = cleanPath;
+    if (folderUsable) {
+        cleanFile_ = createOutputFile(cleanPath);
+        mAudioFileRefClean = cleanFile_.get();
+    }
+
+    OSStatus status = mAudioUnit->initialize();
+    checkStatus(status, "AudioUnitInitialize");
+    if (status != kNoErr) {
+        std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
+                     mAudioUnit->lastError().c_str());
+    }
+    status = mAudioUnit->start();
+    checkStatus(status, "AudioOutputUnitStart");
+    if (status != kNoErr && status != kStatusNotInitialized) {
+        std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
+                     mAudioUnit->lastError().c_str());
+    }
+}
+
+void AudioEngine::stopRecording() {
+    std::printf("\nstopRecording\n");
+    std::fflush(stdout);
+    if (mAudioUnit != nullptr) {
+        // After the stop returns no callback runs, so the files can be closed.
+        mAudioUnit->stop();
+        mAudioUnit->uninitialize();
+    }
+    const OSStatus status = mAudioFileRef != nullptr ? mAudioFileRef->dispose() : kStatusParamErr;
+    std::printf("OSStatus(ExtAudioFileDispose): %ld\n", static_cast<long>(status));
+    std::fflush(stdout);
+    if (mAudioFileRefClean != nullptr) {
+        mAudioFileRefClean->dispose();
+    }
+}
+
+namespace {
+
+// The audio thread must not take stdio's lock: format on the stack and write the bytes directly.
+void printRenderError(OSStatus status) {
+    char text[64];
+    const int length =
+        std::snprintf(text, sizeof text, "AudioUnitRender error: %ld", static_cast<long>(status));
+    if (length > 0) {
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));
+    }
+}
+
+void storeSnapshot(const std::int16_t* s, std::uint32_t frames) {
+    if (frames >= static_cast<std::uint32_t>(kGraphPoints)) {
+        const std::uint32_t stride = frames / kGraphPoints;
+        for (std::uint32_t k = 0; k < static_cast<std::uint32_t>(kGraphPoints); ++k) {
+            waveformSamples[k].store(static_cast<double>(s[k * stride]), std::memory_order_relaxed);
+        }
+        return;
+    }
+    // A short block is spread over the whole snapshot so that it spans the block.
+    for (std::uint32_t k = 0; k < static_cast<std::uint32_t>(kGraphPoints); ++k) {
+        const std::uint32_t j = k * frames / kGraphPoints;
+        waveformSamples[k].store(static_cast<double>(s[j]), std::memory_order_relaxed);
+    }
+}
+
+}  // namespace
+
+OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                            const AudioTimeStamp* inTimeStamp, std::uint32_t /*inBusNumber*/,
+                            std::uint32_t inNumberFrames, AudioBufferList* /*ioData*/) {
+    auto* engine = static_cast<AudioEngine*>(inRefCon);
+    const std::uint32_t frames = inNumberFrames;
+    if (engine == nullptr || engine->mAudioUnit == nullptr || frames > kMaxFramesPerSlice) {
+        return 0;  // input units never deliver more than kMaxFramesPerSlice
+    }
+    std::int16_t* samples = engine->renderBuffer();
+    std::memset(samples, 0, frames * sizeof(std::int16_t));
+    AudioBufferList list;
+    list.mNumberBuffers = 1;
+    list.mBuffers[0].mNumberChannels = 1;
+    list.mBuffers[0].mDataByteSize = frames * static_cast<std::uint32_t>(sizeof(std::int16_t));
+    list.mBuffers[0].mData = samples;
+
+    const OSStatus status = engine->mAudioUnit->render(ioActionFlags, inTimeStamp,
+                                                       AudioInputUnit::kInputBus, frames, &list);
+    if (status != kNoErr) {
+        printRenderError(status);
+        return 0;
+    }
+    if (frames == 0) {
+        return 0;  // nothing captured: level, snapshot, file and spectrum stay as they were
+    }
+
+    storeSnapshot(samples, frames);
+
+    double sumOfSquares = 0.0;
+    for (std::uint32_t j = 0; j < frames; ++j) {
+        const std::int32_t v = samples[j];
+        sumOfSquares += static_cast<double>(v * v);  // at most 2^30: exact in 32 bits
+    }
+    const double r = std::sqrt(sumOfSquares / frames) *
+                         static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
+                     static_cast<double>(baseLevel.load(std::memory_order_relaxed));
+    rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
+
+    if (recordingActive.load(std::memory_order_relaxed) != 0 &&
+        engine->mAudioFileRefClean != nullptr) {
+        engine->mAudioFileRefClean->writeAsync(frames, &list);
+    }
+
+    accumulateSpectrumSamples(*engine, samples, frames);
+    return 0;
+}

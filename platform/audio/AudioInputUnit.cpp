@@ -1,0 +1,117 @@
+#include "platform/audio/AudioInputUnit.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fm::platform {
+
+void AudioInputUnit::setEnableIO(AudioUnitScope scope, std::uint32_t element, bool enabled) {
+    if (scope == AudioUnitScope::Input && element == kInputBus) {
+        inputEnabled_ = enabled;
+    }
+    // The speaker bus may be enabled, but nothing is attached to it, so it stays silent.
+}
+
+void AudioInputUnit::setStreamFormat(AudioUnitScope scope, std::uint32_t element,
+                                     const AudioStreamBasicDescription& format) {
+    // The microphone bus hands its data out on its output side.
+    if (scope == AudioUnitScope::Output && element == kInputBus) {
+        inputBusFormat_ = format;
+    }
+}
+
+void AudioInputUnit::setInputCallback(AURenderCallback callback, void* reference) {
+    callback_ = callback;
+    reference_ = reference;
+}
+
+OSStatus AudioInputUnit::initialize() {
+    if (initialized_) {
+        return kNoErr;
+    }
+    if (!inputEnabled_ || callback_ == nullptr) {
+        setLastError("the microphone bus is not enabled or has no input callback");
+        return kStatusParamErr;
+    }
+    if (!isCaptureFormat(inputBusFormat_)) {
+        setLastError("only 16-bit signed mono PCM at 44,100 Hz is captured");
+        return kStatusFormatNotSupported;
+    }
+    const OSStatus status = doInitialize();
+    initialized_ = status == kNoErr;
+    return status;
+}
+
+OSStatus AudioInputUnit::start() {
+    if (!initialized_) {
+        if (lastError_.empty()) {
+            setLastError("the unit is not initialised");
+        }
+        return kStatusNotInitialized;
+    }
+    if (running_.load(std::memory_order_relaxed)) {
+        return kNoErr;
+    }
+    sampleTime_ = 0.0;
+    running_.store(true, std::memory_order_relaxed);
+    const OSStatus status = doStart();
+    if (status != kNoErr) {
+        running_.store(false, std::memory_order_relaxed);
+    }
+    return status;
+}
+
+OSStatus AudioInputUnit::stop() {
+    if (running_.load(std::memory_order_relaxed)) {
+        doStop();
+        running_.store(false, std::memory_order_relaxed);
+    }
+    return kNoErr;
+}
+
+OSStatus AudioInputUnit::uninitialize() {
+    stop();
+    if (initialized_) {
+        doUninitialize();
+        initialized_ = false;
+    }
+    return kNoErr;
+}
+
+void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) {
+    std::uint32_t done = 0;
+    do {
+        const std::uint32_t piece = std::min(frames - done, kMaxFramesPerSlice);
+        current_ = samples + done;
+        currentFrames_ = piece;
+        AudioUnitRenderActionFlags flags = 0;
+        const AudioTimeStamp stamp{sampleTime_, 0};
+        callback_(reference_, &flags, &stamp, kInputBus, piece, nullptr);
+        sampleTime_ += piece;
+        done += piece;
+    } while (done < frames);
+    current_ = nullptr;
+    currentFrames_ = 0;
+}
+
+OSStatus AudioInputUnit::render(AudioUnitRenderActionFlags* /*ioActionFlags*/,
+                                const AudioTimeStamp* /*inTimeStamp*/, std::uint32_t bus,
+                                std::uint32_t frames, AudioBufferList* ioData) {
+    if (bus != kInputBus || ioData == nullptr || ioData->mNumberBuffers < 1 ||
+        ioData->mBuffers[0].mData == nullptr ||
+        ioData->mBuffers[0].mDataByteSize < frames * sizeof(std::int16_t)) {
+        return kStatusParamErr;
+    }
+    if (current_ == nullptr) {
+        return kStatusNoData;
+    }
+    if (frames > currentFrames_) {
+        return kStatusTooManyFrames;
+    }
+    if (frames > 0) {
+        std::memcpy(ioData->mBuffers[0].mData, current_, frames * sizeof(std::int16_t));
+    }
+    return kNoErr;
+}
+
+}  // namespace fm::platform

@@ -1,0 +1,80 @@
+#pragma once
+// The audio input unit: configured with a stream format and an input callback, then
+// initialised and started; from the start until the stop returns, the back end calls the
+// callback once per captured block on its audio thread, and the callback copies the block out
+// with render(). Back ends: RtAudio capture, a file or the demo signal on a thread of their own,
+// and a scripted unit for tests.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/audio/AudioTypes.h"
+
+namespace fm::platform {
+
+enum class AudioUnitScope : std::uint32_t { Global = 0, Input = 1, Output = 2 };
+
+class AudioInputUnit {
+  public:
+    static constexpr std::uint32_t kInputBus = 1;   // the microphone bus
+    static constexpr std::uint32_t kOutputBus = 0;  // the speaker bus: nothing is attached
+
+    virtual ~AudioInputUnit() = default;
+    AudioInputUnit(const AudioInputUnit&) = delete;
+    AudioInputUnit& operator=(const AudioInputUnit&) = delete;
+
+    // Settings, on the main thread before initialize(). The format of the microphone bus must be
+    // the capture format (16-bit signed mono, 44,100 Hz).
+    void setEnableIO(AudioUnitScope scope, std::uint32_t element, bool enabled);
+    void setStreamFormat(AudioUnitScope scope, std::uint32_t element,
+                         const AudioStreamBasicDescription& format);
+    void setInputCallback(AURenderCallback callback, void* reference);
+    void setShouldAllocateBuffer(bool allocate) { shouldAllocateBuffer_ = allocate; }
+
+    // Main thread. After stop() returns no callback runs any more.
+    OSStatus initialize();
+    OSStatus start();
+    OSStatus stop();
+    OSStatus uninitialize();
+
+    // Audio thread, inside the callback: copies the block's first `frames` samples into the
+    // list's first buffer. Fails when called outside a callback or for more frames than the block.
+    virtual OSStatus render(AudioUnitRenderActionFlags* ioActionFlags,
+                            const AudioTimeStamp* inTimeStamp, std::uint32_t bus,
+                            std::uint32_t frames, AudioBufferList* ioData);
+
+    // Why the last initialise or start failed, in words (main thread).
+    const std::string& lastError() const { return lastError_; }
+    bool isRunning() const { return running_.load(std::memory_order_relaxed); }
+
+  protected:
+    AudioInputUnit() = default;
+
+    // Back ends call this on their audio thread for every captured block; blocks larger than
+    // kMaxFramesPerSlice reach the callback in pieces.
+    void deliver(const std::int16_t* samples, std::uint32_t frames);
+
+    virtual OSStatus doInitialize() = 0;
+    virtual OSStatus doStart() = 0;
+    virtual void doStop() = 0;  // must return only once no callback runs
+    virtual void doUninitialize() = 0;
+
+    void setLastError(std::string text) { lastError_ = std::move(text); }
+
+  private:
+    AURenderCallback callback_ = nullptr;
+    void* reference_ = nullptr;
+    AudioStreamBasicDescription inputBusFormat_{};
+    bool inputEnabled_ = false;
+    bool shouldAllocateBuffer_ = true;
+    bool initialized_ = false;
+    std::atomic<bool> running_{false};
+    std::string lastError_;
+
+    // Audio thread only: the block being delivered.
+    const std::int16_t* current_ = nullptr;
+    std::uint32_t currentFrames_ = 0;
+    double sampleTime_ = 0.0;
+};
+
+}  // namespace fm::platform

@@ -1,0 +1,17 @@
+#pragma once
+// Something that produces captured audio in blocks: the demo signal or an audio file.
+#include <cstdint>
+#include <string>
+
+namespace fm::platform {
+
+class BlockSource {
+  public:
+    virtual ~BlockSource() = default;
+    // Main thread, before the first block: false with a reason when the source cannot play.
+    virtual bool open(std::string* error) = 0;
+    // Delivery thread: fills up to `frames` samples; returns how many, 0 at the end.
+    virtual std::uint32_t fill(std::int16_t* out, std::uint32_t frames) = 0;
+};
+
+}  // namespace fm::platform

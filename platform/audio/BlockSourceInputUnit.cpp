@@ -1,0 +1,68 @@
+#include "platform/audio/BlockSourceInputUnit.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace fm::platform {
+
+BlockSourceInputUnit::BlockSourceInputUnit(std::unique_ptr<BlockSource> source,
+                                           std::uint32_t blockFrames, bool realTimePace)
+    : source_(std::move(source)),
+      blockFrames_(std::clamp<std::uint32_t>(blockFrames, 1, kMaxFramesPerSlice)),
+      realTimePace_(realTimePace) {}
+
+BlockSourceInputUnit::~BlockSourceInputUnit() {
+    uninitialize();
+}
+
+OSStatus BlockSourceInputUnit::doInitialize() {
+    if (!opened_) {
+        std::string error;
+        if (!source_->open(&error)) {
+            setLastError(error);
+            return kStatusFileUnreadable;
+        }
+        opened_ = true;
+        block_.assign(blockFrames_, 0);
+    }
+    return kNoErr;
+}
+
+OSStatus BlockSourceInputUnit::doStart() {
+    stopRequested_.store(false, std::memory_order_relaxed);
+    thread_ = std::thread([this] { run(); });
+    return kNoErr;
+}
+
+void BlockSourceInputUnit::doStop() {
+    stopRequested_.store(true, std::memory_order_relaxed);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void BlockSourceInputUnit::run() {
+    using clock = std::chrono::steady_clock;
+    const auto blockDuration = std::chrono::duration_cast<clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(blockFrames_) / 44100.0));
+    auto due = clock::now();
+    while (!stopRequested_.load(std::memory_order_relaxed)) {
+        const std::uint32_t got = source_->fill(block_.data(), blockFrames_);
+        if (got == 0) {
+            finished_.store(true, std::memory_order_relaxed);
+            return;
+        }
+        if (realTimePace_) {
+            // A block is delivered once it has been "captured", as a device would.
+            due += blockDuration;
+            std::this_thread::sleep_until(due);
+            if (stopRequested_.load(std::memory_order_relaxed)) {
+                return;
+            }
+        }
+        deliver(block_.data(), got);
+        blocks_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+}  // namespace fm::platform

@@ -1,0 +1,48 @@
+#pragma once
+// Live capture through RtAudio: 16-bit mono at 44,100 Hz, 1024-frame blocks; RtAudio's
+// callback thread is the audio thread. PulseAudio (or PipeWire's Pulse server) is preferred;
+// otherwise the first compiled API with an input device.
+#include <rtaudio/RtAudio.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio/AudioInputUnit.h"
+
+namespace fm::platform {
+
+struct CaptureDevice {
+    std::string api;   // "pulse", "alsa", "jack", …
+    std::string name;  // as RtAudio reports it
+    unsigned inputChannels = 0;
+    bool isDefault = false;
+};
+
+// Every device with at least one input channel, over the compiled APIs. On failure returns what
+// it found and puts the reason into *error.
+std::vector<CaptureDevice> listCaptureDevices(std::string* error);
+
+class RtAudioInputUnit : public AudioInputUnit {
+  public:
+    // deviceName: a device whose name contains it; empty for the default input.
+    RtAudioInputUnit(std::string deviceName, unsigned blockFrames);
+    ~RtAudioInputUnit() override;
+
+  protected:
+    OSStatus doInitialize() override;
+    OSStatus doStart() override;
+    void doStop() override;
+    void doUninitialize() override;
+
+  private:
+    OSStatus openStream();
+    static int onAudio(void* output, void* input, unsigned frames, double streamTime,
+                       RtAudioStreamStatus status, void* user);
+
+    std::string deviceName_;
+    unsigned blockFrames_;
+    std::unique_ptr<RtAudio> rtaudio_;
+};
+
+}  // namespace fm::platform

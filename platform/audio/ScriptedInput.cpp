@@ -1,0 +1,90 @@
+#include "platform/audio/ScriptedInput.h"
+
+#include <stdexcept>
+
+namespace fm::platform {
+
+void ScriptedInput::addBlock(std::vector<std::int16_t> samples) {
+    if (samples.size() > kMaxFramesPerSlice) {
+        throw std::invalid_argument("scripted block larger than kMaxFramesPerSlice");
+    }
+    std::lock_guard lock(deliveryMutex_);
+    blocks_.push_back(std::move(samples));
+    failures_.push_back(kNoErr);
+}
+
+void ScriptedInput::failRenderOf(std::size_t blockIndex, OSStatus status) {
+    std::lock_guard lock(deliveryMutex_);
+    if (blockIndex >= failures_.size()) {
+        throw std::out_of_range("no scripted block with that index");
+    }
+    failures_[blockIndex] = status;
+}
+
+bool ScriptedInput::deliverNextBlock() {
+    std::lock_guard lock(deliveryMutex_);
+    if (attached_ == nullptr || next_ >= blocks_.size()) {
+        return false;
+    }
+    const std::vector<std::int16_t>& block = blocks_[next_];
+    attached_->currentFailure_ = failures_[next_];
+    ++next_;
+    attached_->deliver(block.data(), static_cast<std::uint32_t>(block.size()));
+    attached_->currentFailure_ = kNoErr;
+    return true;
+}
+
+std::size_t ScriptedInput::deliverAll() {
+    std::size_t count = 0;
+    while (deliverNextBlock()) {
+        ++count;
+    }
+    return count;
+}
+
+std::size_t ScriptedInput::blocksDelivered() const {
+    std::lock_guard lock(deliveryMutex_);
+    return next_;
+}
+
+std::size_t ScriptedInput::blocksQueued() const {
+    std::lock_guard lock(deliveryMutex_);
+    return blocks_.size() - next_;
+}
+
+bool ScriptedInput::hasRunningUnit() const {
+    std::lock_guard lock(deliveryMutex_);
+    return attached_ != nullptr;
+}
+
+ScriptedInputUnit::ScriptedInputUnit(std::shared_ptr<ScriptedInput> script)
+    : script_(std::move(script)) {}
+
+ScriptedInputUnit::~ScriptedInputUnit() {
+    uninitialize();
+}
+
+OSStatus ScriptedInputUnit::doStart() {
+    std::lock_guard lock(script_->deliveryMutex_);
+    script_->attached_ = this;
+    return kNoErr;
+}
+
+void ScriptedInputUnit::doStop() {
+    // Taking the mutex waits for a delivery in progress to finish.
+    std::lock_guard lock(script_->deliveryMutex_);
+    if (script_->attached_ == this) {
+        script_->attached_ = nullptr;
+    }
+}
+
+OSStatus ScriptedInputUnit::render(AudioUnitRenderActionFlags* ioActionFlags,
+                                   const AudioTimeStamp* inTimeStamp, std::uint32_t bus,
+                                   std::uint32_t frames, AudioBufferList* ioData) {
+    if (currentFailure_ != kNoErr) {
+        return currentFailure_;
+    }
+    return AudioInputUnit::render(ioActionFlags, inTimeStamp, bus, frames, ioData);
+}
+
+}  // namespace fm::platform
