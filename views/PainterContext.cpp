@@ -21,7 +21,10 @@ PainterContext::PainterContext(QPainter& painter)
     pen_.setJoinStyle(Qt::MiterJoin);
     pen_.setMiterLimit(10.0);  // the classic PostScript default, not Qt's 2
     pen_.setCosmetic(false);   // the width scales with the transform
+    painter_.setPen(Qt::NoPen);
     painter_.setBrush(Qt::NoBrush);
+    ops_.reserve(1024);
+    lines_.reserve(512);
 }
 
 PainterContext::~PainterContext() {
@@ -41,21 +44,60 @@ void PainterContext::setFillColor(float red, float green, float blue, float alph
 }
 
 void PainterContext::moveToPoint(float x, float y) {
-    path_.moveTo(x, y);
+    ops_.push_back({PathOp::Move, x, y, 0, 0});
 }
 
 void PainterContext::addLineToPoint(float x, float y) {
-    path_.lineTo(x, y);
+    ops_.push_back({PathOp::Line, x, y, 0, 0});
 }
 
 void PainterContext::addEllipseInRect(RectF r) {
-    path_.addEllipse(r.x, r.y, r.width, r.height);
+    ops_.push_back({PathOp::Ellipse, r.x, r.y, r.width, r.height});
 }
 
 void PainterContext::strokePath() {
-    // One stroke of the whole path, so overlaps of its subpaths blend once.
-    painter_.strokePath(path_, pen_);
-    path_.clear();  // keeps its storage for the next path
+    // Subpaths that are one straight segment go to QPainter's line drawing, which rasterises
+    // each thick segment directly and is far faster than the general stroker; everything else
+    // (longer polylines, ellipses) goes through the stroker. A zero-length segment with butt
+    // caps covers nothing and is left out.
+    lines_.clear();
+    path_.clear();  // keeps its storage
+    bool general = false;
+    for (std::size_t i = 0; i < ops_.size(); ++i) {
+        const PathOp& op = ops_[i];
+        const bool loneSegment = op.kind == PathOp::Move && i + 1 < ops_.size() &&
+                                 ops_[i + 1].kind == PathOp::Line &&
+                                 (i + 2 == ops_.size() || ops_[i + 2].kind != PathOp::Line);
+        if (loneSegment) {
+            const QLineF line(op.a, op.b, ops_[i + 1].a, ops_[i + 1].b);
+            if (line.p1() != line.p2()) {
+                lines_.push_back(line);
+            }
+            ++i;
+            continue;
+        }
+        general = true;
+        switch (op.kind) {
+            case PathOp::Move:
+                path_.moveTo(op.a, op.b);
+                break;
+            case PathOp::Line:
+                path_.lineTo(op.a, op.b);
+                break;
+            case PathOp::Ellipse:
+                path_.addEllipse(op.a, op.b, op.c, op.d);
+                break;
+        }
+    }
+    if (!lines_.empty()) {
+        painter_.setPen(pen_);
+        painter_.drawLines(lines_.data(), static_cast<int>(lines_.size()));
+        painter_.setPen(Qt::NoPen);
+    }
+    if (general) {
+        painter_.strokePath(path_, pen_);
+    }
+    ops_.clear();  // keeps its storage for the next path
 }
 
 void PainterContext::fillRect(RectF rect) {

@@ -2,11 +2,18 @@
 // DrawingContext on an antialiased QPainter: the back end of every view's paintEvent, and what
 // the pixel tests and benchmarks render into a QImage with.
 // The constructor puts the painter in the fresh state every draw starts from (identity
-// transform on top of the painter's own, line width 1, black stroke and fill, antialiasing).
+// transform on top of the painter's own, line width 1, black stroke and fill, antialiasing);
+// the destructor gives the painter back as it was.
+// One difference from a stroker that fills the union of a path's outline: like QPainter, this
+// blends the places where two subpaths of one stroke overlap twice. The views' paths overlap
+// only in the tiny wedges where consecutive curve segments meet, which shows only on the
+// translucent second curve of GraphView.
 #include <QColor>
+#include <QLineF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
+#include <vector>
 
 #include "views/DrawingContext.h"
 
@@ -32,10 +39,19 @@ class PainterContext final : public DrawingContext {
     void rotate(float radians) override;
 
   private:
+    struct PathOp {
+        enum Kind { Move, Line, Ellipse } kind;
+        float a, b, c, d;
+    };
+
     QPainter& painter_;
     QPen pen_;
     QColor fill_;
+    // The current path as the calls built it; turned into pixels at the stroke. Kept between
+    // strokes so its storage is reused.
+    std::vector<PathOp> ops_;
     QPainterPath path_;
+    std::vector<QLineF> lines_;
 };
 
 }  // namespace fm::views
