@@ -55,6 +55,25 @@ void PainterContext::addEllipseInRect(RectF r) {
     ops_.push_back({PathOp::Ellipse, r.x, r.y, r.width, r.height});
 }
 
+void PainterContext::addSegment(const QLineF& line) {
+    // A segment that carries on exactly where the previous one ended, in exactly the same
+    // direction, lengthens it: one line covers the union of the two, with no antialiased seam
+    // where they meet (and a flat curve costs one line instead of hundreds).
+    if (!lines_.empty()) {
+        QLineF& last = lines_.back();
+        const QPointF a = last.p2() - last.p1();
+        const QPointF b = line.p2() - line.p1();
+        const bool continues = last.p2() == line.p1();
+        const bool collinear = a.x() * b.y() - a.y() * b.x() == 0.0;
+        const bool forward = a.x() * b.x() + a.y() * b.y() > 0.0;
+        if (continues && collinear && forward) {
+            last.setP2(line.p2());
+            return;
+        }
+    }
+    lines_.push_back(line);
+}
+
 void PainterContext::strokePath() {
     // Subpaths that are one straight segment go to QPainter's line drawing, which rasterises
     // each thick segment directly and is far faster than the general stroker; everything else
@@ -71,7 +90,7 @@ void PainterContext::strokePath() {
         if (loneSegment) {
             const QLineF line(op.a, op.b, ops_[i + 1].a, ops_[i + 1].b);
             if (line.p1() != line.p2()) {
-                lines_.push_back(line);
+                addSegment(line);
             }
             ++i;
             continue;
@@ -92,7 +111,6 @@ void PainterContext::strokePath() {
     if (!lines_.empty()) {
         painter_.setPen(pen_);
         painter_.drawLines(lines_.data(), static_cast<int>(lines_.size()));
-        painter_.setPen(Qt::NoPen);
     }
     if (general) {
         painter_.strokePath(path_, pen_);

@@ -6,8 +6,9 @@
 // the destructor gives the painter back as it was.
 // One difference from a stroker that fills the union of a path's outline: like QPainter, this
 // blends the places where two subpaths of one stroke overlap twice. The views' paths overlap
-// only in the tiny wedges where consecutive curve segments meet, which shows only on the
-// translucent second curve of GraphView.
+// only in the tiny wedges where consecutive curve segments meet at an angle, which shows only
+// on the translucent second curve of GraphView. Segments that continue one another in a
+// straight line are joined into one, so a straight run has no seams.
 #include <QColor>
 #include <QLineF>
 #include <QPainter>
@@ -39,6 +40,8 @@ class PainterContext final : public DrawingContext {
     void rotate(float radians) override;
 
   private:
+    void addSegment(const QLineF& line);
+
     struct PathOp {
         enum Kind { Move, Line, Ellipse } kind;
         float a, b, c, d;

@@ -56,6 +56,16 @@ TEST_F(SwipeTest, HorizontalDragsReachTheRecognizerOfTheirDirection) {
     EXPECT_EQ(swipes, (std::vector<int>{2, 1}));
 }
 
+TEST_F(SwipeTest, TouchDragsSwipeToo) {
+    const std::unique_ptr<QPointingDevice> screen(QTest::createTouchDevice());
+    QTest::touchEvent(view.get(), screen.get()).press(0, QPoint(280, 200));
+    QTest::touchEvent(view.get(), screen.get()).move(0, QPoint(180, 205));
+    QTest::touchEvent(view.get(), screen.get()).move(0, QPoint(60, 210));
+    QTest::touchEvent(view.get(), screen.get()).release(0, QPoint(60, 210));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !swipes.empty(); }, 5000));
+    EXPECT_EQ(swipes, (std::vector<int>{2}));
+}
+
 TEST_F(SwipeTest, VerticalShortAndSliderDragsReachNothing) {
     drag(label, QPoint(160, 10), QPoint(170, 190));   // vertical
     drag(label, QPoint(160, 100), QPoint(140, 100));  // too short

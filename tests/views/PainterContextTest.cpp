@@ -111,6 +111,32 @@ TEST(PainterContext, StrokeEmptiesThePathAndZeroLengthDrawsNothing) {
     EXPECT_EQ(at(image, 50, 80).alpha(), 0);
 }
 
+TEST(PainterContext, StraightRunsOfSegmentsShowNoSeams) {
+    // Translucent, with the joins in the middle of device pixels (x = 10.25, 20.25 ...).
+    const QImage image = draw([](DrawingContext& c) {
+        c.setLineWidth(4);
+        c.setStrokeColor(1, 0, 0, 0.8f);
+        for (int k = 0; k < 8; ++k) {
+            c.moveToPoint(0.25f + 10.0f * k, 30);
+            c.addLineToPoint(10.25f + 10.0f * k, 30);
+        }
+        // Two segments at an angle keep their own ends.
+        c.moveToPoint(10, 70);
+        c.addLineToPoint(50, 70);
+        c.moveToPoint(50, 70);
+        c.addLineToPoint(50, 90);
+        c.strokePath();
+    });
+    const QColor inside = at(image, 15, 30);
+    EXPECT_EQ(inside.alpha(), 204);
+    for (int k = 1; k < 8; ++k) {
+        EXPECT_EQ(at(image, 0.25 + 10.0 * k, 30), inside) << "join " << k;
+    }
+    EXPECT_EQ(at(image, 80.5, 30).alpha(), 0);
+    EXPECT_EQ(at(image, 30, 70).alpha(), 204);
+    EXPECT_EQ(at(image, 50, 80).alpha(), 204);
+}
+
 TEST(PainterContext, EllipsesAndPolylinesGoThroughTheStroker) {
     const QImage image = draw([](DrawingContext& c) {
         c.setLineWidth(2);
