@@ -155,9 +155,9 @@ QImage caption(const QString& word) {
     });
 }
 
-// Frames and scales laid over the two graphs: the top graph 0..100, the history 104..184.
+// Frames and scales laid over the two graphs: the top graph 0..96, the history 100..172.
 QImage graphOverlay() {
-    return drawn(320, 184, [](QPainter& p) {
+    return drawn(320, 172, [](QPainter& p) {
         auto frame = [&](QRectF r) {
             p.setPen(QPen(QColor(255, 255, 255, 40), 1.0));
             p.setBrush(Qt::NoBrush);
@@ -172,13 +172,13 @@ QImage graphOverlay() {
                 p.drawLine(QPointF(x, r.top() + 4), QPointF(x, r.bottom() - 4));
             }
         };
-        frame(QRectF(0, 0, 320, 100));
-        frame(QRectF(0, 104, 320, 80));
+        frame(QRectF(0, 0, 320, 96));
+        frame(QRectF(0, 100, 320, 72));
         p.setPen(fm::palette::textDim);
         QFont f = sans(8, QFont::DemiBold);
         f.setLetterSpacing(QFont::AbsoluteSpacing, 1.4);
         p.setFont(f);
-        p.drawText(QRectF(10, 106, 200, 12), Qt::AlignLeft | Qt::AlignVCenter, "LEVEL HISTORY");
+        p.drawText(QRectF(10, 102, 200, 12), Qt::AlignLeft | Qt::AlignVCenter, "LEVEL HISTORY");
     });
 }
 

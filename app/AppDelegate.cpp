@@ -1,0 +1,51 @@
+#include "app/AppDelegate.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/ScreenWindow.h"
+#include "screen/ViewController.h"
+
+AppDelegate::AppDelegate(fm::platform::DeviceOptions options, QString windowTitle)
+    : options_(std::move(options)), title_(std::move(windowTitle)) {}
+
+// The controller goes first, then the window, as they were made the other way round.
+AppDelegate::~AppDelegate() {
+    headlessController_.reset();
+    window_.reset();
+}
+
+QWidget* AppDelegate::window() const {
+    if (window_) {
+        return window_.get();
+    }
+    return headlessController_.get();
+}
+
+bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
+    const int height = fm::platform::screenHeightPoints(options_);
+    auto* controller = new ViewController("ViewController", height);
+    controller->view();  // loads the layout and runs viewDidLoad
+    viewController_ = controller;
+    if (options_.headless) {
+        // Off screen the controller's view is the window itself, unzoomed and never turned.
+        headlessController_.reset(controller);
+        controller->setWindowTitle(title_);
+        controller->show();
+        return true;
+    }
+    double scale = options_.scale.value_or(1.0);
+    if (!options_.scale) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            scale = fm::platform::defaultScale(area.width(), area.height(), height);
+        }
+    }
+    window_ = std::make_unique<ScreenWindow>(controller, scale);
+    window_->setWindowTitle(title_);
+    QObject::connect(controller, &ViewController::interfaceOrientationChanged, window_.get(),
+                     &ScreenWindow::setInterfaceOrientation);
+    window_->show();
+    controller->setFocus();
+    return true;
+}

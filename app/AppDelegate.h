@@ -1,0 +1,39 @@
+#pragma once
+// The application delegate: when launching has finished it makes the one window the size of
+// the device's screen and installs the ViewController, loaded from the layout "ViewController",
+// as its root. It holds both for the life of the process.
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "platform/device/DeviceOptions.h"
+
+class QWidget;
+class ViewController;
+class ScreenWindow;
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit AppDelegate(fm::platform::DeviceOptions options, QString windowTitle);
+    ~AppDelegate() override;
+
+    bool applicationDidFinishLaunchingWithOptions();
+    // The phone's other lifecycle notifications: nothing to do on any of them.
+    void applicationWillResignActive() {}
+    void applicationDidEnterBackground() {}
+    void applicationWillEnterForeground() {}
+    void applicationDidBecomeActive() {}
+    void applicationWillTerminate() {}
+
+    ViewController* viewController() const { return viewController_; }
+    QWidget* window() const;
+
+  private:
+    fm::platform::DeviceOptions options_;
+    QString title_;
+    std::unique_ptr<ScreenWindow> window_;                // with a display
+    std::unique_ptr<ViewController> headlessController_;  // without one
+    ViewController* viewController_ = nullptr;
+};

@@ -1,0 +1,113 @@
+#include "app/HeadlessScreen.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QWidget>
+#include <cmath>
+#include <cstdio>
+
+HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
+    : screen_(screen), path_(std::move(path)), scale_(scale) {
+    connect(&timer_, &QTimer::timeout, this, &HeadlessScreen::save);
+    timer_.start(1000);
+    screen_->installEventFilter(this);
+}
+
+bool HeadlessScreen::eventFilter(QObject*, QEvent* event) {
+    if (event->type() == QEvent::Paint && !firstSaved_) {
+        firstSaved_ = true;
+        // After this paint has finished.
+        QTimer::singleShot(0, this, &HeadlessScreen::save);
+    }
+    return false;
+}
+
+bool HeadlessScreen::save() {
+    const QSize size(static_cast<int>(std::lround(screen_->width() * scale_)),
+                     static_cast<int>(std::lround(screen_->height() * scale_)));
+    QImage image(size, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale_);
+    image.fill(Qt::black);
+    {
+        QPainter painter(&image);
+        screen_->render(&painter);
+    }
+    QSaveFile file(path_);
+    // A light compression: the file is rewritten every second.
+    const bool ok =
+        file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", 80) && file.commit();
+    if (!ok && !reportedFailure_) {
+        reportedFailure_ = true;
+        std::fprintf(stderr, "fieldmeter: cannot save %s: %s\n", qPrintable(path_),
+                     qPrintable(file.errorString()));
+    }
+    return ok;
+}
+
+void HeadlessScreen::readKeysFrom(int fd) {
+    fd_ = fd;
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &HeadlessScreen::readKeys);
+}
+
+void HeadlessScreen::readKeys() {
+    char buffer[256];
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n <= 0) {
+        notifier_->setEnabled(false);  // end of input: no more keys
+        return;
+    }
+    pending_.append(buffer, static_cast<int>(n));
+    int newline;
+    while ((newline = pending_.indexOf('\n')) >= 0) {
+        const QString name = QString::fromUtf8(pending_.left(newline)).trimmed();
+        pending_.remove(0, newline + 1);
+        if (!name.isEmpty()) {
+            press(name);
+        }
+    }
+}
+
+int HeadlessScreen::keyForName(const QString& name) {
+    static const std::pair<const char*, int> kNames[] = {
+        {"right", Qt::Key_Right},
+        {"left", Qt::Key_Left},
+        {"r", Qt::Key_R},
+        {"m", Qt::Key_M},
+        {"w", Qt::Key_W},
+        {"i", Qt::Key_I},
+        {"e", Qt::Key_E},
+        {"escape", Qt::Key_Escape},
+        {"space", Qt::Key_Space},
+        {"enter", Qt::Key_Return},
+        {"return", Qt::Key_Return},
+        {"[", Qt::Key_BracketLeft},
+        {"]", Qt::Key_BracketRight},
+    };
+    const QString lower = name.toLower();
+    for (const auto& [text, key] : kNames) {
+        if (lower == QLatin1String(text)) {
+            return key;
+        }
+    }
+    return 0;
+}
+
+void HeadlessScreen::press(const QString& name) {
+    const int key = keyForName(name);
+    if (key == 0) {
+        std::fprintf(stderr, "fieldmeter: unknown key name \"%s\"\n", qPrintable(name));
+        return;
+    }
+    const QString text = name.size() == 1 ? name : QString();
+    QKeyEvent pressEvent(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(screen_, &pressEvent);
+    QKeyEvent releaseEvent(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(screen_, &releaseEvent);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Running without a display: the screen is saved as an image file every second (written to a
+// temporary name and renamed, so a reader never sees half a file), and key names read from
+// standard input, one per line, reach the screen as key presses.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class QSocketNotifier;
+class QWidget;
+
+class HeadlessScreen : public QObject {
+    Q_OBJECT
+  public:
+    // `screen` is drawn at `scale` into `path`. The first save follows the first drawing.
+    HeadlessScreen(QWidget* screen, QString path, double scale);
+
+    // Saves now; on failure says why on standard error once, and keeps going.
+    bool save();
+    // Reads key names from this file descriptor (standard input).
+    void readKeysFrom(int fd);
+
+    // The key for a name such as "Right", "R", "[", "Space"; 0 when unknown.
+    static int keyForName(const QString& name);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void readKeys();
+    void press(const QString& name);
+
+    QWidget* screen_;
+    QString path_;
+    double scale_;
+    QTimer timer_;
+    bool firstSaved_ = false;
+    bool reportedFailure_ = false;
+    QSocketNotifier* notifier_ = nullptr;
+    QByteArray pending_;
+    int fd_ = -1;
+};

@@ -1,0 +1,230 @@
+// fieldmeter: the entry function. The command line describes the device (see --help); then
+// the application loop runs with AppDelegate until the window closes or --duration ends.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "app/HeadlessScreen.h"
+#include "platform/audio/AudioInputSource.h"
+#include "platform/audio/RtAudioInputUnit.h"
+#include "platform/device/DeviceOptions.h"
+#include "platform/documents/DocumentsFolder.h"
+#include "platform/motion/IioMotionSource.h"
+#include "platform/motion/MotionSource.h"
+#include "platform/motion/ReplayMotionSource.h"
+#include "screen/ViewController.h"
+
+namespace {
+
+using fm::platform::DeviceOptions;
+
+void say(const std::string& line) {
+    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
+}
+
+bool hasDisplay(const DeviceOptions& o) {
+    for (size_t i = 1; i < o.passThrough.size(); ++i) {
+        if (o.passThrough[i] == "-platform" || o.passThrough[i] == "--platform") {
+            return true;  // the user chose a platform: Qt decides
+        }
+    }
+    if (const char* qpa = std::getenv("QT_QPA_PLATFORM"); qpa != nullptr && *qpa != '\0') {
+        return std::string(qpa) != "offscreen";
+    }
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (const char* v = std::getenv(name); v != nullptr && *v != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Off screen Qt wants a private runtime folder; make one rather than print a warning.
+void ensureRuntimeFolder() {
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir != nullptr && *dir != '\0') {
+        return;
+    }
+    const std::string dir = "/tmp/fieldmeter-runtime-" + std::to_string(::getuid());
+    ::mkdir(dir.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+}
+
+int listDevices() {
+    std::string error;
+    const auto devices = fm::platform::listCaptureDevices(&error);
+    for (const auto& d : devices) {
+        std::printf("%s%s\t%s\t%u channel%s\n", d.isDefault ? "* " : "  ", d.api.c_str(),
+                    d.name.c_str(), d.inputChannels, d.inputChannels == 1 ? "" : "s");
+    }
+    if (!error.empty()) {
+        say("cannot list every capture device: " + error);
+    }
+    if (devices.empty()) {
+        say("no capture device found");
+        return 1;
+    }
+    return 0;
+}
+
+// The sound to capture; falls back to the demo signal, with one line saying why.
+bool chooseAudioInput(const DeviceOptions& o) {
+    using fm::platform::AudioInputSource;
+    std::string why;
+    if (o.input == "demo") {
+        fm::platform::setAudioInputSource(AudioInputSource::demo());
+        return true;
+    }
+    if (!o.input.empty()) {
+        const auto file = AudioInputSource::file(o.input);
+        if (fm::platform::canOpenInput(file, &why)) {
+            fm::platform::setAudioInputSource(file);
+            return false;
+        }
+        say("cannot play " + o.input + ": " + why + "; playing the demo signal");
+        fm::platform::setAudioInputSource(AudioInputSource::demo());
+        return true;
+    }
+    if (fm::platform::canOpenMicrophone(o.captureDevice, &why)) {
+        fm::platform::setAudioInputSource(AudioInputSource::microphone(o.captureDevice));
+        return false;
+    }
+    say("no microphone (" + why + "); playing the demo signal");
+    fm::platform::setAudioInputSource(AudioInputSource::demo());
+    return true;
+}
+
+void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart) {
+    if (!o.motionFile.empty()) {
+        std::string error;
+        auto replay = fm::platform::ReplayMotionSource::load(
+            o.motionFile, [&sinceStart] { return sinceStart.nsecsElapsed() / 1e9; }, &error);
+        if (replay) {
+            fm::platform::setMotionSource(
+                std::make_unique<fm::platform::ReplayMotionSource>(std::move(*replay)));
+            return;
+        }
+        say("cannot replay motion: " + error + "; the keys [ and ] turn the device");
+        return;
+    }
+    if (auto iio = fm::platform::IioMotionSource::open(fm::platform::defaultIioRoot())) {
+        fm::platform::setMotionSource(
+            std::make_unique<fm::platform::IioMotionSource>(std::move(*iio)));
+    }
+}
+
+// SIGINT and SIGTERM end the loop like closing the window, so the files are closed.
+int gSignalPipe[2] = {-1, -1};
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
+}
+
+void quitOnSignals() {
+    if (::pipe(gSignalPipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const std::vector<std::string> args(argv, argv + argc);
+    auto parsed = fm::platform::parseDeviceOptions(args);
+    if (!parsed.options) {
+        say(parsed.error + " (see --help)");
+        return 2;
+    }
+    DeviceOptions options = *parsed.options;
+    const std::string program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString();
+    if (options.help) {
+        std::fputs(fm::platform::usageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(fm::platform::versionText().c_str(), stdout);
+        return 0;
+    }
+    if (options.listDevices) {
+        return listDevices();
+    }
+
+    if (!options.documents.empty()) {
+        fm::platform::setDocumentsFolder(options.documents);
+    }
+    std::string folderError;
+    if (!fm::platform::ensureDocumentsFolder(&folderError)) {
+        say("documents folder unusable: " + folderError + "; nothing can be recorded");
+    }
+    const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
+    if (!options.headless && !hasDisplay(options)) {
+        options.headless = true;
+        say("no display found; drawing off screen and saving the screen to " + screenPath +
+            " every second");
+    } else if (options.headless) {
+        say("drawing off screen; saving the screen to " + screenPath + " every second");
+    }
+    std::vector<std::string> qtArgs = options.passThrough;
+    if (options.headless) {
+        ensureRuntimeFolder();
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    std::vector<char*> qtArgv;
+    for (auto& a : qtArgs) {
+        qtArgv.push_back(a.data());
+    }
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgs.size());
+
+    QApplication app(qtArgc, qtArgv.data());
+    QApplication::setApplicationName("fieldmeter");
+    QApplication::setDesktopFileName("fieldmeter");
+    const QStringList leftover = QCoreApplication::arguments().mid(1);
+    if (!leftover.isEmpty()) {
+        say("unknown option " + leftover.first().toStdString() + " (see --help)");
+        return 2;
+    }
+
+    chooseMotionSource(options, sinceStart);
+    const bool demo = chooseAudioInput(options);
+    const QString title = demo ? "fieldmeter (demo input)" : "fieldmeter";
+
+    int status = 0;
+    {
+        AppDelegate delegate(options, title);
+        delegate.applicationDidFinishLaunchingWithOptions();
+        std::unique_ptr<HeadlessScreen> headless;
+        if (options.headless) {
+            headless = std::make_unique<HeadlessScreen>(delegate.viewController(),
+                                                        QString::fromStdString(screenPath),
+                                                        options.scale.value_or(1.0));
+            headless->readKeysFrom(STDIN_FILENO);
+        }
+        if (options.durationSeconds) {
+            QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
+                               &QCoreApplication::quit);
+        }
+        quitOnSignals();
+        status = app.exec();
+    }  // the controller closes its files here
+    return status;
+}

@@ -1,0 +1,39 @@
+// The controller's side of motion sensing: accelerometer samples into the rings, and the
+// gyroscope and attitude updates.
+#include "recording/ControllerTimers.h"
+#include "recording/MotionSensing.h"
+#include "screen/ViewController.h"
+
+std::shared_ptr<fm::app::ScheduledTimer> gyroTimer;
+
+void ViewController::accelerometerDidAccelerate(fm::platform::Accelerometer*,
+                                                const fm::platform::Acceleration& acceleration) {
+    fm::recording::storeAccelSample(acceleration.z, fm::recording::secondsSince1970());
+}
+
+void ViewController::toggleUpdates() {
+    if (!motionUpdatesOn) {
+        motionUpdatesOn = true;
+        motionManager->startGyroUpdates();
+        motionManager->startDeviceMotionUpdates();
+        // A replaced timer that still ran could never be stopped again.
+        if (gyroTimer) {
+            gyroTimer->invalidate();
+        }
+        gyroTimer = fm::app::ScheduledTimer::scheduledTimer(
+            1.0 / 30.0, [this](fm::app::ScheduledTimer*) { doGyroUpdate(); });
+        return;
+    }
+    motionManager->stopGyroUpdates();
+    if (gyroTimer) {
+        gyroTimer->invalidate();
+    }
+}
+
+void ViewController::doGyroUpdate() {
+    fm::platform::RotationRate rate;  // zeros until the first sample
+    if (auto data = motionManager->gyroData()) {
+        rate = data->rotationRate;
+    }
+    (void)rate;  // nothing reads the rate; the direction comes from the attitude's yaw
+}

@@ -1,0 +1,124 @@
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "app/Images.h"
+#include "screen/FloatSlider.h"
+#include "screen/ImageButton.h"
+#include "screen/ImageView.h"
+
+// ImageButton
+
+ImageButton::ImageButton(QWidget* parent) : QAbstractButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);  // keys belong to the screen
+}
+
+void ImageButton::setImage(const QPixmap& image) {
+    image_ = image;
+    update();
+}
+
+void ImageButton::setImageName(const QString& name) {
+    imageName_ = name;
+    setImage(fm::app::imageNamed(name));
+}
+
+void ImageButton::paintEvent(QPaintEvent*) {
+    if (image_.isNull()) {
+        return;
+    }
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QSizeF logical = image_.deviceIndependentSize();
+    const double h = logical.height() * width() / std::max(1.0, logical.width());
+    p.drawPixmap(QRectF(0, 0, width(), h), image_, QRectF(image_.rect()));
+    if (isDown()) {
+        p.fillRect(rect(), QColor(0, 0, 0, 50));
+    }
+}
+
+// ImageView
+
+ImageView::ImageView(QWidget* parent) : QWidget(parent) {}
+
+void ImageView::setImage(const QPixmap& image) {
+    image_ = image;
+    update();
+}
+
+void ImageView::setImageName(const QString& name) {
+    imageName_ = name;
+    setImage(fm::app::imageNamed(name));
+}
+
+bool ImageView::passThrough() const {
+    return testAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void ImageView::setPassThrough(bool on) {
+    setAttribute(Qt::WA_TransparentForMouseEvents, on);
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+    if (image_.isNull()) {
+        return;
+    }
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(QRectF(rect()), image_, QRectF(image_.rect()));
+}
+
+void ImageView::mouseReleaseEvent(QMouseEvent* event) {
+    if (rect().contains(event->position().toPoint())) {
+        emit tapped();
+    }
+}
+
+// FloatSlider
+
+FloatSlider::FloatSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    QSlider::setRange(0, kSteps);
+    setFocusPolicy(Qt::NoFocus);
+    connect(this, &QSlider::valueChanged, this, &FloatSlider::positionMoved);
+}
+
+void FloatSlider::setValue(float v) {
+    value_ = std::clamp(v, min_, max_);
+    syncPosition();
+}
+
+void FloatSlider::setMinimumValue(float v) {
+    min_ = v;
+    max_ = std::max(max_, v);
+    setValue(value_);
+    syncPosition();
+}
+
+void FloatSlider::setMaximumValue(float v) {
+    max_ = v;
+    min_ = std::min(min_, v);
+    setValue(value_);
+    syncPosition();
+}
+
+void FloatSlider::syncPosition() {
+    const float span = max_ - min_;
+    const int position =
+        span > 0.0f ? static_cast<int>(std::lround((value_ - min_) / span * kSteps)) : 0;
+    syncing_ = true;
+    QSlider::setValue(position);
+    syncing_ = false;
+}
+
+void FloatSlider::positionMoved(int position) {
+    if (syncing_) {
+        return;  // our own repositioning, not the user's drag
+    }
+    const float v = min_ + (max_ - min_) * static_cast<float>(position) / kSteps;
+    if (v != value_) {
+        value_ = v;
+        emit valueChangedFloat(value_);
+    }
+}

@@ -1,0 +1,287 @@
+#include "screen/ViewController.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <cstdio>
+#include <numbers>
+
+#include "app/Fonts.h"
+#include "app/IdleTimer.h"
+#include "app/Images.h"
+#include "audio/SignalState.h"
+#include "mail/MailExport.h"
+#include "platform/motion/DeviceOrientationSource.h"
+#include "platform/motion/MotionSource.h"
+#include "recording/ControllerTimers.h"
+#include "recording/MotionSensing.h"
+#include "recording/RecordingState.h"
+#include "screen/FloatSlider.h"
+#include "screen/ImageButton.h"
+#include "screen/ImageView.h"
+#include "screen/ScreenLoader.h"
+#include "views/BarGraph.h"
+#include "views/ColorView.h"
+#include "views/DirectionSensorView.h"
+#include "views/GraphView.h"
+
+std::uint8_t isTallScreen = 0;
+
+ViewController::ViewController(const QString& nibName, double screenHeight, QWidget* parent)
+    : QWidget(parent), nibName_(nibName), screenHeight_(screenHeight) {
+    setObjectName("ViewControllerView");
+    setFocusPolicy(Qt::StrongFocus);
+    resize(320, static_cast<int>(screenHeight));
+}
+
+ViewController::~ViewController() {
+    // Capture calls back into this object: it must end before the members go.
+    if (mAudioUnit != nullptr) {
+        stopRecording();
+        mAudioUnit = nullptr;
+    }
+    if (accelerometer != nullptr && accelerometer->delegate() == this) {
+        accelerometer->setDelegate(nullptr);
+    }
+    // The timers call back into this object too.
+    for (auto* timer : {meterTimer_.get(), counterTimer.get(), gyroTimer.get()}) {
+        if (timer != nullptr) {
+            timer->invalidate();
+        }
+    }
+}
+
+QWidget* ViewController::view() {
+    if (!viewLoaded_) {
+        loadView();
+        viewLoaded_ = true;
+        viewDidLoad();
+    }
+    return this;
+}
+
+void ViewController::loadView() {
+    QString error;
+    QWidget* root = loadScreenLayout(nibName_, this, &error);
+    if (root == nullptr) {
+        // Without its layout the screen cannot work at all; say so plainly.
+        std::fprintf(stderr, "fieldmeter: cannot load the screen layout: %s\n", qPrintable(error));
+        std::abort();
+    }
+    stretchScreenLayout(root, static_cast<int>(screenHeight_) - root->height());
+    root->move(0, 0);
+    root->setFocusPolicy(Qt::NoFocus);
+    auto field = [&](auto*& target, const char* name) {
+        using T = std::remove_pointer_t<std::remove_reference_t<decltype(target)>>;
+        target = root->findChild<T*>(name);
+        if (target == nullptr) {
+            std::fprintf(stderr, "fieldmeter: the screen layout lacks %s\n", name);
+            std::abort();
+        }
+    };
+    field(playButton, "playButton");
+    field(mailButton, "mailButton");
+    field(timeLabel, "timeLabel");
+    field(highFreqLabel, "highFreqLabel");
+    field(lowFreqLabel, "lowFreqLabel");
+    field(numPassLabel, "numPassLabel");
+    field(rmsPower, "rmsPower");
+    field(highFreqSlider, "highFreqSlider");
+    field(lowFreqSlider, "lowFreqSlider");
+    field(numPassSlider, "numPassSlider");
+    field(waveformGraph, "waveformGraph");
+    field(historyGraph, "historyGraph");
+    field(powerBar, "powerBar");
+    field(powerBar2, "powerBar2");
+    field(colorOverlay, "colorOverlay");
+    field(spectrumGraph, "spectrumGraph");
+    field(dsensorView, "dsensorView");
+    field(graphOverlay, "graphOverlay");
+    field(sensitivySlider, "sensitivySlider");
+    field(baseSlider, "baseSlider");
+    field(instructionsOverlay, "instructionsOverlay");
+    field(aboutInstructions, "aboutInstructions");
+    field(infoButton, "infoButton");
+    field(closeButton, "closeButton");
+    field(waveformTextImage, "waveformTextImage");
+    connectActions();
+}
+
+// Each control names its action in the layout (the dynamic property "action").
+void ViewController::connectActions() {
+    using Action = void (ViewController::*)(QObject*);
+    static const std::pair<const char*, Action> kActions[] = {
+        {"instructionsTapped:", &ViewController::instructionsTapped},
+        {"switchWavSpectrum:", &ViewController::switchWavSpectrum},
+        {"showAboutInstructions:", &ViewController::showAboutInstructions},
+        {"hideAboutInstructions:", &ViewController::hideAboutInstructions},
+        {"sensitivySliderValueChanged:", &ViewController::sensitivySliderValueChanged},
+        {"baseSliderValueChanged:", &ViewController::baseSliderValueChanged},
+        {"highFreqSliderValueChanged:", &ViewController::highFreqSliderValueChanged},
+        {"lowFreqSliderValueChanged:", &ViewController::lowFreqSliderValueChanged},
+        {"numPassLabelSliderValueChanged:", &ViewController::numPassLabelSliderValueChanged},
+        {"togglePlay:", &ViewController::togglePlay},
+        {"mailFile:", &ViewController::mailFile},
+    };
+    for (QWidget* w : findChildren<QWidget*>()) {
+        const QString name = w->property("action").toString();
+        if (name.isEmpty()) {
+            continue;
+        }
+        Action action = nullptr;
+        for (const auto& [actionName, member] : kActions) {
+            if (name == actionName) {
+                action = member;
+            }
+        }
+        if (action == nullptr) {
+            std::fprintf(stderr, "fieldmeter: %s names an unknown action %s\n",
+                         qPrintable(w->objectName()), qPrintable(name));
+            continue;
+        }
+        auto send = [this, action, w] { (this->*action)(w); };
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            connect(button, &QAbstractButton::clicked, this, send);
+        } else if (auto* slider = qobject_cast<FloatSlider*>(w)) {
+            connect(slider, &FloatSlider::valueChangedFloat, this, send);
+        } else if (auto* graph = qobject_cast<GraphView*>(w)) {
+            connect(graph, &GraphView::tapped, this, send);
+        } else if (auto* image = qobject_cast<ImageView*>(w)) {
+            connect(image, &ImageView::tapped, this, send);
+        }
+    }
+}
+
+void ViewController::viewDidLoad() {
+    // 2-3: the motion sources; samples arrive at 100 Hz.
+    motionManager = std::make_unique<fm::platform::MotionManager>();
+    accelerometer = fm::platform::Accelerometer::sharedAccelerometer();
+    accelerometer->setUpdateInterval(0.01);
+    accelerometer->setDelegate(this);
+    // 4: the screen's classification.
+    if (screenHeight_ == 568.0) {
+        isTallScreen = 1;
+    }
+    // 5
+    rawSampleCount = 0;
+    recordingActive.store(0, std::memory_order_relaxed);
+    setIsRecording(0);
+    // 6
+    waveformGraph->externalYConversion = 0.5;
+    waveformGraph->logScaleMode = true;
+    historyGraph->externalYConversion = 1.0;
+    historyGraph->logScaleMode = true;
+    // 7: there is no status bar on this screen. 8-9:
+    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, 52.0));
+    playButton->setAutoFillBackground(false);
+    // 10-11: the FFT before capture. A reloaded view must not stop the capture that runs.
+    FFTSetup();
+    if (mAudioUnit == nullptr) {
+        programmaticPlay();
+    }
+    // 12
+    overlayMode = 1;
+    // 13: left, then right; a reload keeps the two it has.
+    if (swipeRecognizers_.empty()) {
+        for (auto direction :
+             {fm::app::SwipeGestureRecognizer::Left, fm::app::SwipeGestureRecognizer::Right}) {
+            auto* recognizer = new fm::app::SwipeGestureRecognizer(
+                [this](fm::app::SwipeGestureRecognizer* r) { handleViewsSwipe(r); });
+            recognizer->setDirection(direction);
+            recognizer->addToWidget(this);
+            swipeRecognizers_.push_back(recognizer);
+        }
+    }
+    // 14-15
+    motionUpdatesOn = false;
+    if (isTallScreen == 1) {
+        sensitivityGain.store(3.5f, std::memory_order_relaxed);
+        sensitivySlider->setValue(3.5f);
+    } else {
+        sensitivityGain.store(1.0f, std::memory_order_relaxed);
+    }
+    // 16
+    baseLevel.store(1.0f, std::memory_order_relaxed);
+    baseSlider->setMaximumValue(100.0f);
+    baseSlider->setMinimumValue(0.0f);
+    // 17
+    toggleUpdates();
+    // 18: the about page scrolls over the whole instructions image.
+    aboutInstructions->setGeometry(0, 0, 320, 480);
+    auto* content = new ImageView();
+    content->setImage(fm::app::imageNamed("instructionsInApp@2x.png"));
+    content->setFixedSize(320, 2752);
+    aboutInstructions->setWidget(content);
+    // 19
+    fm::app::setIdleTimerDisabled(true);
+
+    if (!viewDidLoadRan_) {
+        viewDidLoadRan_ = true;
+        connect(fm::platform::DeviceOrientationSource::currentDevice(),
+                &fm::platform::DeviceOrientationSource::orientationDidChange, this,
+                &ViewController::deviceOrientationDidChange);
+    }
+}
+
+void ViewController::keyPressEvent(QKeyEvent* event) {
+    constexpr double kTenDegrees = 10.0 * std::numbers::pi / 180.0;
+    switch (event->key()) {
+        case Qt::Key_R:
+            // Like the button: no recording control while the button is hidden.
+            if (playButton != nullptr && !playButton->isHidden()) {
+                togglePlay(playButton);
+            }
+            break;
+        case Qt::Key_M:
+            mailFile(mailButton);
+            break;
+        case Qt::Key_W:
+            switchWavSpectrum(nullptr);
+            break;
+        case Qt::Key_I:
+            showAboutInstructions(infoButton);
+            break;
+        case Qt::Key_Escape:
+            hideAboutInstructions(closeButton);
+            break;
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            instructionsTapped(instructionsOverlay);
+            break;
+        case Qt::Key_BracketLeft:
+            fm::platform::turnDeviceBy(-kTenDegrees);
+            break;
+        case Qt::Key_BracketRight:
+            fm::platform::turnDeviceBy(kTenDegrees);
+            break;
+        case Qt::Key_E:
+            processAndWriteToFile();
+            break;
+        case Qt::Key_Right:
+        case Qt::Key_Left:
+            // Arrow keys normally reach the swipe recognizers as shortcuts; a key sent to the
+            // screen directly (keys read from standard input) swipes here.
+            for (auto* recognizer : swipeRecognizers_) {
+                const bool next = event->key() == Qt::Key_Right;
+                if (recognizer->direction() == (next ? fm::app::SwipeGestureRecognizer::Left
+                                                     : fm::app::SwipeGestureRecognizer::Right)) {
+                    handleViewsSwipe(recognizer);
+                }
+            }
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+void ViewController::wheelEvent(QWheelEvent* event) {
+    // One notch (120 units) turns the device by 10 degrees.
+    const double notches = event->angleDelta().y() / 120.0;
+    fm::platform::turnDeviceBy(notches * 10.0 * std::numbers::pi / 180.0);
+    event->accept();
+}

@@ -1,0 +1,168 @@
+#pragma once
+// The one screen: its views and controls (loaded from the layout "ViewController"), its audio
+// engine (the base class AudioEngine), its motion sources, and the actions of every control.
+// The member functions are defined in the folder of the subsystem that owns them: pages and
+// construction here, the meter update and sliders in audio/, recording control and motion
+// sensing in recording/.
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "app/ScheduledTimer.h"
+#include "app/SwipeGestureRecognizer.h"
+#include "audio/AudioEngine.h"
+#include "platform/motion/Accelerometer.h"
+#include "platform/motion/MotionManager.h"
+
+class QLabel;
+class QScrollArea;
+class GraphView;
+class BarGraph;
+class ColorView;
+class DirectionSensorView;
+class ImageButton;
+class ImageView;
+class FloatSlider;
+
+namespace fm::mail {
+class MailExport;
+}
+namespace fm::platform {
+class MailComposeDialog;
+}
+
+// 1 when the screen is 568 points high; set by construction.
+extern std::uint8_t isTallScreen;
+// Set once on a tall screen; from then on the screen no longer turns.
+extern std::uint8_t rotationLocked;
+
+// The phone's interface orientations and their bits.
+enum InterfaceOrientation : int {
+    InterfaceOrientationPortrait = 1,
+    InterfaceOrientationPortraitUpsideDown = 2,
+    InterfaceOrientationLandscapeLeft = 4,
+    InterfaceOrientationLandscapeRight = 3,
+};
+
+class ViewController : public QWidget,
+                       public AudioEngine,
+                       public fm::platform::AccelerometerDelegate {
+    Q_OBJECT
+
+  public:
+    // Creates the controller for the layout `nibName`; the view is loaded on first use of
+    // view(). `screenHeight` is the main screen's height in points (480, or 568 when tall).
+    ViewController(const QString& nibName, double screenHeight, QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // Loads the layout and runs viewDidLoad() the first time; returns the controller's view.
+    QWidget* view();
+    bool isViewLoaded() const { return viewLoaded_; }
+
+    // Actions and operations, in the class's declaration order.
+    void instructionsTapped(QObject* sender);
+    void switchWavSpectrum(QObject* sender);
+    void sensitivySliderValueChanged(QObject* sender);
+    void baseSliderValueChanged(QObject* sender);
+    void highFreqSliderValueChanged(QObject* sender);
+    void lowFreqSliderValueChanged(QObject* sender);
+    void numPassLabelSliderValueChanged(QObject* sender);
+    void didReceiveMemoryWarning();
+    void setRMSPower(double power);
+    void viewDidLoad();
+    void handleViewsSwipe(fm::app::SwipeGestureRecognizer* recognizer);
+    void viewDidUnload();
+    void viewWillAppear(bool animated);
+    void viewDidAppear(bool animated);
+    void viewWillDisappear(bool animated);
+    void viewDidDisappear(bool animated);
+    bool shouldAutorotateToInterfaceOrientation(int interfaceOrientation);
+    bool shouldAutorotate();
+    int supportedInterfaceOrientations() const;
+    void updateCounter(fm::app::ScheduledTimer* timer);
+    void updateRMS(fm::app::ScheduledTimer* timer);
+    void writeRawAccelDataToFile();
+    void processAndWriteToFile();
+    void showAboutInstructions(QObject* sender);
+    void hideAboutInstructions(QObject* sender);
+    void togglePlay(QObject* sender);
+    void programmaticPlay();
+    void mailFile(QObject* sender);
+    void mailComposeControllerDidFinish(fm::platform::MailComposeDialog* controller, int result,
+                                        const std::string& error);
+    void accelerometerDidAccelerate(fm::platform::Accelerometer* accelerometer,
+                                    const fm::platform::Acceleration& acceleration) override;
+    void toggleUpdates();
+    void doGyroUpdate();
+
+    // The atomic isRecording property (sequentially consistent).
+    signed char isRecording() const { return isRecording_.load(); }
+    void setIsRecording(signed char value) { isRecording_.store(value); }
+
+    // User-interface fields, in declaration order (the layout fills the views).
+    ImageButton* playButton = nullptr;
+    ImageButton* mailButton = nullptr;
+    QLabel* timeLabel = nullptr;
+    QLabel* highFreqLabel = nullptr;
+    QLabel* lowFreqLabel = nullptr;
+    QLabel* numPassLabel = nullptr;
+    QLabel* rmsPower = nullptr;
+    FloatSlider* highFreqSlider = nullptr;
+    FloatSlider* lowFreqSlider = nullptr;
+    FloatSlider* numPassSlider = nullptr;
+    fm::platform::Accelerometer* accelerometer = nullptr;
+    GraphView* waveformGraph = nullptr;
+    GraphView* historyGraph = nullptr;
+    BarGraph* powerBar = nullptr;
+    BarGraph* powerBar2 = nullptr;
+    std::unique_ptr<fm::platform::MotionManager> motionManager;
+    std::int32_t overlayMode = 0;
+    ColorView* colorOverlay = nullptr;
+    GraphView* spectrumGraph = nullptr;
+    DirectionSensorView* dsensorView = nullptr;
+    ImageView* graphOverlay = nullptr;
+    FloatSlider* sensitivySlider = nullptr;
+    FloatSlider* baseSlider = nullptr;
+    ImageButton* instructionsOverlay = nullptr;
+    QScrollArea* aboutInstructions = nullptr;
+    ImageButton* infoButton = nullptr;
+    ImageButton* closeButton = nullptr;
+    ImageView* waveformTextImage = nullptr;
+
+    // The one running meter timer (a recording start adds none while it runs).
+    const std::shared_ptr<fm::app::ScheduledTimer>& meterTimer() const { return meterTimer_; }
+    // The swipe recognizers added to the view.
+    const std::vector<fm::app::SwipeGestureRecognizer*>& swipeRecognizers() const {
+        return swipeRecognizers_;
+    }
+    // The screen's height in points, as given at creation.
+    double screenHeight() const { return screenHeight_; }
+
+  signals:
+    // A permitted change of the device orientation: the window turns the screen to it.
+    void interfaceOrientationChanged(int interfaceOrientation);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    void loadView();
+    void connectActions();
+    void showPage(int page);
+    void deviceOrientationDidChange(int deviceOrientation);
+    void startMeterTimerIfNone();
+    void saveRecordedMotion();
+    fm::mail::MailExport& mailExport();
+
+    QString nibName_;
+    double screenHeight_;
+    bool viewLoaded_ = false;
+    bool viewDidLoadRan_ = false;
+    std::atomic<signed char> isRecording_{0};
+    std::shared_ptr<fm::app::ScheduledTimer> meterTimer_;
+    std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
+    double recordingStartMs_ = 0.0;
+    std::unique_ptr<fm::mail::MailExport> mailExport_;
+};

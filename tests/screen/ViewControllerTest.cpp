@@ -1,0 +1,283 @@
+// Construction, pages, caption, cover, about page, orientation and keys of the real screen.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QTest>
+#include <numbers>
+
+#include "recording/ControllerTimers.h"
+#include "recording/MotionSensing.h"
+#include "screen/FloatSlider.h"
+#include "screen/ImageButton.h"
+#include "screen/ImageView.h"
+#include "tests/screen/ScreenFixture.h"
+#include "views/BarGraph.h"
+#include "views/ColorView.h"
+#include "views/DirectionSensorView.h"
+#include "views/GraphView.h"
+
+using fm::app::SwipeGestureRecognizer;
+using fm::test::ScreenTest;
+
+namespace {
+
+// The seven page views' visibility, in the page table's order.
+std::vector<bool> pageViewsShown(const ViewController& vc) {
+    return {!vc.powerBar->isHidden(),     !vc.powerBar2->isHidden(), !vc.dsensorView->isHidden(),
+            !vc.colorOverlay->isHidden(), !vc.rmsPower->isHidden(),  !vc.graphOverlay->isHidden(),
+            !vc.playButton->isHidden()};
+}
+const std::vector<bool> kPage1{true, true, false, false, true, true, true};
+const std::vector<bool> kPage2{false, false, true, false, false, false, true};
+const std::vector<bool> kPage3{false, false, false, true, true, true, false};
+
+void press(QWidget* w, int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
+    ViewController& vc = load();
+    EXPECT_EQ(isTallScreen, 0);
+    EXPECT_FLOAT_EQ(sensitivityGain.load(), 1.0f);
+    EXPECT_FLOAT_EQ(baseLevel.load(), 1.0f);
+    EXPECT_FLOAT_EQ(vc.baseSlider->minimumValue(), 0.0f);
+    EXPECT_FLOAT_EQ(vc.baseSlider->maximumValue(), 100.0f);
+    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 1.0f);  // as the layout left it
+    EXPECT_EQ(vc.overlayMode, 1);
+    EXPECT_EQ(pageViewsShown(vc), kPage1);
+    EXPECT_EQ(vc.waveformTextImage->imageName(), "waveformtext.png");
+    EXPECT_FALSE(vc.waveformTextImage->image().isNull());
+    EXPECT_EQ(vc.isRecording(), 0);
+    EXPECT_EQ(recordingActive.load(), 0);
+    EXPECT_EQ(rawSampleCount, 0);
+    EXPECT_EQ(vc.timeLabel->text(), "00:00");
+    EXPECT_DOUBLE_EQ(vc.waveformGraph->externalYConversion, 0.5);
+    EXPECT_TRUE(vc.waveformGraph->logScaleMode);
+    EXPECT_DOUBLE_EQ(vc.historyGraph->externalYConversion, 1.0);
+    EXPECT_TRUE(vc.historyGraph->logScaleMode);
+    EXPECT_EQ(vc.rmsPower->font().family(), "DSEG7 Classic");
+
+    // Capture, the meter, counter and gyro timers, motion updates, the accelerometer.
+    EXPECT_NE(vc.mAudioUnit, nullptr);
+    EXPECT_TRUE(script_->hasRunningUnit());
+    ASSERT_TRUE(vc.meterTimer());
+    EXPECT_TRUE(vc.meterTimer()->isValid());
+    EXPECT_DOUBLE_EQ(vc.meterTimer()->timeInterval(), 0.1);
+    ASSERT_TRUE(counterTimer);
+    EXPECT_TRUE(counterTimer->isValid());
+    EXPECT_DOUBLE_EQ(counterTimer->timeInterval(), 1.0);
+    ASSERT_TRUE(gyroTimer);
+    EXPECT_TRUE(gyroTimer->isValid());
+    EXPECT_NEAR(gyroTimer->timeInterval(), 1.0 / 30.0, 1e-12);
+    EXPECT_TRUE(motionUpdatesOn);
+    EXPECT_TRUE(vc.motionManager->isGyroActive());
+    EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());
+    EXPECT_EQ(vc.accelerometer->delegate(), &vc);
+    EXPECT_DOUBLE_EQ(vc.accelerometer->updateInterval(), 0.01);
+
+    // Exactly two swipe recognizers, left and right.
+    ASSERT_EQ(vc.swipeRecognizers().size(), 2u);
+    EXPECT_EQ(vc.swipeRecognizers()[0]->direction(), SwipeGestureRecognizer::Left);
+    EXPECT_EQ(vc.swipeRecognizers()[1]->direction(), SwipeGestureRecognizer::Right);
+
+    // The about page: hidden, scrolling over 2752 points in a 480-point frame.
+    EXPECT_TRUE(vc.aboutInstructions->isHidden());
+    EXPECT_TRUE(vc.closeButton->isHidden());
+    EXPECT_EQ(vc.aboutInstructions->geometry(), QRect(0, 0, 320, 480));
+    ASSERT_NE(vc.aboutInstructions->widget(), nullptr);
+    EXPECT_EQ(vc.aboutInstructions->widget()->size(), QSize(320, 2752));
+    // The cover lies over everything.
+    EXPECT_EQ(vc.instructionsOverlay->geometry(), QRect(0, 0, 320, 480));
+    EXPECT_FALSE(vc.instructionsOverlay->isHidden());
+}
+
+TEST_F(ScreenTest, TallScreenSetsGainAndSliderToThreePointFive) {
+    ViewController& vc = load(568.0);
+    EXPECT_EQ(isTallScreen, 1);
+    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);  // not the square of the slider
+    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 3.5f);
+    EXPECT_EQ(vc.height(), 568);
+    // The controls moved down with the taller screen.
+    EXPECT_EQ(vc.playButton->geometry().top(), 334 + 88);
+}
+
+TEST_F(ScreenTest, ReloadedViewKeepsCaptureAndItsTwoRecognizers) {
+    ViewController& vc = load();
+    auto* unit = vc.mAudioUnit;
+    vc.viewDidLoad();
+    EXPECT_EQ(vc.mAudioUnit, unit);
+    EXPECT_TRUE(script_->hasRunningUnit());
+    EXPECT_EQ(vc.swipeRecognizers().size(), 2u);
+}
+
+TEST_F(ScreenTest, SwipesStepThroughThreePagesWithoutWrapping) {
+    ViewController& vc = load();
+    swipeRight();  // nothing before page 1
+    EXPECT_EQ(vc.overlayMode, 1);
+    EXPECT_EQ(pageViewsShown(vc), kPage1);
+    swipeLeft();
+    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(pageViewsShown(vc), kPage2);
+    swipeLeft();
+    EXPECT_EQ(vc.overlayMode, 3);
+    EXPECT_EQ(pageViewsShown(vc), kPage3);
+    swipeLeft();  // nothing after page 3
+    EXPECT_EQ(vc.overlayMode, 3);
+    EXPECT_EQ(pageViewsShown(vc), kPage3);
+    swipeRight();
+    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(pageViewsShown(vc), kPage2);
+
+    // A page change sets every view outright, repairing changes made by other means.
+    vc.powerBar->show();
+    vc.colorOverlay->show();
+    vc.playButton->hide();
+    swipeRight();
+    EXPECT_EQ(pageViewsShown(vc), kPage1);
+    // Views outside the table keep their visibility.
+    EXPECT_FALSE(vc.waveformGraph->isHidden());
+    EXPECT_FALSE(vc.mailButton->isHidden());
+}
+
+TEST_F(ScreenTest, ArrowKeysSentToTheScreenSwipe) {
+    ViewController& vc = load();
+    press(&vc, Qt::Key_Right);
+    EXPECT_EQ(vc.overlayMode, 2);
+    press(&vc, Qt::Key_Right);
+    EXPECT_EQ(vc.overlayMode, 3);
+    press(&vc, Qt::Key_Left);
+    EXPECT_EQ(vc.overlayMode, 2);
+}
+
+TEST_F(ScreenTest, CaptionTogglesBetweenWaveformAndSpectrum) {
+    ViewController& vc = load();
+    vc.switchWavSpectrum(nullptr);
+    EXPECT_FALSE(showWaveform.load());
+    EXPECT_EQ(vc.waveformTextImage->imageName(), "spectrumtext.png");
+    vc.switchWavSpectrum(nullptr);
+    EXPECT_TRUE(showWaveform.load());
+    EXPECT_EQ(vc.waveformTextImage->imageName(), "waveformtext.png");
+    // A tap on the graph or its caption sends the action, as does W.
+    emit vc.waveformGraph->tapped();
+    EXPECT_FALSE(showWaveform.load());
+    emit vc.waveformTextImage->tapped();
+    EXPECT_TRUE(showWaveform.load());
+    press(&vc, Qt::Key_W);
+    EXPECT_FALSE(showWaveform.load());
+}
+
+TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
+    ViewController& vc = load();
+    vc.instructionsOverlay->click();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return vc.instructionsOverlay->geometry() == QRect(600, 0, 320, 480); }, 3000));
+    EXPECT_FALSE(vc.instructionsOverlay->isHidden());  // moved away, not hidden
+    vc.instructionsTapped(nullptr);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return vc.instructionsOverlay->geometry() == QRect(600, 0, 320, 480); }, 3000));
+
+    vc.infoButton->click();
+    EXPECT_FALSE(vc.aboutInstructions->isHidden());
+    EXPECT_FALSE(vc.closeButton->isHidden());
+    vc.closeButton->click();
+    EXPECT_TRUE(vc.aboutInstructions->isHidden());
+    EXPECT_TRUE(vc.closeButton->isHidden());
+    vc.hideAboutInstructions(nullptr);  // already hidden: nothing changes
+    EXPECT_TRUE(vc.aboutInstructions->isHidden());
+    press(&vc, Qt::Key_I);
+    EXPECT_FALSE(vc.aboutInstructions->isHidden());
+    press(&vc, Qt::Key_Escape);
+    EXPECT_TRUE(vc.aboutInstructions->isHidden());
+}
+
+TEST_F(ScreenTest, OrientationPolicyOnAScreenThatIsNotTall) {
+    ViewController& vc = load();
+    auto* device = fm::platform::DeviceOrientationSource::currentDevice();
+    EXPECT_EQ(vc.supportedInterfaceOrientations(), 30);
+    device->setOrientation(fm::platform::DeviceOrientationPortraitUpsideDown);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(vc.shouldAutorotate());
+    }
+    EXPECT_EQ(rotationLocked, 0);
+    EXPECT_TRUE(vc.shouldAutorotateToInterfaceOrientation(1));
+    EXPECT_TRUE(vc.shouldAutorotateToInterfaceOrientation(2));
+    EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(0));
+    EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(3));
+    EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(4));
+
+    // Each reported change turns the screen; face up is no interface orientation.
+    QSignalSpy turned(&vc, &ViewController::interfaceOrientationChanged);
+    device->setOrientation(fm::platform::DeviceOrientationLandscapeLeft);
+    device->setOrientation(fm::platform::DeviceOrientationFaceUp);
+    device->setOrientation(fm::platform::DeviceOrientationPortrait);
+    ASSERT_EQ(turned.count(), 2);
+    EXPECT_EQ(turned.at(0).at(0).toInt(), 3);
+    EXPECT_EQ(turned.at(1).at(0).toInt(), 1);
+}
+
+TEST_F(ScreenTest, TallScreenLocksRotationTheFirstTimeTheDeviceIsUpsideDown) {
+    ViewController& vc = load(568.0);
+    auto* device = fm::platform::DeviceOrientationSource::currentDevice();
+    QSignalSpy turned(&vc, &ViewController::interfaceOrientationChanged);
+    device->setOrientation(fm::platform::DeviceOrientationFaceUp);
+    EXPECT_TRUE(vc.shouldAutorotate());
+    device->setOrientation(fm::platform::DeviceOrientationLandscapeRight);
+    device->setOrientation(fm::platform::DeviceOrientationPortraitUpsideDown);  // YES, and locks
+    EXPECT_EQ(rotationLocked, 1);
+    device->setOrientation(fm::platform::DeviceOrientationPortrait);
+    EXPECT_FALSE(vc.shouldAutorotate());
+    ASSERT_EQ(turned.count(), 2);
+    EXPECT_EQ(turned.at(1).at(0).toInt(), 2);
+}
+
+TEST_F(ScreenTest, TallScreenOlderQueryAnswersNoAndSetsTheLock) {
+    ViewController& vc = load(568.0);
+    EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(1));
+    EXPECT_EQ(rotationLocked, 1);
+    EXPECT_FALSE(vc.shouldAutorotate());
+}
+
+TEST_F(ScreenTest, BracketKeysAndWheelTurnTheDeviceByTenDegrees) {
+    ViewController& vc = load();
+    constexpr double kTen = 10.0 * std::numbers::pi / 180.0;
+    press(&vc, Qt::Key_BracketRight);
+    press(&vc, Qt::Key_BracketRight);
+    EXPECT_NEAR(vc.motionManager->deviceMotion()->attitude.yaw, 2 * kTen, 1e-12);
+    press(&vc, Qt::Key_BracketLeft);
+    EXPECT_NEAR(vc.motionManager->deviceMotion()->attitude.yaw, kTen, 1e-12);
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&vc, &wheel);
+    EXPECT_NEAR(vc.motionManager->deviceMotion()->attitude.yaw, -kTen, 1e-12);
+}
+
+TEST_F(ScreenTest, MotionUpdatesStopOnTheSecondToggleAndStayStoppedOnTheThird) {
+    ViewController& vc = load();
+    auto firstTimer = gyroTimer;
+    vc.toggleUpdates();
+    EXPECT_FALSE(vc.motionManager->isGyroActive());
+    EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());  // keeps running
+    EXPECT_FALSE(firstTimer->isValid());
+    EXPECT_TRUE(motionUpdatesOn);
+    vc.toggleUpdates();
+    EXPECT_FALSE(vc.motionManager->isGyroActive());
+    EXPECT_EQ(gyroTimer, firstTimer);  // nothing restarted
+    EXPECT_FALSE(gyroTimer->isValid());
+    vc.doGyroUpdate();  // no sample: reads zeros, changes nothing
+}
+
+TEST_F(ScreenTest, AccelerometerSamplesReachTheRingsAtTheirInterval) {
+    motion_->accel = fm::platform::Acceleration{0.0, 0.0, 0.23};
+    load();
+    const int start = accelIndex;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (accelIndex - start + kAccelRingSize) % kAccelRingSize >= 3; }, 5000));
+    const int last = (accelIndex + kAccelRingSize - 1) % kAccelRingSize;
+    EXPECT_DOUBLE_EQ(accelValues[last], 1.0);
+    EXPECT_NEAR(accelTimes[last] / 1000.0, fm::recording::secondsSince1970(), 5.0);
+}
+
+}  // namespace
