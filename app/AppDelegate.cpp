@@ -28,10 +28,11 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     controller->view();  // loads the layout and runs viewDidLoad
     viewController_ = controller;
     if (options_.headless) {
-        // Off screen the controller's view is the window itself, unzoomed and never turned.
+        // Without a display nothing is shown: the screen is drawn only when it is saved
+        // (HeadlessScreen), rather than ten times a second for nobody to see.
         headlessController_.reset(controller);
         controller->setWindowTitle(title_);
-        controller->show();
+        controller->ensurePolished();
         return true;
     }
     double scale = options_.scale.value_or(1.0);

@@ -6,26 +6,20 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QSaveFile>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QWidget>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 
 HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
     : screen_(screen), path_(std::move(path)), scale_(scale) {
     connect(&timer_, &QTimer::timeout, this, &HeadlessScreen::save);
     timer_.start(1000);
-    screen_->installEventFilter(this);
-}
-
-bool HeadlessScreen::eventFilter(QObject*, QEvent* event) {
-    if (event->type() == QEvent::Paint && !firstSaved_) {
-        firstSaved_ = true;
-        // After this paint has finished.
-        QTimer::singleShot(0, this, &HeadlessScreen::save);
-    }
-    return false;
+    // The first picture as soon as the loop runs.
+    QTimer::singleShot(0, this, &HeadlessScreen::save);
 }
 
 bool HeadlessScreen::save() {
@@ -38,14 +32,24 @@ bool HeadlessScreen::save() {
         QPainter painter(&image);
         screen_->render(&painter);
     }
-    QSaveFile file(path_);
-    // A light compression: the file is rewritten every second.
-    const bool ok =
-        file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", 80) && file.commit();
-    if (!ok && !reportedFailure_) {
-        reportedFailure_ = true;
-        std::fprintf(stderr, "fieldmeter: cannot save %s: %s\n", qPrintable(path_),
-                     qPrintable(file.errorString()));
+    // Written beside and renamed over the old picture, so a reader never sees half a file.
+    // No sync to disk: it is a view of the screen, rewritten every second.
+    const QString partial = path_ + ".part";
+    QFile file(partial);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+              image.save(&file, "PNG", 80);
+    file.close();
+    ok = ok && file.error() == QFileDevice::NoError &&
+         std::rename(QFile::encodeName(partial).constData(),
+                     QFile::encodeName(path_).constData()) == 0;
+    if (!ok) {
+        QFile::remove(partial);
+        if (!reportedFailure_) {
+            reportedFailure_ = true;
+            std::fprintf(stderr, "fieldmeter: cannot save %s: %s\n", qPrintable(path_),
+                         file.error() != QFileDevice::NoError ? qPrintable(file.errorString())
+                                                              : std::strerror(errno));
+        }
     }
     return ok;
 }

@@ -13,7 +13,7 @@ class QWidget;
 class HeadlessScreen : public QObject {
     Q_OBJECT
   public:
-    // `screen` is drawn at `scale` into `path`. The first save follows the first drawing.
+    // `screen` is drawn at `scale` into `path`, first as soon as the event loop runs.
     HeadlessScreen(QWidget* screen, QString path, double scale);
 
     // Saves now; on failure says why on standard error once, and keeps going.
@@ -24,9 +24,6 @@ class HeadlessScreen : public QObject {
     // The key for a name such as "Right", "R", "[", "Space"; 0 when unknown.
     static int keyForName(const QString& name);
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
     void readKeys();
     void press(const QString& name);
@@ -35,7 +32,6 @@ class HeadlessScreen : public QObject {
     QString path_;
     double scale_;
     QTimer timer_;
-    bool firstSaved_ = false;
     bool reportedFailure_ = false;
     QSocketNotifier* notifier_ = nullptr;
     QByteArray pending_;

@@ -24,5 +24,6 @@ class ImageButton : public QAbstractButton {
 
   private:
     QPixmap image_;
+    QPixmap scaled_;
     QString imageName_;
 };

@@ -28,5 +28,6 @@ class ImageView : public QWidget {
 
   private:
     QPixmap image_;
+    QPixmap scaled_;
     QString imageName_;
 };

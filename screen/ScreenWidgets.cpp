@@ -8,6 +8,25 @@
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 
+// Device pixels per point where the painter draws: the screen's ratio, times the window's
+// zoom when the screen is shown scaled.
+double pixelRatio(const QPainter& p) {
+    const QTransform t = p.deviceTransform();
+    return std::max(1.0, std::hypot(t.m11(), t.m12()));
+}
+
+// The image scaled once for the view's size and the screen's pixel ratio, so that redraws
+// (ten a second, under the meters) only copy pixels.
+const QPixmap& scaledForScreen(const QPixmap& image, const QSizeF& size, double ratio,
+                               QPixmap* cache) {
+    const QSize pixels = (size * ratio).toSize();
+    if (cache->isNull() || cache->size() != pixels || cache->devicePixelRatio() != ratio) {
+        *cache = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        cache->setDevicePixelRatio(ratio);
+    }
+    return *cache;
+}
+
 // ImageButton
 
 ImageButton::ImageButton(QWidget* parent) : QAbstractButton(parent) {
@@ -17,6 +36,7 @@ ImageButton::ImageButton(QWidget* parent) : QAbstractButton(parent) {
 
 void ImageButton::setImage(const QPixmap& image) {
     image_ = image;
+    scaled_ = QPixmap();
     update();
 }
 
@@ -30,10 +50,10 @@ void ImageButton::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QSizeF logical = image_.deviceIndependentSize();
     const double h = logical.height() * width() / std::max(1.0, logical.width());
-    p.drawPixmap(QRectF(0, 0, width(), h), image_, QRectF(image_.rect()));
+    p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, QSizeF(width(), h), pixelRatio(p),
+                                                &scaled_));
     if (isDown()) {
         p.fillRect(rect(), QColor(0, 0, 0, 50));
     }
@@ -45,6 +65,7 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {}
 
 void ImageView::setImage(const QPixmap& image) {
     image_ = image;
+    scaled_ = QPixmap();
     update();
 }
 
@@ -66,8 +87,7 @@ void ImageView::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawPixmap(QRectF(rect()), image_, QRectF(image_.rect()));
+    p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, size(), pixelRatio(p), &scaled_));
 }
 
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
