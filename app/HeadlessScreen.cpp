@@ -3,16 +3,16 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QFile>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
     : screen_(screen), path_(std::move(path)), scale_(scale) {
@@ -36,8 +36,7 @@ bool HeadlessScreen::save() {
     // No sync to disk: it is a view of the screen, rewritten every second.
     const QString partial = path_ + ".part";
     QFile file(partial);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-              image.save(&file, "PNG", 80);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && image.save(&file, "PNG", 80);
     file.close();
     ok = ok && file.error() == QFileDevice::NoError &&
          std::rename(QFile::encodeName(partial).constData(),

@@ -52,8 +52,8 @@ void ImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QSizeF logical = image_.deviceIndependentSize();
     const double h = logical.height() * width() / std::max(1.0, logical.width());
-    p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, QSizeF(width(), h), pixelRatio(p),
-                                                &scaled_));
+    p.drawPixmap(QPointF(0, 0),
+                 scaledForScreen(image_, QSizeF(width(), h), pixelRatio(p), &scaled_));
     if (isDown()) {
         p.fillRect(rect(), QColor(0, 0, 0, 50));
     }
