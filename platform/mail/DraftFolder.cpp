@@ -37,8 +37,12 @@ std::string saveDraft(const std::string& message, std::chrono::system_clock::tim
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
 
     for (int n = 1; n < 1000; ++n) {
-        const std::string path = folder + "/draft-" + stamp +
-                                 (n == 1 ? std::string() : "-" + std::to_string(n)) + ".eml";
+        std::string path = folder + "/draft-" + stamp;
+        if (n > 1) {
+            path += '-';
+            path += std::to_string(n);
+        }
+        path += ".eml";
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno == EEXIST) {
             continue;
