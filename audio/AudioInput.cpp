@@ -181,12 +181,15 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
 
     storeSnapshot(samples, frames);
 
-    double sumOfSquares = 0.0;
+    // Each square is at most 2^30 and a block at most 2^14 frames, so every partial sum is an
+    // integer below 2^44: exact in a double in any order. Summing in 64-bit integers gives the
+    // same value as adding each square to a double in turn, and vectorises.
+    std::int64_t sumOfSquares = 0;
     for (std::uint32_t j = 0; j < frames; ++j) {
         const std::int32_t v = samples[j];
-        sumOfSquares += static_cast<double>(v * v);  // at most 2^30: exact in 32 bits
+        sumOfSquares += v * v;
     }
-    const double r = std::sqrt(sumOfSquares / frames) *
+    const double r = std::sqrt(static_cast<double>(sumOfSquares) / frames) *
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -24,6 +25,14 @@ inline ReadBack readWithLibsndfile(const std::string& path) {
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (f == nullptr) {
         r.description = sf_strerror(nullptr);
+        return r;
+    }
+    // A header caught in the middle of an update may claim more than the file holds.
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(path, ec);
+    if (ec || info.frames < 0 || static_cast<std::uintmax_t>(info.frames) * 2 > bytes) {
+        r.description = "header claims " + std::to_string(info.frames) + " frames";
+        sf_close(f);
         return r;
     }
     r.samples.resize(static_cast<std::size_t>(info.frames * info.channels));

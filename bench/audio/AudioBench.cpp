@@ -1,0 +1,170 @@
+// The audio thread's costs: one callback of a 1024-frame block (spectrum every second block),
+// one 2048-sample analysis against a bare FFTW execute, and an hour of analysis against numpy.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "BenchSummary.h"
+#include "audio/AudioEngine.h"
+#include "audio/SignalState.h"
+#include "platform/audio/AudioInputUnit.h"
+#include "recording/RecordingState.h"
+
+namespace {
+
+using fm::platform::OSStatus;
+
+// Hands blocks straight to the callback, as a device's audio thread would.
+class PumpUnit : public fm::platform::AudioInputUnit {
+  public:
+    void pump(const std::int16_t* samples, std::uint32_t frames) { deliver(samples, frames); }
+
+  protected:
+    OSStatus doInitialize() override { return 0; }
+    OSStatus doStart() override { return 0; }
+    void doStop() override {}
+    void doUninitialize() override {}
+};
+
+struct Rig {
+    Rig() {
+        engine.FFTSetup();
+        unit.setInputCallback(&audioInputCallback, &engine);
+        engine.mAudioUnit = &unit;
+        sensitivityGain.store(1.0f);
+        baseLevel.store(1.0f);
+        std::mt19937 rng(3);
+        std::uniform_int_distribution<int> dist(-20000, 20000);
+        block.resize(1024);
+        for (auto& s : block) {
+            s = static_cast<std::int16_t>(dist(rng));
+        }
+    }
+    ~Rig() { engine.mAudioUnit = nullptr; }
+    AudioEngine engine;
+    PumpUnit unit;
+    std::vector<std::int16_t> block;
+};
+
+// CPU time of this thread: the cost of the work itself, not of other programs sharing the cores.
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+template <typename F>
+double medianMicros(F body, int batches, int perBatch) {
+    std::vector<double> micros;
+    for (int b = 0; b < batches; ++b) {
+        const double start = threadCpuSeconds();
+        for (int i = 0; i < perBatch; ++i) {
+            body();
+        }
+        micros.push_back((threadCpuSeconds() - start) * 1e6 / perBatch);
+    }
+    std::nth_element(micros.begin(), micros.begin() + batches / 2, micros.end());
+    return micros[static_cast<std::size_t>(batches / 2)];
+}
+
+void BM_Callback1024(benchmark::State& state) {
+    Rig rig;
+    for (auto _ : state) {
+        rig.unit.pump(rig.block.data(), 1024);
+    }
+    benchmark::DoNotOptimize(rmsValue.load());
+}
+BENCHMARK(BM_Callback1024);
+
+void BM_Analysis2048(benchmark::State& state) {
+    Rig rig;
+    alignas(64) float floatBlock[2048];
+    std::copy(rig.block.begin(), rig.block.end(),
+              static_cast<std::int16_t*>(rig.engine.samplesBuffer));
+    for (auto _ : state) {
+        analyseSpectrumBlock(rig.engine, floatBlock);
+    }
+}
+BENCHMARK(BM_Analysis2048);
+
+void BM_BareFftwR2c2048(benchmark::State& state) {
+    Rig rig;
+    alignas(64) float floatBlock[2048] = {};
+    for (auto _ : state) {
+        rig.engine.fftSetupObject->executeOnly(floatBlock);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_BareFftwR2c2048);
+
+void recordFigures() {
+    Rig rig;
+    recordingActive.store(0);
+    const double callbackUs =
+        medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
+    fm::bench::recordSummary("callback_block_us", callbackUs);
+
+    alignas(64) float floatBlock[2048];
+    auto* gathered = static_cast<std::int16_t*>(rig.engine.samplesBuffer);
+    std::copy(rig.block.begin(), rig.block.end(), gathered);
+    std::copy(rig.block.begin(), rig.block.end(), gathered + 1024);
+    // Interleave the two so that both see the same machine state.
+    std::vector<double> ratios;
+    for (int round = 0; round < 21; ++round) {
+        const double analysis =
+            medianMicros([&] { analyseSpectrumBlock(rig.engine, floatBlock); }, 5, 2000);
+        const double bare =
+            medianMicros([&] { rig.engine.fftSetupObject->executeOnly(floatBlock); }, 5, 2000);
+        ratios.push_back(analysis / bare);
+    }
+    std::nth_element(ratios.begin(), ratios.begin() + 10, ratios.end());
+    fm::bench::recordSummary("analysis_vs_fftw_ratio", ratios[10]);
+
+    // One hour of audio: 44100 × 3600 / 2048 blocks, through our analysis and through numpy.
+    const int blocks = 44100 * 3600 / 2048;
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> dist(-32768, 32767);
+    std::vector<std::int16_t> source(2048 * 64);
+    for (auto& s : source) {
+        s = static_cast<std::int16_t>(dist(rng));
+    }
+    const double start = threadCpuSeconds();
+    for (int b = 0; b < blocks; ++b) {
+        std::copy_n(source.begin() + (b % 64) * 2048, 2048, gathered);
+        analyseSpectrumBlock(rig.engine, floatBlock);
+    }
+    const double ours = threadCpuSeconds() - start;
+    fm::bench::recordSummary("analysis_hour_seconds", ours);
+
+    const std::string command =
+        "/usr/bin/python3 " FM_SOURCE_DIR "/bench/reference_analysis.py 3600";
+    double numpySeconds = 0.0;
+    int numpyBlocks = 0;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        if (std::fscanf(p, "%d %lf", &numpyBlocks, &numpySeconds) != 2) {
+            numpySeconds = 0.0;
+        }
+        ::pclose(p);
+    }
+    if (numpyBlocks != blocks || numpySeconds <= 0.0) {
+        std::fprintf(stderr, "bench_audio: numpy reference did not run (%d blocks)\n", numpyBlocks);
+        return;  // the key stays missing and the runner reports it
+    }
+    fm::bench::recordSummary("numpy_analysis_hour_seconds", numpySeconds);
+    fm::bench::recordSummary("analysis_vs_numpy_speedup", numpySeconds / ours);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    recordFigures();
+    return 0;
+}
