@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The spectrum analysis of fieldmeter written with numpy, for comparison.
 
-usage: reference_analysis.py SECONDS_OF_AUDIO
+usage: reference_analysis.py SECONDS_OF_AUDIO [stream|batch]
 Analyses SECONDS_OF_AUDIO of deterministic 16-bit noise in 2048-sample blocks, the way the audio
-thread does (s / 32768, real FFT, packed layout scaled by 2, 320 overlapping band powers), with
-numpy vectorised over many blocks at once, and prints "<blocks> <seconds>" (CPU time of the analysis only).
+thread does (s / 32768, real FFT, packed layout scaled by 2, 320 overlapping band powers), and
+prints "<blocks> <seconds>" (CPU time of the analysis only).
+
+stream (the default) analyses one block at a time, as blocks arrive from the microphone;
+batch vectorises over 512 blocks at once, which only a recording analysed afterwards allows.
 """
 import sys
 import time
@@ -32,9 +35,18 @@ def analyse(blocks):
 
 def main():
     seconds = float(sys.argv[1])
+    mode = sys.argv[2] if len(sys.argv) > 2 else "stream"
     total = int(seconds * 44100) // N
     rng = np.random.default_rng(7)
     source = rng.integers(-32768, 32768, size=(CHUNK, N), dtype=np.int16)
+    if mode == "stream":
+        start = time.process_time()
+        checksum = 0.0
+        for b in range(total):
+            powers = analyse(source[b % CHUNK:b % CHUNK + 1])
+            checksum += float(powers[0, 0])
+        print(total, time.process_time() - start)
+        return
     elapsed = 0.0
     done = 0
     checksum = 0.0
