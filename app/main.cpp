@@ -1,5 +1,6 @@
 // fieldmeter: the entry function. The command line describes the device (see --help); then
 // the application loop runs with AppDelegate until the window closes or --duration ends.
+#include <alsa/asoundlib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
@@ -16,6 +18,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
+#include "app/Images.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
 #include "platform/device/DeviceOptions.h"
@@ -123,6 +126,10 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
     }
 }
 
+// ALSA's library prints its own lines while the capture devices are looked through; the program
+// says in one line what came of it instead.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 // SIGINT and SIGTERM end the loop like closing the window, so the files are closed.
 int gSignalPipe[2] = {-1, -1};
 void onSignal(int) {
@@ -165,6 +172,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.listDevices) {
+        snd_lib_error_set_handler(quietAlsa);
         return listDevices();
     }
 
@@ -198,6 +206,7 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName("fieldmeter");
     QApplication::setDesktopFileName("fieldmeter");
+    QApplication::setWindowIcon(QIcon(fm::app::imageNamed("fieldmeter.png")));
     const QStringList leftover = QCoreApplication::arguments().mid(1);
     if (!leftover.isEmpty()) {
         say("unknown option " + leftover.first().toStdString() + " (see --help)");
@@ -205,6 +214,7 @@ int main(int argc, char** argv) {
     }
 
     chooseMotionSource(options, sinceStart);
+    snd_lib_error_set_handler(quietAlsa);
     const bool demo = chooseAudioInput(options);
     const QString title = demo ? "fieldmeter (demo input)" : "fieldmeter";
 

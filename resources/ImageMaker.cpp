@@ -34,13 +34,7 @@ QFont sans(double points, int weight = QFont::Normal) {
 }
 
 bool save(const QString& dir, const QString& name, const QImage& image) {
-    // Large opaque pictures (the cover, the about page) are kept as 256-colour images: text on
-    // a dark panel needs no more, and they load several times faster at start.
-    const bool opaque = !image.hasAlphaChannel() || image.pixelColor(0, 0).alpha() == 255;
-    const QImage stored = opaque && image.width() * image.height() > 200000
-                              ? image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither)
-                              : image;
-    if (!stored.save(dir + "/" + name, "PNG")) {
+    if (!image.save(dir + "/" + name, "PNG")) {
         std::fprintf(stderr, "fieldmeter-images: cannot write %s/%s\n", qPrintable(dir),
                      qPrintable(name));
         return false;
