@@ -9,7 +9,8 @@
 AppDelegate::AppDelegate(fm::platform::DeviceOptions options, QString windowTitle)
     : options_(std::move(options)), title_(std::move(windowTitle)) {}
 
-// The controller goes first, then the window, as they were made the other way round.
+// The controller goes first, then the window. On a desktop the window's scene holds the
+// controller's view and releases it with the window.
 AppDelegate::~AppDelegate() {
     headlessController_.reset();
     window_.reset();

@@ -55,6 +55,9 @@ void ViewController::handleViewsSwipe(fm::app::SwipeGestureRecognizer* recognize
 void ViewController::switchWavSpectrum(QObject*) {
     const bool wasWaveform = showWaveform.load(std::memory_order_relaxed);
     showWaveform.store(!wasWaveform, std::memory_order_relaxed);
+    if (waveformTextImage == nullptr) {
+        return;  // let go by viewDidUnload: nothing to show the caption on
+    }
     waveformTextImage->setImageName(wasWaveform ? "spectrumtext.png" : "waveformtext.png");
 }
 

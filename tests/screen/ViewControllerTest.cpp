@@ -167,6 +167,12 @@ TEST_F(ScreenTest, CaptionTogglesBetweenWaveformAndSpectrum) {
     EXPECT_TRUE(showWaveform.load());
     press(&vc, Qt::Key_W);
     EXPECT_FALSE(showWaveform.load());
+
+    // Once the caption is let go the toggle still works, with nothing to show it on.
+    vc.viewDidUnload();
+    EXPECT_EQ(vc.waveformTextImage, nullptr);
+    vc.switchWavSpectrum(nullptr);
+    EXPECT_TRUE(showWaveform.load());
 }
 
 TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
