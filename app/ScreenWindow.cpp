@@ -2,6 +2,7 @@
 
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QTimer>
 #include <cmath>
 
 ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
@@ -18,6 +19,19 @@ ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
     setCacheMode(QGraphicsView::CacheNone);
     relayout();
+    // Keys belong to the screen: when a message box over it closes, the screen takes the
+    // keyboard back (the scene would otherwise leave it with nobody).
+    connect(scene, &QGraphicsScene::focusItemChanged, this,
+            [this, screen](QGraphicsItem* now, QGraphicsItem*, Qt::FocusReason) {
+                if (now == nullptr) {
+                    QTimer::singleShot(0, this, [this, screen] {
+                        if (this->scene()->focusItem() == nullptr) {
+                            proxy_->setFocus();
+                            screen->setFocus();
+                        }
+                    });
+                }
+            });
 }
 
 void ScreenWindow::setInterfaceOrientation(int orientation) {
