@@ -13,23 +13,39 @@ double DemoSignal::envelopeRms(double t) {
     return kQuietRms * std::pow(kLoudRms / kQuietRms, tri);
 }
 
+void DemoSignal::updateControls() {
+    constexpr double twoPi = 2.0 * std::numbers::pi;
+    const double t = static_cast<double>(position_) / kSampleRate;
+    // A low tone gliding 220–660 Hz, a middle one 1.5–4.5 kHz and a high one 6–9 kHz, each on
+    // its own slow cycle.
+    const double f0 = 440.0 + 220.0 * std::sin(twoPi * t / 7.0);
+    const double f1 = 3000.0 + 1500.0 * std::sin(twoPi * t / 11.0);
+    const double f2 = 7500.0 + 1500.0 * std::sin(twoPi * t / 5.0);
+    step_[0] = twoPi * f0 / kSampleRate;
+    step_[1] = twoPi * f1 / kSampleRate;
+    step_[2] = twoPi * f2 / kSampleRate;
+    // Amplitudes 1, 0.6, 0.4 scaled so that the mix has the envelope's RMS.
+    constexpr double norm = 1.0 / 0.8717797887081347;  // sqrt((1 + 0.36 + 0.16) / 2)
+    gain_ = norm * envelopeRms(t);
+}
+
 std::uint32_t DemoSignal::fill(std::int16_t* out, std::uint32_t frames) {
     constexpr double twoPi = 2.0 * std::numbers::pi;
     for (std::uint32_t i = 0; i < frames; ++i, ++position_) {
-        const double t = static_cast<double>(position_) / kSampleRate;
-        // A low tone gliding 220–660 Hz, a middle one 1.5–4.5 kHz and a high one 6–9 kHz,
-        // each on its own slow cycle.
-        const double f0 = 440.0 + 220.0 * std::sin(twoPi * t / 7.0);
-        const double f1 = 3000.0 + 1500.0 * std::sin(twoPi * t / 11.0);
-        const double f2 = 7500.0 + 1500.0 * std::sin(twoPi * t / 5.0);
-        phase_[0] = std::fmod(phase_[0] + twoPi * f0 / kSampleRate, twoPi);
-        phase_[1] = std::fmod(phase_[1] + twoPi * f1 / kSampleRate, twoPi);
-        phase_[2] = std::fmod(phase_[2] + twoPi * f2 / kSampleRate, twoPi);
-        // Amplitudes 1, 0.6, 0.4 scaled so that the mix has the envelope's RMS.
-        constexpr double norm = 1.0 / 0.8717797887081347;  // sqrt((1 + 0.36 + 0.16) / 2)
+        // The glides and the envelope move over seconds: updating them every 1.5 ms is smooth
+        // and keeps the generator to three sines a sample.
+        if (position_ % kControlFrames == 0) {
+            updateControls();
+        }
+        for (int k = 0; k < 3; ++k) {
+            phase_[k] += step_[k];
+            if (phase_[k] >= twoPi) {
+                phase_[k] -= twoPi;
+            }
+        }
         const double mix =
-            (std::sin(phase_[0]) + 0.6 * std::sin(phase_[1]) + 0.4 * std::sin(phase_[2])) * norm;
-        const double v = std::round(mix * envelopeRms(t));
+            std::sin(phase_[0]) + 0.6 * std::sin(phase_[1]) + 0.4 * std::sin(phase_[2]);
+        const double v = std::round(mix * gain_);
         out[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
     }
     return frames;

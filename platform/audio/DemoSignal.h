@@ -23,8 +23,13 @@ class DemoSignal : public BlockSource {
     static double envelopeRms(double t);
 
   private:
+    static constexpr std::uint64_t kControlFrames = 64;
+    void updateControls();
+
     std::uint64_t position_ = 0;
     double phase_[3] = {0.0, 0.0, 0.0};
+    double step_[3] = {0.0, 0.0, 0.0};
+    double gain_ = 0.0;
 };
 
 }  // namespace fm::platform

@@ -20,8 +20,9 @@ PackedRealFft::PackedRealFft(int logN) : n_(1 << logN) {
         fftwf_free(spectrum_);
         throw std::bad_alloc();
     }
-    // Measuring once is worth it: the plan then runs about 20 times a second for the whole run.
-    plan_ = fftwf_plan_dft_r2c_1d(n_, planInput_, spectrum_, FFTW_MEASURE | FFTW_PRESERVE_INPUT);
+    // Estimated, not measured: measuring costs about 160 ms of start-up for a plan that runs
+    // 21 times a second and gains under 10% of 2 µs per run.
+    plan_ = fftwf_plan_dft_r2c_1d(n_, planInput_, spectrum_, FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
     std::memset(planInput_, 0, sizeof(float) * static_cast<std::size_t>(n_));
 }
 
