@@ -36,7 +36,9 @@ bool HeadlessScreen::save() {
     // No sync to disk: it is a view of the screen, rewritten every second.
     const QString partial = path_ + ".part";
     QFile file(partial);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && image.save(&file, "PNG", 80);
+    // The screen is opaque: three bytes a pixel encode a third faster than four.
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+              image.convertToFormat(QImage::Format_RGB888).save(&file, "PNG", 80);
     file.close();
     ok = ok && file.error() == QFileDevice::NoError &&
          std::rename(QFile::encodeName(partial).constData(),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 
 namespace fm::platform {
@@ -21,30 +22,27 @@ void DemoSignal::updateControls() {
     const double f0 = 440.0 + 220.0 * std::sin(twoPi * t / 7.0);
     const double f1 = 3000.0 + 1500.0 * std::sin(twoPi * t / 11.0);
     const double f2 = 7500.0 + 1500.0 * std::sin(twoPi * t / 5.0);
-    step_[0] = twoPi * f0 / kSampleRate;
-    step_[1] = twoPi * f1 / kSampleRate;
-    step_[2] = twoPi * f2 / kSampleRate;
+    const double f[3] = {f0, f1, f2};
+    for (int k = 0; k < 3; ++k) {
+        step_[k] = std::polar(1.0, twoPi * f[k] / kSampleRate);
+        phase_[k] /= std::abs(phase_[k]);  // keep the oscillator on the unit circle
+    }
     // Amplitudes 1, 0.6, 0.4 scaled so that the mix has the envelope's RMS.
     constexpr double norm = 1.0 / 0.8717797887081347;  // sqrt((1 + 0.36 + 0.16) / 2)
     gain_ = norm * envelopeRms(t);
 }
 
 std::uint32_t DemoSignal::fill(std::int16_t* out, std::uint32_t frames) {
-    constexpr double twoPi = 2.0 * std::numbers::pi;
     for (std::uint32_t i = 0; i < frames; ++i, ++position_) {
-        // The glides and the envelope move over seconds: updating them every 1.5 ms is smooth
-        // and keeps the generator to three sines a sample.
+        // The glides and the envelope move over seconds: updating them every 1.5 ms is smooth.
+        // Between updates each tone is a phasor turned by a fixed step: no sine per sample.
         if (position_ % kControlFrames == 0) {
             updateControls();
         }
         for (int k = 0; k < 3; ++k) {
-            phase_[k] += step_[k];
-            if (phase_[k] >= twoPi) {
-                phase_[k] -= twoPi;
-            }
+            phase_[k] *= step_[k];
         }
-        const double mix =
-            std::sin(phase_[0]) + 0.6 * std::sin(phase_[1]) + 0.4 * std::sin(phase_[2]);
+        const double mix = phase_[0].imag() + 0.6 * phase_[1].imag() + 0.4 * phase_[2].imag();
         const double v = std::round(mix * gain_);
         out[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
     }

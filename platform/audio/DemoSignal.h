@@ -3,6 +3,7 @@
 // under a level envelope that sweeps, on a log scale, from a whisper (RMS about 2) to loud
 // (RMS about 1000) and back every 24 seconds, so the meter crosses its whole colour ramp and the
 // tones move visibly across the spectrum. Deterministic: the same samples on every run.
+#include <complex>
 #include <cstdint>
 
 #include "platform/audio/BlockSource.h"
@@ -27,8 +28,8 @@ class DemoSignal : public BlockSource {
     void updateControls();
 
     std::uint64_t position_ = 0;
-    double phase_[3] = {0.0, 0.0, 0.0};
-    double step_[3] = {0.0, 0.0, 0.0};
+    std::complex<double> phase_[3] = {1.0, 1.0, 1.0};  // e^(i·phase) of each tone
+    std::complex<double> step_[3] = {1.0, 1.0, 1.0};   // e^(i·2π·f/rate)
     double gain_ = 0.0;
 };
 
