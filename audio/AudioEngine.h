@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "audio/Spectrum.h"
+#include "audio/FftAnalysis.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "platform/audiofile/AudioFileWriter.h"

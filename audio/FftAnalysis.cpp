@@ -1,4 +1,4 @@
-#include "audio/Spectrum.h"
+#include "audio/FftAnalysis.h"
 
 #include <cmath>
 #include <cstring>
