@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::size_t kChunkFrames = 8192;
 
+std::atomic<std::uint64_t> droppedInProcess{0};
+
 bool isSixteenBitMono(const AudioStreamBasicDescription& f) {
     return f.mFormatID == kAudioFormatLinearPCM &&
            (f.mFormatFlags & kAudioFormatFlagIsSignedInteger) != 0 &&
@@ -22,6 +24,10 @@ bool sameFormat(const AudioStreamBasicDescription& a, const AudioStreamBasicDesc
 }
 
 }  // namespace
+
+std::uint64_t AudioFileWriter::framesDroppedInProcess() {
+    return droppedInProcess.load(std::memory_order_relaxed);
+}
 
 std::unique_ptr<AudioFileWriter> AudioFileWriter::create(
     const std::string& path, AudioFileType type, const AudioStreamBasicDescription& dataFormat,
@@ -87,6 +93,7 @@ OSStatus AudioFileWriter::writeAsync(std::uint32_t frames, const AudioBufferList
     // Whole blocks or nothing, so the file never holds a torn block.
     if (queue_.write_available() < frames) {
         dropped_.fetch_add(frames, std::memory_order_relaxed);
+        droppedInProcess.fetch_add(frames, std::memory_order_relaxed);
         return kNoErr;
     }
     queue_.push(static_cast<const std::int16_t*>(data->mBuffers[0].mData), frames);

@@ -59,6 +59,9 @@ class AudioFileWriter {
 
     const std::string& path() const { return path_; }
     std::uint64_t framesDropped() const { return dropped_.load(std::memory_order_relaxed); }
+    // Frames dropped by every writer of this process so far (a recording start replaces the
+    // writer; the count goes on). Safe from any thread.
+    static std::uint64_t framesDroppedInProcess();
     std::uint64_t framesWritten() const { return written_.load(std::memory_order_relaxed); }
     bool isOpen() const { return open_.load(std::memory_order_relaxed); }
 

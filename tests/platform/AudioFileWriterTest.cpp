@@ -39,6 +39,7 @@ TEST(AudioFileWriter, BlockLargerThanTheQueueIsDroppedWholeCountedAndReported) {
     auto writer = AudioFileWriter::create(path, AudioFileType::CAF, captureFormat(), &status,
                                           &error, /*queueFrames=*/1024);
     ASSERT_NE(writer, nullptr) << error;
+    const std::uint64_t droppedBefore = AudioFileWriter::framesDroppedInProcess();
     auto kept = ramp(1000, 0);
     auto tooBig = ramp(4096, 5000);
     auto keptAfter = ramp(500, -3000);
@@ -54,6 +55,7 @@ TEST(AudioFileWriter, BlockLargerThanTheQueueIsDroppedWholeCountedAndReported) {
     const OSStatus closed = writer->dispose();
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(writer->framesDropped(), 4096u);
+    EXPECT_EQ(AudioFileWriter::framesDroppedInProcess() - droppedBefore, 4096u);
     EXPECT_EQ(writer->framesWritten(), 1500u);
     EXPECT_NE(log.find("4096"), std::string::npos) << log;
     EXPECT_NE(log.find(path.string()), std::string::npos) << log;
