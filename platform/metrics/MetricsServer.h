@@ -5,22 +5,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
+
+#include "platform/device/ListenAddress.h"
 
 struct mg_context;
 struct mg_connection;
 
 namespace fm::platform {
-
-struct ListenAddress {
-    std::string host = "127.0.0.1";  // an IPv4 address, or an IPv6 address without brackets
-    int port = 0;                    // 0: any free port
-};
-
-// "[HOST:]PORT", e.g. "9100", "0.0.0.0:9100", "[::1]:9100". Nothing, with *error set, when the
-// text is not of that form or the port is not 0 … 65535.
-std::optional<ListenAddress> parseListenAddress(const std::string& text, std::string* error);
 
 class MetricsServer {
   public:
