@@ -25,6 +25,11 @@ struct SoundLevelSnapshot {
     double calibrationOffsetDb = 0.0;  // added to every level above
     bool calibrated = false;           // false: the levels are dBFS
     std::uint64_t framesCaptured = 0;  // frames the meter has analysed since it started
+    // Sums of the squared weighted samples (full scale 1.0) since the meter started: a Leq over
+    // any interval comes from two snapshots (equivalentLevelDb in audio/SoundLevels.h).
+    double sumSquaresA = 0.0;
+    double sumSquaresC = 0.0;
+    double sumSquaresZ = 0.0;
 };
 
 // The latest values published by the audio thread; safe to call from any thread.

@@ -1,0 +1,109 @@
+#pragma once
+// The sound level meter: A, C and Z frequency weighting, Fast and Slow exponential time
+// weighting of the squared weighted signal, Leq, LAFmax and LCpeak. It runs on the audio thread
+// inside the input callback (no allocation, no lock, no waiting) and publishes its values for
+// the main thread, which reads a consistent set through read() or fm::audio::readSoundLevels().
+//
+// Weighting filters, designed at construction for the sample rate:
+//   - the low-frequency part (the zeros at 0 Hz and the poles at 20.6, 107.7 and 737.9 Hz) by
+//     the bilinear transform: at those frequencies its warping is negligible;
+//   - the double pole at 12,194 Hz, shared by A and C, as one biquad whose poles are the
+//     matched-z image of the analog poles and whose numerator is a weighted least-squares fit
+//     of the exact magnitude from 20 Hz to 20 kHz. A plain bilinear transform would put a
+//     double zero at the Nyquist frequency and fall short by more than 1 dB at 10 kHz.
+//   A = C followed by the 107.7/737.9 Hz section; each chain is scaled to its exact value at
+//   1 kHz.
+#include <atomic>
+#include <cstdint>
+
+#include "audio/SoundLevelSnapshot.h"
+
+namespace fm::audio {
+
+// One second-order section, transposed direct form II.
+struct Biquad {
+    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double s1 = 0.0, s2 = 0.0;
+
+    double process(double x) {
+        const double y = b0 * x + s1;
+        s1 = b1 * x - a1 * y + s2;
+        s2 = b2 * x - a2 * y;
+        return y;
+    }
+    // Magnitude of the response at f Hz.
+    double magnitudeAt(double f, double sampleRate) const;
+    // Keeps the state out of the slow subnormal range once a signal has died away.
+    void flushTiny();
+};
+
+enum class Weighting { A, C, Z };
+
+// The exact IEC 61672-1 weighting in dB at f Hz (Z: 0).
+double exactWeightingDb(Weighting w, double f);
+
+class SoundLevelMeter {
+  public:
+    explicit SoundLevelMeter(double sampleRate = 44100.0);
+    SoundLevelMeter(const SoundLevelMeter&) = delete;
+    SoundLevelMeter& operator=(const SoundLevelMeter&) = delete;
+
+    // Audio thread: one captured block of signed 16-bit samples (full scale 32768).
+    void process(const std::int16_t* samples, std::uint32_t frames);
+
+    // Any thread: the latest published values, in dB with the calibration applied.
+    SoundLevelSnapshot read() const;
+
+    // Any thread: the offset added to every level (the dB SPL that 0 dBFS corresponds to);
+    // calibrated false marks the levels as dBFS.
+    void setCalibration(double offsetDb, bool calibrated);
+
+    double sampleRate() const { return sampleRate_; }
+
+  private:
+    struct Published {
+        std::atomic<double> msAF{0}, msAS{0}, msCF{0}, msZF{0};
+        std::atomic<double> sumA{0}, sumC{0}, sumZ{0};
+        std::atomic<std::uint64_t> frames{0};
+        std::atomic<double> maxAF{0}, peakC{0};
+        std::atomic<double> msA1s{0}, msC1s{0}, msZ1s{0}, maxAF1s{0}, peakC1s{0};
+        std::atomic<bool> haveSecond{false};
+    };
+    void processSpan(const std::int16_t* samples, std::uint32_t frames);
+    void closeSecond();
+    void publish();
+
+    double sampleRate_;
+    std::uint64_t framesPerSecond_;
+    double alphaFast_, alphaSlow_;
+    // Audio thread only.
+    Biquad lowC_, highAC_, midA_;
+    double msAF_ = 0, msAS_ = 0, msCF_ = 0, msZF_ = 0;
+    double sumA_ = 0, sumC_ = 0, sumZ_ = 0;
+    std::uint64_t frames_ = 0;
+    double maxAF_ = 0, peakC_ = 0;
+    double secSumA_ = 0, secSumC_ = 0, secSumZ_ = 0, secMaxAF_ = 0, secPeakC_ = 0;
+    std::uint64_t secFrames_ = 0;
+    bool haveSecond_ = false;
+    double lastMsA1s_ = 0, lastMsC1s_ = 0, lastMsZ1s_ = 0, lastMaxAF1s_ = 0, lastPeakC1s_ = 0;
+
+    // Written whole by the audio thread between two odd/even steps of sequence_; a reader
+    // retries while a write is under way, the writer never waits.
+    std::atomic<std::uint64_t> sequence_{0};
+    Published published_;
+    std::atomic<double> offsetDb_{0.0};
+    std::atomic<bool> calibrated_{false};
+};
+
+// The meter the input callback feeds, for the life of the process.
+SoundLevelMeter& soundLevelMeter();
+
+// Leq in dB over the frames between two snapshots of one meter, with the later one's
+// calibration; the floor when no frame or no energy lies between them.
+double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,
+                         Weighting weighting);
+
+// A level for the screen and the console: "63.2 dB" or "-12.4 dBFS".
+const char* levelUnit(bool calibrated);
+
+}  // namespace fm::audio
