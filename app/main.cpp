@@ -19,6 +19,7 @@
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
 #include "app/Images.h"
+#include "app/LevelReports.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
 #include "platform/device/DeviceOptions.h"
@@ -229,6 +230,8 @@ int main(int argc, char** argv) {
                                                         options.scale.value_or(1.0));
             headless->readKeysFrom(STDIN_FILENO);
         }
+        // Opened after the screen and the engine, closed before them.
+        LevelReports reports(options, delegate.viewController());
         if (options.durationSeconds) {
             QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
                                &QCoreApplication::quit);

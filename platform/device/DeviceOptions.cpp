@@ -79,6 +79,19 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&o.motionFile) || o.motionFile.empty()) {
                 return fail("--motion: needs a CSV file");
             }
+        } else if (arg == "--log") {
+            if (!value(&o.logFile) || o.logFile.empty()) {
+                return fail("--log: needs a file");
+            }
+        } else if (arg == "--metrics") {
+            std::string why = "needs [HOST:]PORT";
+            if (!value(&text) || !(o.metrics = parseListenAddress(text, &why))) {
+                return fail("--metrics: " + why);
+            }
+        } else if (arg == "--name") {
+            if (!value(&o.meterName) || o.meterName.empty()) {
+                return fail("--name: needs a name");
+            }
         } else if (arg == "--scale") {
             double s = 0.0;
             if (!value(&text) || !parsePositive(text, 8.0, &s)) {
@@ -139,6 +152,12 @@ std::string usageText(const std::string& programName) {
            "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E), one\n"
            "                          per line, from standard input\n"
            "  --duration SECONDS      end cleanly after this many seconds\n"
+           "  --log FILE              append the sound levels to a CSV file every second\n"
+           "                          (a header row first when the file is new)\n"
+           "  --metrics [HOST:]PORT   serve the sound levels for Prometheus at\n"
+           "                          http://HOST:PORT/metrics (HOST 127.0.0.1 unless given;\n"
+           "                          port 0 picks a free port)\n"
+           "  --name NAME             the meter's name in the metrics (default: the host name)\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/device/ListenAddress.h"
+
 namespace fm::platform {
 
 struct DeviceOptions {
@@ -18,6 +20,10 @@ struct DeviceOptions {
     std::string motionFile;  // --motion replay CSV
     bool headless = false;
     std::optional<double> durationSeconds;
+    // Where the sound levels go beside the screen.
+    std::string logFile;                   // --log: a CSV file that gets a row every second
+    std::optional<ListenAddress> metrics;  // --metrics: where /metrics is served
+    std::string meterName;                 // --name: the meter in the metrics; "" = host name
     bool help = false;
     bool version = false;
     // argv[0] followed by every argument left for Qt, in their order.

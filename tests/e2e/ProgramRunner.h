@@ -43,6 +43,7 @@ class ProgramRun : public ::testing::Test {
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
         env.insert("ASAN_OPTIONS", "detect_leaks=0");
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
         process_.setProcessEnvironment(env);
         if (headlessOption) {
             args.prepend("--headless");

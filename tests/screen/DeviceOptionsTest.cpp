@@ -65,6 +65,22 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
 }
 
+TEST(DeviceOptions, SoundLevelReportOptions) {
+    auto o = parsed({"fm", "--log", "levels.csv", "--metrics=0.0.0.0:9100", "--name", "roof"});
+    EXPECT_EQ(o.logFile, "levels.csv");
+    ASSERT_TRUE(o.metrics.has_value());
+    EXPECT_EQ(o.metrics->host, "0.0.0.0");
+    EXPECT_EQ(o.metrics->port, 9100);
+    EXPECT_EQ(o.meterName, "roof");
+    EXPECT_EQ(parsed({"fm", "--metrics", "9100"}).metrics->host, "127.0.0.1");
+    EXPECT_FALSE(parsed({"fm"}).metrics.has_value());
+    EXPECT_EQ(errorOf({"fm", "--log"}), "--log: needs a file");
+    EXPECT_EQ(errorOf({"fm", "--metrics"}), "--metrics: needs [HOST:]PORT");
+    EXPECT_EQ(errorOf({"fm", "--metrics", "http"}),
+              "--metrics: \"http\" is not a port number from 0 to 65535");
+    EXPECT_EQ(errorOf({"fm", "--name="}), "--name: needs a name");
+}
+
 TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
     EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 480), 2.0);  // 640 x 960
     EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 568), 1.5);  // 1136 would not fit
@@ -75,9 +91,9 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option :
-         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
-          "--motion", "--headless", "--duration", "--help", "--version"}) {
+    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
+                               "--documents", "--motion", "--headless", "--duration", "--log",
+                               "--metrics", "--name", "--help", "--version"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

@@ -1,0 +1,95 @@
+#include "app/LevelReports.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "audio/LevelLog.h"
+#include "audio/MetricsText.h"
+#include "audio/SignalState.h"
+#include "audio/SoundLevelSnapshot.h"
+#include "platform/audiofile/AudioFileWriter.h"
+#include "platform/metrics/MetricsServer.h"
+#include "screen/ViewController.h"
+
+namespace {
+
+void say(const std::string& line) {
+    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
+}
+
+}  // namespace
+
+std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) {
+    if (!options.meterName.empty()) {
+        return options.meterName;
+    }
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        return "fieldmeter";
+    }
+    return host;
+}
+
+LevelReports::LevelReports(const fm::platform::DeviceOptions& options, ViewController* controller)
+    : controller_(controller), logPath_(options.logFile) {
+    if (!logPath_.empty()) {
+        std::string error;
+        log_ = fm::audio::LevelLogFile::open(logPath_, &error);
+        if (log_) {
+            logTimer_.setTimerType(Qt::PreciseTimer);
+            logTimer_.setInterval(1000);
+            connect(&logTimer_, &QTimer::timeout, this, &LevelReports::writeRow);
+            logTimer_.start();
+        } else {
+            say("cannot write the log " + error + "; the meters keep running without it");
+        }
+    }
+    if (options.metrics) {
+        // Runs on the server's threads: only atomics are read, never the audio thread's buffers
+        // or the main thread's objects.
+        auto text = [name = meterName(options)] {
+            fm::audio::MeterReading reading;
+            reading.levels = fm::audio::readSoundLevels();
+            reading.rawLevel = rmsValue.load(std::memory_order_relaxed);
+            reading.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
+            return fm::audio::prometheusText(name, reading);
+        };
+        std::string error;
+        metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &error);
+        if (metrics_) {
+            say("serving metrics at " + metrics_->url());
+        } else {
+            say("--metrics: " + error + "; the meters keep running without metrics");
+        }
+    }
+}
+
+LevelReports::~LevelReports() = default;
+
+void LevelReports::writeRow() {
+    fm::audio::LevelLogExtras extras;
+    extras.rawLevel = rmsValue.load(std::memory_order_relaxed);
+    extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
+    if (controller_ != nullptr && controller_->motionManager) {
+        if (auto motion = controller_->motionManager->deviceMotion()) {
+            extras.yawDegrees = motion->attitude.yaw * 180.0 / 3.14159265358979323846;
+        }
+    }
+    const std::string row = fm::audio::levelLogRow(std::chrono::system_clock::now(),
+                                                   fm::audio::readSoundLevels(), extras);
+    std::string error;
+    if (log_->append(row, &error)) {
+        if (logFailing_) {
+            say("the log " + logPath_ + " is written again");
+            logFailing_ = false;
+        }
+    } else if (!logFailing_) {
+        say("cannot write the log " + error +
+            "; the meters keep running, the log is tried "
+            "again every second");
+        logFailing_ = true;
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The sound levels reported beyond the screen: a CSV row a second in the log file (--log) and
+// the metrics endpoint (--metrics). A failure of either is said once on standard error and the
+// meters keep running.
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "platform/device/DeviceOptions.h"
+
+class ViewController;
+
+namespace fm::audio {
+class LevelLogFile;
+}
+namespace fm::platform {
+class MetricsServer;
+}
+
+class LevelReports : public QObject {
+    Q_OBJECT
+  public:
+    // `controller` gives the device's yaw for the log; it must outlive this object.
+    LevelReports(const fm::platform::DeviceOptions& options, ViewController* controller);
+    ~LevelReports() override;
+
+    // The meter's name in the metrics: --name, else the host's name.
+    static std::string meterName(const fm::platform::DeviceOptions& options);
+
+  private:
+    void writeRow();
+
+    ViewController* controller_;
+    std::string logPath_;
+    std::unique_ptr<fm::audio::LevelLogFile> log_;
+    bool logFailing_ = false;
+    QTimer logTimer_;
+    std::unique_ptr<fm::platform::MetricsServer> metrics_;
+};
