@@ -10,6 +10,7 @@
 #include "audio/MetricsText.h"
 #include "audio/SignalState.h"
 #include "audio/SoundLevelSnapshot.h"
+#include "platform/audio/AudioTypes.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/metrics/MetricsServer.h"
 #include "screen/ViewController.h"
@@ -39,9 +40,10 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options, ViewContr
         std::string error;
         log_ = fm::audio::LevelLogFile::open(logPath_, &error);
         if (log_) {
-            logTimer_.setTimerType(Qt::PreciseTimer);
-            logTimer_.setInterval(1000);
-            connect(&logTimer_, &QTimer::timeout, this, &LevelReports::writeRow);
+            // A row for each second the meter closes, so that no second is logged twice or
+            // left out while the wall clock and the audio clock drift apart.
+            logTimer_.setInterval(100);
+            connect(&logTimer_, &QTimer::timeout, this, &LevelReports::pollLevels);
             logTimer_.start();
         } else {
             say("cannot write the log " + error + "; the meters keep running without it");
@@ -69,7 +71,18 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options, ViewContr
 
 LevelReports::~LevelReports() = default;
 
-void LevelReports::writeRow() {
+void LevelReports::pollLevels() {
+    const fm::audio::SoundLevelSnapshot levels = fm::audio::readSoundLevels();
+    const std::uint64_t framesPerSecond =
+        static_cast<std::uint64_t>(fm::platform::captureFormat().mSampleRate);
+    const std::uint64_t second = levels.framesCaptured / framesPerSecond;
+    if (second > loggedSecond_) {
+        loggedSecond_ = second;
+        writeRow(levels);
+    }
+}
+
+void LevelReports::writeRow(const fm::audio::SoundLevelSnapshot& levels) {
     fm::audio::LevelLogExtras extras;
     extras.rawLevel = rmsValue.load(std::memory_order_relaxed);
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
@@ -78,8 +91,8 @@ void LevelReports::writeRow() {
             extras.yawDegrees = motion->attitude.yaw * 180.0 / 3.14159265358979323846;
         }
     }
-    const std::string row = fm::audio::levelLogRow(std::chrono::system_clock::now(),
-                                                   fm::audio::readSoundLevels(), extras);
+    const std::string row =
+        fm::audio::levelLogRow(std::chrono::system_clock::now(), levels, extras);
     std::string error;
     if (log_->append(row, &error)) {
         if (logFailing_) {

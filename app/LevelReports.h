@@ -1,9 +1,10 @@
 #pragma once
-// The sound levels reported beyond the screen: a CSV row a second in the log file (--log) and
-// the metrics endpoint (--metrics). A failure of either is said once on standard error and the
-// meters keep running.
+// The sound levels reported beyond the screen: a CSV row for every second the meter measures in
+// the log file (--log), and the metrics endpoint (--metrics). A failure of either is said once
+// on standard error and the meters keep running.
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,7 +14,8 @@ class ViewController;
 
 namespace fm::audio {
 class LevelLogFile;
-}
+struct SoundLevelSnapshot;
+}  // namespace fm::audio
 namespace fm::platform {
 class MetricsServer;
 }
@@ -29,12 +31,14 @@ class LevelReports : public QObject {
     static std::string meterName(const fm::platform::DeviceOptions& options);
 
   private:
-    void writeRow();
+    void pollLevels();
+    void writeRow(const fm::audio::SoundLevelSnapshot& levels);
 
     ViewController* controller_;
     std::string logPath_;
     std::unique_ptr<fm::audio::LevelLogFile> log_;
     bool logFailing_ = false;
+    std::uint64_t loggedSecond_ = 0;  // the meter's last second in the log (0: none yet)
     QTimer logTimer_;
     std::unique_ptr<fm::platform::MetricsServer> metrics_;
 };
