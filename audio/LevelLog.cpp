@@ -85,7 +85,22 @@ std::unique_ptr<LevelLogFile> LevelLogFile::open(const std::string& path, std::s
         return nullptr;
     }
     std::unique_ptr<LevelLogFile> log(new LevelLogFile(path, fd));
-    if (info.st_size == 0 && !log->append(levelLogHeader(), error)) {
+    if (info.st_size == 0) {
+        if (!log->append(levelLogHeader(), error)) {
+            return nullptr;
+        }
+        return log;
+    }
+    // A power cut can leave the last row without its end; the next row starts on a line of its
+    // own rather than being glued to it.
+    char last = '\n';
+    if (const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); reader >= 0) {
+        if (::pread(reader, &last, 1, info.st_size - 1) != 1) {
+            last = '\n';
+        }
+        ::close(reader);
+    }
+    if (last != '\n' && !log->append("\n", error)) {
         return nullptr;
     }
     return log;

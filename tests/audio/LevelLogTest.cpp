@@ -1,5 +1,5 @@
-// The sound-level log file: the header once per file, whole rows in a fixed format, and no torn
-// row when the disk takes only part of one.
+// The sound-level log file: the header once per file, whole rows in a fixed format, no torn row
+// when the disk takes only part of one, and no row glued to a torn one left by a power cut.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -110,6 +110,14 @@ TEST(LevelLog, FailuresNameThePathAndNeverLeaveATornRow) {
     log.reset();
     const std::string text = readText(path);
     EXPECT_EQ(text, levelLogHeader() + row + row);
+
+    // A last row left without its end (a power cut): the next row starts on a line of its own.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << levelLogHeader() << "2026-12-07T2";
+    log = LevelLogFile::open(path, &error);
+    ASSERT_NE(log, nullptr) << error;
+    ASSERT_TRUE(log->append(row, &error)) << error;
+    log.reset();
+    EXPECT_EQ(readText(path), levelLogHeader() + "2026-12-07T2\n" + row);
     fs::remove(path);
 }
 

@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QUrlQuery>
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <sstream>
