@@ -18,7 +18,7 @@ namespace fm::audio {
 
 // What a row holds beside the levels.
 struct LevelLogExtras {
-    double rawLevel = 0.0;            // the level as the screen shows it (raw units)
+    double rawLevel = 0.0;            // rmsValue: the raw level (the big read-out by default)
     double yawDegrees = 0.0;          // the device's turn about the vertical axis
     std::uint64_t framesDropped = 0;  // frames the recorder dropped since the program started
 };

@@ -106,12 +106,13 @@ std::string prometheusText(const std::string& meterName, const MeterReading& rea
                "1 when the levels are calibrated dB, 0 when they are dBFS.",
                {{"", l.calibrated ? 1.0 : 0.0}});
     out.family("fieldmeter_calibration_offset_db", "gauge",
-               "The dB that a full-scale sine (0 dBFS) reads; 0 when uncalibrated.",
+               "The dB added to every level: what a full-scale sine (0 dBFS) reads.",
                {{"", l.calibrationOffsetDb}});
-    out.family("fieldmeter_raw_level", "gauge",
-               "The level as the screen shows it: RMS of the samples times the gain, minus the "
-               "base level.",
-               {{"", reading.rawLevel}});
+    out.family(
+        "fieldmeter_raw_level", "gauge",
+        "The raw level (the big read-out by default): RMS of the samples times the gain, minus the "
+        "base level.",
+        {{"", reading.rawLevel}});
     out.family("fieldmeter_frames_captured_total", "counter",
                "Audio frames analysed since the meter started.",
                {{"", static_cast<double>(l.framesCaptured)}});

@@ -11,7 +11,7 @@ namespace fm::audio {
 
 struct MeterReading {
     SoundLevelSnapshot levels;
-    double rawLevel = 0.0;            // the level as the screen shows it (raw units)
+    double rawLevel = 0.0;            // rmsValue: the raw level (the big read-out by default)
     std::uint64_t framesDropped = 0;  // frames the recorder dropped since the program started
 };
 
