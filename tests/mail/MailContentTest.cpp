@@ -52,7 +52,7 @@ TEST_F(RecordingAsWavTest, KeepsEverySampleOfAFinishedRecording) {
     writeCaf(caf(), samples);
     std::vector<unsigned char> wav;
     std::string why;
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     ASSERT_GE(wav.size(), 12u);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 12), "WAVE");
@@ -66,32 +66,32 @@ TEST_F(RecordingAsWavTest, TakesARecordingInProgressAsFarAsItIsWritten) {
     sf_write_short(writer, samples.data(), 1000);
     std::vector<unsigned char> wav;
     std::string why;
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     EXPECT_EQ(wavSamples(wav), std::vector<short>(samples.begin(), samples.begin() + 1000));
 
     sf_write_short(writer, samples.data() + 1000, 2000);
     sf_close(writer);
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     EXPECT_EQ(wavSamples(wav), samples);
 }
 
 TEST_F(RecordingAsWavTest, RefusesMissingEmptyAndForeignFiles) {
     std::vector<unsigned char> wav;
     std::string why;
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + ": No such file or directory");
 
     SNDFILE* writer = openCafForWriting(caf());  // engine started, nothing captured yet
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + " holds no samples yet");
     sf_close(writer);
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + " holds no samples yet");
 
     std::FILE* f = std::fopen(caf().c_str(), "w");
     std::fputs("not audio at all", f);
     std::fclose(f);
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why.rfind(caf() + ": ", 0), 0u) << why;
 }
 
