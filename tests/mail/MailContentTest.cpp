@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <unicode/timezone.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -93,6 +96,25 @@ TEST_F(RecordingAsWavTest, RefusesMissingEmptyAndForeignFiles) {
     std::fclose(f);
     EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why.rfind(caf() + ": ", 0), 0u) << why;
+}
+
+TEST_F(RecordingAsWavTest, RefusesWhatItCannotMeasureWithoutHangingOrAborting) {
+    std::vector<unsigned char> wav;
+    std::string why;
+    // A FIFO put in the recording's place: opening it must not wait for a writer.
+    ASSERT_EQ(mkfifo(caf().c_str(), 0600), 0);
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
+    EXPECT_EQ(why, caf() + " is not a regular file");
+    std::filesystem::remove(caf());
+
+    // A file written as a stream does not say how long it is.
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -b 16 -t flac - synth 0.5 sine 300 2>/dev/null"
+                           " | cat > '" +
+                           caf() + "'")
+                              .c_str()),
+              0);
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
+    EXPECT_EQ(why, caf() + ": the length of the recording cannot be told");
 }
 
 }  // namespace

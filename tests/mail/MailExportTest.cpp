@@ -382,6 +382,27 @@ TEST_F(MailExportTest, SaveDraftCancelAndCloseEachReportOnce) {
     EXPECT_FALSE(fs::exists(sentPath()));
 }
 
+TEST_F(MailExportTest, AMessageOverTwentyMegabytesIsFlaggedInTheComposer) {
+    // 8,000,000 samples: a 16 MB WAV, about 21.6 MB once in base64.
+    SNDFILE* writer = openCafForWriting(recording().string());
+    const auto second = rampSamples(40000);
+    for (int i = 0; i < 200; ++i) {
+        sf_write_short(writer, second.data(), static_cast<sf_count_t>(second.size()));
+    }
+    sf_close(writer);
+    QPointer<MailComposeDialog> composer = openComposer();
+    ASSERT_TRUE(composer);
+    const auto* warning = composer->findChild<QLabel*>("sizeWarning");
+    EXPECT_FALSE(warning->isHidden());
+    EXPECT_EQ(warning->text(),
+              "This message will be about 22 MB. Many mail servers refuse messages over 20 MB.");
+    EXPECT_TRUE(composer->findChild<QLabel*>("attachmentLabel")
+                    ->text()
+                    .endsWith("(audio/wav, 16000044 bytes)"));
+    composer->cancelButton()->click();
+    EXPECT_TRUE(isGone(composer));
+}
+
 TEST_F(MailExportTest, UnknownOutcomeIsNotSentAndStillDismissed) {
     writeCaf(recording().string(), rampSamples(10));
     QPointer<MailComposeDialog> composer = openComposer();
