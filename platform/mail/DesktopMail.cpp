@@ -93,7 +93,11 @@ DesktopMail::DesktopMail(QObject* parent) : QObject(parent) {
     });
 }
 
-DesktopMail::~DesktopMail() = default;
+DesktopMail::~DesktopMail() {
+    // Whoever asked is going away: xdg-email may finish, but nobody hears of it.
+    disconnect(&process_, nullptr, this, nullptr);
+    done_ = nullptr;
+}
 
 void DesktopMail::start(const std::string& program, const MailContent& mail,
                         const std::string& folder,

@@ -134,6 +134,9 @@ SendmailRun::SendmailRun(QObject* parent) : QObject(parent) {
 }
 
 SendmailRun::~SendmailRun() {
+    // Whoever asked is going away: the run ends without a report.
+    disconnect(&process_, nullptr, this, nullptr);
+    done_ = nullptr;
     if (running()) {
         endProcessGroup();
         process_.waitForFinished(1000);  // already killed: only the reaping is left
