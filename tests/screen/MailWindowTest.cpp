@@ -125,6 +125,16 @@ TEST_F(MailWindowTest, EveryControlOfOneComposerIsInsideTheWindowAndSendWorksByC
         EXPECT_EQ(controller_->timeLabel->text(), "Email sending");
         window_.reset();
     }
+    // Escape in the window cancels the composer, and M opens a new one afterwards.
+    ScreenWindow& window = show(1.0, 480.0);
+    QTest::keyClick(&window, Qt::Key_M);
+    QPointer<MailComposeDialog> first = controller_->findChild<MailComposeDialog*>();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first->isVisible(); }, 5000));
+    QTest::keyClick(&window, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 5000));
+    QTest::keyClick(&window, Qt::Key_M);
+    EXPECT_EQ(controller_->findChildren<MailComposeDialog*>().size(), 1);
 }
 
 }  // namespace
