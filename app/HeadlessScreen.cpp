@@ -111,8 +111,15 @@ void HeadlessScreen::press(const QString& name) {
         return;
     }
     const QString text = name.size() == 1 ? name : QString();
+    // A dialog open over the screen (the mail composer) takes the keys, as it would in a
+    // window: Escape cancels it, Enter presses its default button.
+    QWidget* target = screen_;
+    if (QWidget* modal = QApplication::activeModalWidget();
+        modal != nullptr && modal->isVisible()) {
+        target = modal->focusWidget() != nullptr ? modal->focusWidget() : modal;
+    }
     QKeyEvent pressEvent(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(screen_, &pressEvent);
+    QApplication::sendEvent(target, &pressEvent);
     QKeyEvent releaseEvent(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(screen_, &releaseEvent);
+    QApplication::sendEvent(target, &releaseEvent);
 }

@@ -5,10 +5,29 @@
 
 #include "mail/MailDate.h"
 #include "mail/RecordingAsWav.h"
+#include "platform/documents/DocumentsFolder.h"
+#include "platform/mail/DesktopMail.h"
 #include "platform/mail/MailComposeDialog.h"
 #include "platform/mail/Sendmail.h"
 
 namespace fm::mail {
+namespace {
+
+// The recording, as WAV, read while the message is written.
+class RecordingAttachment : public platform::AttachmentSource {
+  public:
+    explicit RecordingAttachment(std::unique_ptr<RecordingWav> wav) : wav_(std::move(wav)) {}
+    std::int64_t read(char* out, std::size_t len) override { return wav_->read(out, len); }
+    bool rewind() override { return wav_->rewind(); }
+    bool atEnd() const override { return wav_->atEnd(); }
+    std::uint64_t size() const override { return wav_->size(); }
+    std::string error() const override { return wav_->error(); }
+
+  private:
+    std::unique_ptr<RecordingWav> wav_;
+};
+
+}  // namespace
 
 MailExport::MailExport(MailExportHooks hooks) : hooks_(std::move(hooks)) {
     if (!hooks_.showAlert) {
@@ -20,6 +39,8 @@ MailExport::MailExport(MailExportHooks hooks) : hooks_(std::move(hooks)) {
     }
 }
 
+MailExport::~MailExport() = default;
+
 void MailExport::log(const std::string& line) const {
     if (hooks_.log) {
         hooks_.log(line);
@@ -29,18 +50,32 @@ void MailExport::log(const std::string& line) const {
 }
 
 platform::MailComposeDialog* MailExport::mailFile(QObject* /*sender*/) {
+    if (composer_ != nullptr) {
+        composer_->raise();
+        composer_->activateWindow();
+        return composer_;
+    }
+    if (desktopMail_ && desktopMail_->running()) {
+        return nullptr;  // the recording is on its way to the desktop's mail program
+    }
+    const std::string path = hooks_.recordingPath ? hooks_.recordingPath() : std::string();
     if (!platform::canSendMail()) {
-        hooks_.showAlert("Failure", "Your device doesn't support the composer sheet", "OK");
+        if (const auto xdgEmail = platform::findXdgEmail()) {
+            handToDesktopMail(*xdgEmail, path);
+            return nullptr;
+        }
+        hooks_.showAlert(
+            "Failure",
+            "Your device doesn't support the composer sheet" +
+                (path.empty() ? std::string()
+                              : "\n\nThe recording is " + path + " and can be attached by hand."),
+            "OK");
         return nullptr;
     }
     // The recording as a real WAV file: players refuse CAF bytes under a .wav name.
-    const std::string path = hooks_.recordingPath ? hooks_.recordingPath() : std::string();
-    std::vector<unsigned char> wav;
-    std::string why;
-    if (path.empty()) {
-        why = "no recording has been started";
-    }
-    if (!why.empty() || !recordingAsWav(path, &wav, &why)) {
+    std::string why = path.empty() ? "no recording has been started" : "";
+    std::unique_ptr<RecordingWav> wav = why.empty() ? RecordingWav::open(path, &why) : nullptr;
+    if (!wav) {
         hooks_.showAlert("Nothing to mail", "There is no recording to mail yet (" + why + ").",
                          "OK");
         return nullptr;
@@ -55,10 +90,48 @@ platform::MailComposeDialog* MailExport::mailFile(QObject* /*sender*/) {
     composer->setClock(hooks_.now);
     composer->setSubject(kMailSubject);
     composer->setToRecipients({kMailRecipient});
-    composer->addAttachmentData(std::move(wav), kMailAttachmentType, kMailAttachmentName);
+    composer->addAttachment(std::make_shared<RecordingAttachment>(std::move(wav)),
+                            kMailAttachmentType, kMailAttachmentName);
     composer->setMessageBody(formatMailDate(hooks_.now()));
     composer->present();
+    composer_ = composer;
     return composer;
+}
+
+void MailExport::handToDesktopMail(const std::string& program, const std::string& recording) {
+    std::string why = recording.empty() ? "no recording has been started" : "";
+    std::unique_ptr<RecordingWav> wav = why.empty() ? RecordingWav::open(recording, &why) : nullptr;
+    if (!wav) {
+        hooks_.showAlert("Nothing to mail", "There is no recording to mail yet (" + why + ").",
+                         "OK");
+        return;
+    }
+    platform::MailContent mail;
+    mail.to = {kMailRecipient};
+    mail.subject = kMailSubject;
+    mail.body = formatMailDate(hooks_.now());
+    mail.attachmentName = kMailAttachmentName;
+    mail.attachmentType = kMailAttachmentType;
+    mail.attachment = std::make_shared<RecordingAttachment>(std::move(wav));
+    if (!desktopMail_) {
+        desktopMail_ = std::make_unique<platform::DesktopMail>();
+    }
+    const std::string folder = platform::documentsFolder() + "/Outbox";
+    desktopMail_->start(
+        program, mail, folder, [this, recording](const platform::DesktopMailResult& result) {
+            if (result.handedOver) {
+                log("Mail handed to the desktop's mail program with " + result.attachmentPath +
+                    " attached.");
+                return;
+            }
+            std::fprintf(stderr, "Mail not handed over: %s\n", result.error.c_str());
+            const std::string file =
+                result.attachmentPath.empty() ? recording : result.attachmentPath;
+            hooks_.showAlert("Failure",
+                             "Your device doesn't support the composer sheet\n\nThe recording is " +
+                                 file + " and can be attached by hand.",
+                             "OK");
+        });
 }
 
 void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* controller, int result,
@@ -85,6 +158,9 @@ void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* con
             break;
     }
     if (controller != nullptr) {
+        if (controller == composer_) {
+            composer_ = nullptr;
+        }
         controller->dismiss();
     }
 }

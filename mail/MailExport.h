@@ -1,8 +1,10 @@
 #pragma once
 // The mail button: the recording, as "spookySounds.wav", in a prepared mail; and the report of
 // how the composer closed. The screen controller owns one and forwards its two actions here.
+#include <QPointer>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QObject;
@@ -10,7 +12,8 @@ class QWidget;
 
 namespace fm::platform {
 class MailComposeDialog;
-}
+class DesktopMail;
+}  // namespace fm::platform
 
 namespace fm::mail {
 
@@ -37,9 +40,13 @@ inline constexpr const char* kMailAttachmentType = "audio/wav";
 class MailExport {
   public:
     explicit MailExport(MailExportHooks hooks);
+    ~MailExport();
 
     // The mail button's action. Opens the composer with the recording attached and returns it;
-    // returns nullptr after showing an alert instead (no sendmail program, or nothing recorded).
+    // while one is open, brings that one forward instead. Without sendmail, hands the
+    // recording to the desktop's mail program (xdg-email) when there is one. Returns nullptr
+    // when no composer opens: after an alert (no way to mail, or nothing recorded) or a
+    // handover to the desktop.
     platform::MailComposeDialog* mailFile(QObject* sender = nullptr);
 
     // The composer's delegate: logs the outcome, shows "Email sending" for a queued mail and
@@ -49,8 +56,11 @@ class MailExport {
 
   private:
     void log(const std::string& line) const;
+    void handToDesktopMail(const std::string& program, const std::string& recording);
 
     MailExportHooks hooks_;
+    QPointer<platform::MailComposeDialog> composer_;
+    std::unique_ptr<platform::DesktopMail> desktopMail_;
 };
 
 }  // namespace fm::mail

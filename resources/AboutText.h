@@ -72,8 +72,9 @@ inline std::vector<Block> blocks() {
         {Kind::Heading, "Mail"},
         {Kind::Paragraph,
          "The envelope button (or M) opens a mail with the last recording attached as "
-         "\"spookySounds.wav\". Send hands it to your system's mail program; Save Draft "
-         "keeps it in the Drafts folder beside your recordings."},
+         "\"spookySounds.wav\". Send hands it to your system's mail transport (sendmail) "
+         "while the meters keep running; without one, the recording goes to your desktop's "
+         "own mail program. Save Draft keeps it in the Drafts folder beside your recordings."},
         {Kind::Heading, "Keys"},
         {Kind::Item, "Right and Left arrows: next and previous page"},
         {Kind::Item, "R: record or stop. M: mail. W: waveform or spectrum"},

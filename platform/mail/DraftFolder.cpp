@@ -8,8 +8,6 @@
 #include <ctime>
 #include <filesystem>
 
-#include "platform/documents/DocumentsFolder.h"
-
 namespace fm::platform {
 namespace {
 
@@ -22,9 +20,10 @@ std::string fail(std::string* error, const std::string& path, int err) {
 
 }  // namespace
 
-std::string saveDraft(const std::string& message, std::chrono::system_clock::time_point when,
-                      std::string* error) {
-    const std::string folder = documentsFolder() + "/Drafts";
+std::string saveDraft(const std::string& documents,
+                      const std::function<bool(int fd, std::string* error)>& write,
+                      std::chrono::system_clock::time_point when, std::string* error) {
+    const std::string folder = documents + "/Drafts";
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
@@ -50,21 +49,14 @@ std::string saveDraft(const std::string& message, std::chrono::system_clock::tim
         if (fd < 0) {
             return fail(error, path, errno);
         }
-        const char* data = message.data();
-        std::size_t left = message.size();
-        while (left > 0) {
-            const ssize_t written = write(fd, data, left);
-            if (written < 0 && errno == EINTR) {
-                continue;
+        std::string why;
+        if (!write(fd, &why)) {
+            close(fd);
+            unlink(path.c_str());  // half a draft is no draft
+            if (error != nullptr) {
+                *error = path + ": " + why;
             }
-            if (written <= 0) {
-                const int err = written < 0 ? errno : ENOSPC;
-                close(fd);
-                unlink(path.c_str());  // half a draft is no draft
-                return fail(error, path, err);
-            }
-            data += written;
-            left -= static_cast<std::size_t>(written);
+            return {};
         }
         if (close(fd) != 0) {
             const int err = errno;

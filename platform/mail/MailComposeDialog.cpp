@@ -1,5 +1,7 @@
 #include "platform/mail/MailComposeDialog.h"
 
+#include <unistd.h>
+
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,8 +12,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "platform/documents/DocumentsFolder.h"
 #include "platform/mail/DraftFolder.h"
-#include "platform/mail/MimeMessage.h"
 #include "platform/mail/Sendmail.h"
 
 namespace fm::platform {
@@ -23,6 +25,30 @@ std::string trimmed(const std::string& s) {
     return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
 }
 
+// A descriptor that is closed unless someone takes it.
+struct OwnedFd {
+    explicit OwnedFd(int f) : fd(f) {}
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int release() { return std::exchange(fd, -1); }
+    int fd;
+};
+
+struct BuiltMessage {
+    std::shared_ptr<OwnedFd> file;
+    std::string error;
+};
+
+struct SavedDraft {
+    std::string path;
+    std::string error;
+};
+
 }  // namespace
 
 MailComposeDialog::MailComposeDialog(QWidget* parent)
@@ -31,6 +57,8 @@ MailComposeDialog::MailComposeDialog(QWidget* parent)
       subject_(new QLineEdit(this)),
       body_(new QPlainTextEdit(this)),
       attachmentLabel_(new QLabel(tr("(none)"), this)),
+      sizeWarning_(new QLabel(this)),
+      status_(new QLabel(this)),
       send_(new QPushButton(tr("Send"), this)),
       saveDraft_(new QPushButton(tr("Save Draft"), this)),
       cancel_(new QPushButton(tr("Cancel"), this)),
@@ -40,28 +68,49 @@ MailComposeDialog::MailComposeDialog(QWidget* parent)
     subject_->setObjectName("subjectField");
     body_->setObjectName("bodyField");
     attachmentLabel_->setObjectName("attachmentLabel");
+    sizeWarning_->setObjectName("sizeWarning");
+    status_->setObjectName("statusLabel");
+    // The sheet is as narrow as the screen: long texts wrap instead of widening it.
+    attachmentLabel_->setWordWrap(true);
+    sizeWarning_->setWordWrap(true);
+    sizeWarning_->setStyleSheet("color: #b00000;");
+    sizeWarning_->hide();
+    status_->setWordWrap(true);
+    status_->hide();
 
     auto* fields = new QFormLayout;
+    fields->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     fields->addRow(tr("To:"), to_);
     fields->addRow(tr("Subject:"), subject_);
-    fields->addRow(tr("Attachment:"), attachmentLabel_);
+    fields->addRow(tr("Attached:"), attachmentLabel_);
 
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(4);
     buttons->addWidget(cancel_);
     buttons->addStretch();
     buttons->addWidget(saveDraft_);
     buttons->addWidget(send_);
+    for (QPushButton* b : {cancel_, saveDraft_, send_}) {
+        b->setAutoDefault(false);
+        b->setMinimumWidth(0);
+    }
     send_->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
     layout->addLayout(fields);
-    layout->addWidget(body_);
+    layout->addWidget(sizeWarning_);
+    layout->addWidget(body_, 1);
+    layout->addWidget(status_);
     layout->addLayout(buttons);
 
     connect(send_, &QPushButton::clicked, this, &MailComposeDialog::sendNow);
     connect(saveDraft_, &QPushButton::clicked, this, &MailComposeDialog::saveDraftNow);
     connect(cancel_, &QPushButton::clicked, this, [this] { finish(MailComposeResultCancelled); });
 }
+
+MailComposeDialog::~MailComposeDialog() = default;
 
 void MailComposeDialog::setSubject(const std::string& subject) {
     subject_->setText(QString::fromStdString(subject));
@@ -79,20 +128,33 @@ void MailComposeDialog::setMessageBody(const std::string& body) {
     body_->setPlainText(QString::fromStdString(body));
 }
 
-void MailComposeDialog::addAttachmentData(std::vector<unsigned char> data,
-                                          const std::string& mimeType,
-                                          const std::string& fileName) {
-    attachment_ = std::move(data);
+void MailComposeDialog::addAttachment(std::shared_ptr<AttachmentSource> source,
+                                      const std::string& mimeType, const std::string& fileName) {
+    attachment_ = std::move(source);
     attachmentType_ = mimeType;
     attachmentName_ = fileName;
+    const std::uint64_t bytes = attachment_ ? attachment_->size() : 0;
     attachmentLabel_->setText(
         tr("%1 (%2, %3 bytes)")
             .arg(QString::fromStdString(fileName), QString::fromStdString(mimeType))
-            .arg(attachment_.size()));
+            .arg(bytes));
+    const std::uint64_t message = estimatedMessageBytes(bytes);
+    sizeWarning_->setVisible(message > kLargeMessageBytes);
+    sizeWarning_->setText(tr("This message will be about %1 MB. Many mail servers refuse "
+                             "messages over %2 MB.")
+                              .arg((message + 500000) / 1000000)
+                              .arg(kLargeMessageBytes / 1000000));
 }
 
 void MailComposeDialog::present() {
-    setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    if (QWidget* over = parentWidget()) {
+        // A sheet over the whole screen, as on the phone: every control stays inside it.
+        setWindowModality(Qt::WindowModal);
+        setFixedSize(over->size());
+        move(over->mapToGlobal(QPoint(0, 0)));
+    } else {
+        setWindowModality(Qt::ApplicationModal);
+    }
     show();
 }
 
@@ -103,10 +165,13 @@ void MailComposeDialog::dismiss() {
 }
 
 void MailComposeDialog::reject() {
+    if (busy_) {
+        return;  // the outcome of the send or save under way comes first
+    }
     finish(MailComposeResultCancelled);
 }
 
-std::string MailComposeDialog::buildMessage() const {
+MailContent MailComposeDialog::content() const {
     MailContent content;
     std::istringstream list(to_->text().toStdString());
     for (std::string address; std::getline(list, address, ',');) {
@@ -120,33 +185,79 @@ std::string MailComposeDialog::buildMessage() const {
     content.attachmentType = attachmentType_;
     content.attachment = attachment_;
     content.date = clock_();
-    return buildMimeMessage(content);
+    return content;
+}
+
+void MailComposeDialog::setBusy(bool busy, const QString& status) {
+    busy_ = busy;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{to_, subject_, body_, send_, saveDraft_, cancel_}) {
+        w->setEnabled(!busy);
+    }
+    status_->setText(status);
+    status_->setVisible(busy);
 }
 
 void MailComposeDialog::sendNow() {
-    if (finished_) {
+    if (finished_ || busy_) {
         return;
     }
-    const SendmailResult sent = sendWithSendmail(buildMessage());
-    if (sent.queued) {
-        finish(MailComposeResultSent);
-        return;
-    }
-    std::fprintf(stderr, "Mail transport failed: %s\n", sent.error.c_str());
-    finish(MailComposeResultFailed, sent.error);
+    setBusy(true, tr("Sending…"));
+    std::function<BuiltMessage(const std::atomic<bool>&)> build =
+        [mail = content()](const std::atomic<bool>& cancelled) {
+            BuiltMessage built;
+            const int fd = createScratchFile(&built.error);
+            if (fd < 0) {
+                return built;
+            }
+            built.file = std::make_shared<OwnedFd>(fd);
+            if (!writeMimeMessage(mail, fd, &built.error, &cancelled)) {
+                built.file.reset();
+            }
+            return built;
+        };
+    job_.run<BuiltMessage>(this, std::move(build), [this](BuiltMessage built) {
+        if (!built.file) {
+            std::fprintf(stderr, "Mail not built: %s\n", built.error.c_str());
+            finish(MailComposeResultFailed, built.error);
+            return;
+        }
+        sendmail_ = new SendmailRun(this);
+        sendmail_->start(built.file->release(), [this](const SendmailResult& sent) {
+            if (sent.queued) {
+                finish(MailComposeResultSent);
+                return;
+            }
+            std::fprintf(stderr, "Mail transport failed: %s\n", sent.error.c_str());
+            finish(MailComposeResultFailed, sent.error);
+        });
+    });
 }
 
 void MailComposeDialog::saveDraftNow() {
-    if (finished_) {
+    if (finished_ || busy_) {
         return;
     }
-    std::string error;
-    if (saveDraft(buildMessage(), clock_(), &error).empty()) {
-        std::fprintf(stderr, "Could not save the draft %s\n", error.c_str());
-        finish(MailComposeResultFailed, error);
-        return;
-    }
-    finish(MailComposeResultSaved);
+    setBusy(true, tr("Saving…"));
+    std::function<SavedDraft(const std::atomic<bool>&)> save =
+        [mail = content(), folder = documentsFolder()](const std::atomic<bool>& cancelled) {
+            SavedDraft saved;
+            saved.path = saveDraft(
+                folder,
+                [&](int fd, std::string* why) {
+                    return writeMimeMessage(mail, fd, why, &cancelled);
+                },
+                mail.date, &saved.error);
+            return saved;
+        };
+    job_.run<SavedDraft>(this, std::move(save), [this](SavedDraft saved) {
+        if (saved.path.empty()) {
+            std::fprintf(stderr, "Could not save the draft %s\n", saved.error.c_str());
+            finish(MailComposeResultFailed, saved.error);
+            return;
+        }
+        finish(MailComposeResultSaved);
+    });
 }
 
 void MailComposeDialog::finish(int result, const std::string& error) {
@@ -154,6 +265,7 @@ void MailComposeDialog::finish(int result, const std::string& error) {
         return;
     }
     finished_ = true;
+    setBusy(false, {});
     if (delegate_) {
         delegate_(this, result, error);  // the delegate dismisses us
     } else {

@@ -1,11 +1,16 @@
 #pragma once
-// The mail composer: a dialog prefilled with recipients, subject, body and one attachment,
-// with Send, Save Draft and Cancel. However it closes, its delegate hears exactly one outcome.
+// The mail composer: a sheet over the screen prefilled with recipients, subject, body and one
+// attachment, with Send, Save Draft and Cancel. However it closes, its delegate hears exactly
+// one outcome. Sending and saving run beside the event loop: the screen keeps moving.
 #include <QDialog>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/mail/BackgroundJob.h"
+#include "platform/mail/MimeMessage.h"
 
 class QLabel;
 class QLineEdit;
@@ -14,13 +19,18 @@ class QPushButton;
 
 namespace fm::platform {
 
+class SendmailRun;
+
 // Outcome codes handed to the delegate.
 enum MailComposeResult : int {
     MailComposeResultCancelled = 0,  // nothing sent or saved
     MailComposeResultSaved = 1,      // written to the Drafts folder
-    MailComposeResultSent = 2,       // taken by sendmail (exit status 0)
+    MailComposeResultSent = 2,       // sendmail read all of it and exited with status 0
     MailComposeResultFailed = 3,     // sendmail refused it, or the draft could not be written
 };
+
+// Above this a message is refused by many mail servers.
+inline constexpr std::uint64_t kLargeMessageBytes = 20u * 1000u * 1000u;
 
 class MailComposeDialog : public QDialog {
     Q_OBJECT
@@ -31,6 +41,7 @@ class MailComposeDialog : public QDialog {
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
     explicit MailComposeDialog(QWidget* parent = nullptr);
+    ~MailComposeDialog() override;
 
     void setMailComposeDelegate(Delegate delegate) { delegate_ = std::move(delegate); }
     // The time stamped on the message and the draft's name; the system clock by default.
@@ -39,13 +50,16 @@ class MailComposeDialog : public QDialog {
     void setSubject(const std::string& subject);
     void setToRecipients(const std::vector<std::string>& recipients);
     void setMessageBody(const std::string& body);
-    void addAttachmentData(std::vector<unsigned char> data, const std::string& mimeType,
-                           const std::string& fileName);
+    // The attachment is read when the message is sent or saved, never held whole.
+    void addAttachment(std::shared_ptr<AttachmentSource> source, const std::string& mimeType,
+                       const std::string& fileName);
 
-    // Shows the dialog modally over its parent without blocking the caller.
+    // Shows the composer modally over its parent, covering it, without blocking the caller.
     void present();
-    // Closes the dialog and frees it once control returns to the event loop.
+    // Closes the composer and frees it once control returns to the event loop.
     void dismiss();
+    // Sending or saving, not yet finished.
+    bool busy() const { return busy_; }
 
     QPushButton* sendButton() const { return send_; }
     QPushButton* saveDraftButton() const { return saveDraft_; }
@@ -54,7 +68,8 @@ class MailComposeDialog : public QDialog {
     void reject() override;  // Escape and the window's close button cancel
 
   private:
-    std::string buildMessage() const;
+    MailContent content() const;
+    void setBusy(bool busy, const QString& status);
     void sendNow();
     void saveDraftNow();
     void finish(int result, const std::string& error = {});
@@ -63,15 +78,20 @@ class MailComposeDialog : public QDialog {
     QLineEdit* subject_;
     QPlainTextEdit* body_;
     QLabel* attachmentLabel_;
+    QLabel* sizeWarning_;
+    QLabel* status_;
     QPushButton* send_;
     QPushButton* saveDraft_;
     QPushButton* cancel_;
-    std::vector<unsigned char> attachment_;
+    std::shared_ptr<AttachmentSource> attachment_;
     std::string attachmentType_;
     std::string attachmentName_;
     Delegate delegate_;
     Clock clock_;
+    SendmailRun* sendmail_ = nullptr;
+    bool busy_ = false;
     bool finished_ = false;
+    BackgroundJob job_;  // last: it is waited for before anything it uses goes
 };
 
 }  // namespace fm::platform

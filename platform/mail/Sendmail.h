@@ -1,5 +1,10 @@
 #pragma once
-// The system's mail transport: whatever MTA provides a sendmail program.
+// The system's mail transport: whatever MTA provides a sendmail program; and, on a desktop
+// without one, the desktop's own mail program reached through xdg-email.
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,13 +18,45 @@ std::optional<std::string> findSendmail();
 // True when a sendmail program is installed.
 bool canSendMail();
 
+// xdg-email on PATH, when there is one.
+std::optional<std::string> findXdgEmail();
+
+// A new, nameless file in the temporary folder ($TMPDIR or /tmp), open for reading and
+// writing; -1 with *error set when none can be made. It goes away when closed.
+int createScratchFile(std::string* error);
+
 struct SendmailResult {
-    bool queued = false;  // the program took the message and exited with status 0
+    bool queued = false;  // the program read the whole message and exited with status 0
     std::string error;    // otherwise: why, with the program's error output
 };
 
-// Hands message to `sendmail -t -oi` on its standard input (recipients come from the
-// headers) and waits at most timeoutMs for it to finish.
-SendmailResult sendWithSendmail(const std::string& message, int timeoutMs = 30000);
+// One run of `sendmail -t -oi` (recipients come from the headers) with the message on its
+// standard input, watched from the event loop: the caller never waits. A run that outlives
+// its time limit is ended together with every process it started.
+class SendmailRun : public QObject {
+    Q_OBJECT
+  public:
+    explicit SendmailRun(QObject* parent = nullptr);
+    ~SendmailRun() override;  // ends a run still going, with its process group
+
+    // Starts sendmail reading the file open at messageFd from its first byte; takes the
+    // descriptor. done is called once, from the event loop.
+    void start(int messageFd, std::function<void(const SendmailResult&)> done,
+               int timeoutMs = 30000);
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+
+  private:
+    void finish(SendmailResult result);
+    void endProcessGroup();
+
+    QProcess process_;
+    QTimer limit_;
+    std::string program_;
+    int fd_ = -1;
+    int timeoutMs_ = 0;
+    bool timedOut_ = false;
+    QByteArray errors_;
+    std::function<void(const SendmailResult&)> done_;
+};
 
 }  // namespace fm::platform

@@ -1,5 +1,7 @@
 // Runs the real program headless and checks what it leaves behind: its exit status, its
 // messages, screen.png and the recording.
+#include <fstream>
+
 #include "tests/e2e/ProgramRunner.h"
 
 namespace fm::test {
@@ -61,6 +63,72 @@ TEST_F(ProgramRun, TerminationWhileRecordingClosesTheRecording) {
     process_.terminate();
     ASSERT_EQ(finish(), 0) << stderr_.toStdString();
     EXPECT_GT(readAll(caf).size(), 10000u);
+}
+
+TEST_F(ProgramRun, MailKeysReachOneComposerAndTheScreenKeepsRunningWhileSendmailWorks) {
+    // The fake sendmail says it has started, then waits for "go" before it reads the message.
+    const fs::path fake = dir_ / "sendmail";
+    const fs::path sent = dir_ / "sent.eml";
+    {
+        std::ofstream(fake) << "#!/bin/sh\ntouch '" << (dir_ / "started").string()
+                            << "'\nwhile [ ! -e '" << (dir_ / "go").string()
+                            << "' ]; do sleep 0.02; done\ncat > '" << sent.string()
+                            << ".part' && mv '" << sent.string() << ".part' '" << sent.string()
+                            << "'\n";
+        fs::permissions(fake, fs::perms::owner_all);
+    }
+    setenv("SENDMAIL", fake.c_str(), 1);
+    start({"--input", "demo"});
+    unsetenv("SENDMAIL");
+    send("Space\nR\n");
+    const auto caf = docsPath() / "output2.caf";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(caf) > 4096 + 20000; }, 20000));
+    // M twice opens one composer: one Escape closes it, and the next M opens a new one.
+    send("R\nM\nM\nEscape\nM\nReturn\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(dir_ / "started"); }, 20000));
+    // While sendmail waits, the screen is still saved every second.
+    const auto screen = docsPath() / "screen.png";
+    auto stamp = fs::last_write_time(screen);
+    for (int saves = 0; saves < 2; ++saves) {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                std::error_code ec;
+                const auto now = fs::last_write_time(screen, ec);
+                return !ec && now != stamp;
+            },
+            10000));
+        stamp = fs::last_write_time(screen);
+    }
+    std::ofstream(dir_ / "go").put('\n');
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(sent); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            stderr_ += QString::fromUtf8(process_.readAllStandardError());
+            return stderr_.contains("Mail send:");
+        },
+        20000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_EQ(stderr_.count("Mail cancelled:"), 1) << stderr_.toStdString();
+    EXPECT_EQ(stderr_.count("Mail send:"), 1) << stderr_.toStdString();
+
+    // The attachment, read by an independent parser, holds the recording's samples.
+    const fs::path wav = dir_ / "attached.wav";
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import email, sys\n"
+                  "from email import policy\n"
+                  "m = email.message_from_binary_file(open(sys.argv[1], 'rb'), "
+                  "policy=policy.default)\n"
+                  "a = list(m.iter_attachments())\n"
+                  "open(sys.argv[2], 'wb').write(a[0].get_content())\n",
+                  QString::fromStdString(sent.string()), QString::fromStdString(wav.string())});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    const auto recorded = readAll(caf);
+    ASSERT_GT(recorded.size(), 10000u);
+    EXPECT_EQ(readAll(wav), recorded);
 }
 
 TEST_F(ProgramRun, WithoutADisplayItDrawsOffScreenAndSaysSo) {

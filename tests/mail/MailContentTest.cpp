@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <unicode/timezone.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -52,7 +55,7 @@ TEST_F(RecordingAsWavTest, KeepsEverySampleOfAFinishedRecording) {
     writeCaf(caf(), samples);
     std::vector<unsigned char> wav;
     std::string why;
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     ASSERT_GE(wav.size(), 12u);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 12), "WAVE");
@@ -66,33 +69,52 @@ TEST_F(RecordingAsWavTest, TakesARecordingInProgressAsFarAsItIsWritten) {
     sf_write_short(writer, samples.data(), 1000);
     std::vector<unsigned char> wav;
     std::string why;
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     EXPECT_EQ(wavSamples(wav), std::vector<short>(samples.begin(), samples.begin() + 1000));
 
     sf_write_short(writer, samples.data() + 1000, 2000);
     sf_close(writer);
-    ASSERT_TRUE(fm::mail::recordingAsWav(caf(), &wav, &why)) << why;
+    ASSERT_TRUE(recordingAsWav(caf(), &wav, &why)) << why;
     EXPECT_EQ(wavSamples(wav), samples);
 }
 
 TEST_F(RecordingAsWavTest, RefusesMissingEmptyAndForeignFiles) {
     std::vector<unsigned char> wav;
     std::string why;
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + ": No such file or directory");
 
     SNDFILE* writer = openCafForWriting(caf());  // engine started, nothing captured yet
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + " holds no samples yet");
     sf_close(writer);
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why, caf() + " holds no samples yet");
 
     std::FILE* f = std::fopen(caf().c_str(), "w");
     std::fputs("not audio at all", f);
     std::fclose(f);
-    EXPECT_FALSE(fm::mail::recordingAsWav(caf(), &wav, &why));
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
     EXPECT_EQ(why.rfind(caf() + ": ", 0), 0u) << why;
+}
+
+TEST_F(RecordingAsWavTest, RefusesWhatItCannotMeasureWithoutHangingOrAborting) {
+    std::vector<unsigned char> wav;
+    std::string why;
+    // A FIFO put in the recording's place: opening it must not wait for a writer.
+    ASSERT_EQ(mkfifo(caf().c_str(), 0600), 0);
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
+    EXPECT_EQ(why, caf() + " is not a regular file");
+    std::filesystem::remove(caf());
+
+    // A file written as a stream does not say how long it is.
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -b 16 -t flac - synth 0.5 sine 300 2>/dev/null"
+                           " | cat > '" +
+                           caf() + "'")
+                              .c_str()),
+              0);
+    EXPECT_FALSE(recordingAsWav(caf(), &wav, &why));
+    EXPECT_EQ(why, caf() + ": the length of the recording cannot be told");
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // The mail button end to end: composer, a fake sendmail that keeps what it is given, the
 // message read back by GMime and by python3's email package.
-#include "mail/MailExport.h"
-
+// GLib's headers before Qt's: Qt's "signals" keyword would break them.
 #include <gmime/gmime.h>
+
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
+#include "mail/MailExport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -14,14 +15,17 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "mail/MailTestSupport.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/mail/MailComposeDialog.h"
+#include "platform/mail/Sendmail.h"
 
 namespace fm::test {
 namespace {
@@ -119,16 +123,28 @@ class MailExportTest : public ::testing::Test {
         fm::platform::setDocumentsFolder((folder_ / "Documents").string());
         fs::create_directories(folder_ / "Documents");
         const fs::path fake = folder_ / "fake-sendmail";
-        std::ofstream(fake) << "#!/bin/sh\n"
-                               "printf '%s\\n' \"$@\" > \"$FAKE_SENDMAIL_OUT.args\"\n"
-                               "cat > \"$FAKE_SENDMAIL_OUT\"\n"
-                               "if [ -n \"$FAKE_SENDMAIL_ERROR\" ]; then\n"
-                               "  echo \"$FAKE_SENDMAIL_ERROR\" >&2; exit 1\n"
-                               "fi\n";
+        // FAKE_SENDMAIL_MODE: none reads nothing, part reads 1000 bytes (both exit 0), wait
+        // waits for a file "go" to appear, hang starts a child and sleeps with it.
+        std::ofstream(fake)
+            << "#!/bin/sh\n"
+               "printf '%s\\n' \"$@\" > \"$FAKE_SENDMAIL_OUT.args\"\n"
+               "case \"$FAKE_SENDMAIL_MODE\" in\n"
+               "  none) exit 0 ;;\n"
+               "  part) dd bs=1000 count=1 of=/dev/null 2>/dev/null; exit 0 ;;\n"
+               "  wait) while [ ! -e \"$FAKE_SENDMAIL_OUT.go\" ]; do sleep 0.02; done ;;\n"
+               "  hang) sleep 300 & echo $! > \"$FAKE_SENDMAIL_OUT.child\"; sleep 300 ;;\n"
+               "esac\n"
+               "cat > \"$FAKE_SENDMAIL_OUT\"\n"
+               "if [ -n \"$FAKE_SENDMAIL_ERROR\" ]; then\n"
+               "  echo \"$FAKE_SENDMAIL_ERROR\" >&2; exit 1\n"
+               "fi\n";
         fs::permissions(fake, fs::perms::owner_all);
         setenv("SENDMAIL", fake.c_str(), 1);
         setenv("FAKE_SENDMAIL_OUT", sentPath().c_str(), 1);
         unsetenv("FAKE_SENDMAIL_ERROR");
+        unsetenv("FAKE_SENDMAIL_MODE");
+        const char* path = std::getenv("PATH");
+        path_ = path != nullptr ? path : "/usr/bin:/bin";
 
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(icu::Locale("en_US"), status);
@@ -152,6 +168,7 @@ class MailExportTest : public ::testing::Test {
         mailExport_ = std::make_unique<fm::mail::MailExport>(hooks);
     }
     void TearDown() override {
+        setenv("PATH", path_.c_str(), 1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         fs::remove_all(folder_);
     }
@@ -167,12 +184,18 @@ class MailExportTest : public ::testing::Test {
         return composer;
     }
 
+    // Sending and saving end in the event loop: waits for the composer's one outcome.
+    bool waitForOutcome(int timeoutMs = 20000) {
+        return QTest::qWaitFor([this] { return !logged_.empty(); }, timeoutMs);
+    }
+
     static bool isGone(const QPointer<MailComposeDialog>& composer) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return composer.isNull();
     }
 
     fs::path folder_;
+    std::string path_;
     QWidget screen_;
     std::string timeLabel_ = "00:07";
     std::vector<std::string> alerts_;
@@ -195,8 +218,11 @@ TEST_F(MailExportTest, SendHandsSendmailThePreparedMailWithAPlayableAttachment) 
                     ->text()
                     .startsWith("spookySounds.wav (audio/wav, "));
 
+    EXPECT_TRUE(composer->findChild<QLabel*>("sizeWarning")->isHidden());
+
     QTest::mouseClick(composer->sendButton(), Qt::LeftButton);
 
+    ASSERT_TRUE(waitForOutcome());
     EXPECT_EQ(logged_, std::vector<std::string>{kSent});
     EXPECT_EQ(timeLabel_, "Email sending");
     EXPECT_TRUE(isGone(composer));
@@ -243,11 +269,82 @@ TEST_F(MailExportTest, RefusedMailIsLoggedWithTheTransportsReason) {
     ASSERT_TRUE(composer);
     ::testing::internal::CaptureStderr();
     composer->sendButton()->click();
+    const bool ended = waitForOutcome();
     const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
     EXPECT_NE(err.find("exited with status 1: relay access denied"), std::string::npos) << err;
     EXPECT_EQ(logged_, std::vector<std::string>{kFailed});
     EXPECT_EQ(timeLabel_, "00:07");
     EXPECT_TRUE(isGone(composer));
+}
+
+TEST_F(MailExportTest, TheScreenKeepsMovingWhileSendmailWorksAndOnlyAWholeReadIsQueued) {
+    writeCaf(recording().string(), rampSamples(44100));
+    setenv("FAKE_SENDMAIL_MODE", "wait", 1);
+    QPointer<MailComposeDialog> composer = openComposer();
+    ASSERT_TRUE(composer);
+    int ticks = 0;
+    QTimer meter;
+    QObject::connect(&meter, &QTimer::timeout, [&ticks] { ++ticks; });
+    meter.start(10);
+    QTest::mouseClick(composer->sendButton(), Qt::LeftButton);
+    EXPECT_TRUE(composer->busy());
+    EXPECT_FALSE(composer->sendButton()->isEnabled());
+    // sendmail has not finished, yet the timers run and Escape does not cut the send short.
+    EXPECT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 30; }, 20000));
+    QTest::keyClick(composer, Qt::Key_Escape);
+    EXPECT_TRUE(logged_.empty());
+    std::ofstream(sentPath() + ".go").put('\n');
+    ASSERT_TRUE(waitForOutcome());
+    EXPECT_EQ(logged_, std::vector<std::string>{kSent});
+    EXPECT_EQ(wavSamples(parseWithGMime(readFile(sentPath())).attachment), rampSamples(44100));
+
+    // A sendmail that exits 0 without reading the whole message has not taken it.
+    for (const auto& [mode, taken] :
+         {std::pair{"none", "read only 0 of"}, std::pair{"part", "read only 1000 of"}}) {
+        setenv("FAKE_SENDMAIL_MODE", mode, 1);
+        logged_.clear();
+        timeLabel_ = "00:07";
+        composer = openComposer();
+        ::testing::internal::CaptureStderr();
+        composer->sendButton()->click();
+        const bool ended = waitForOutcome();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(ended) << mode;
+        EXPECT_EQ(logged_, std::vector<std::string>{kFailed}) << mode;
+        EXPECT_NE(err.find(std::string("exited with status 0 but ") + taken), std::string::npos)
+            << err;
+        EXPECT_EQ(timeLabel_, "00:07");
+    }
+}
+
+bool processRuns(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return false;
+    }
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+TEST_F(MailExportTest, SendmailPastItsLimitIsEndedWithEveryProcessItStarted) {
+    setenv("FAKE_SENDMAIL_MODE", "hang", 1);
+    std::string error;
+    const int fd = fm::platform::createScratchFile(&error);
+    ASSERT_GE(fd, 0) << error;
+    ASSERT_EQ(write(fd, "To: a@example.com\n\nhello\n", 26), 26);
+    fm::platform::SendmailRun run;
+    std::optional<fm::platform::SendmailResult> result;
+    run.start(
+        fd, [&result](const fm::platform::SendmailResult& r) { result = r; }, 1500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 20000));
+    EXPECT_FALSE(result->queued);
+    EXPECT_NE(result->error.find("did not finish within 1500 ms and was ended"), std::string::npos)
+        << result->error;
+    const pid_t child = std::stoi(readFile(sentPath() + ".child"));
+    EXPECT_TRUE(QTest::qWaitFor([child] { return !processRuns(child); }, 10000))
+        << "the sleeping child " << child << " outlived its sendmail";
 }
 
 TEST_F(MailExportTest, SaveDraftCancelAndCloseEachReportOnce) {
@@ -255,7 +352,8 @@ TEST_F(MailExportTest, SaveDraftCancelAndCloseEachReportOnce) {
 
     QPointer<MailComposeDialog> composer = openComposer();
     composer->saveDraftButton()->click();
-    composer->saveDraftButton()->click();  // already closing: no second outcome
+    composer->saveDraftButton()->click();  // already saving: no second outcome
+    ASSERT_TRUE(waitForOutcome());
     EXPECT_EQ(logged_, std::vector<std::string>{kSaved});
     EXPECT_TRUE(isGone(composer));
     std::vector<fs::path> drafts;
@@ -284,6 +382,27 @@ TEST_F(MailExportTest, SaveDraftCancelAndCloseEachReportOnce) {
     EXPECT_FALSE(fs::exists(sentPath()));
 }
 
+TEST_F(MailExportTest, AMessageOverTwentyMegabytesIsFlaggedInTheComposer) {
+    // 8,000,000 samples: a 16 MB WAV, about 21.6 MB once in base64.
+    SNDFILE* writer = openCafForWriting(recording().string());
+    const auto second = rampSamples(40000);
+    for (int i = 0; i < 200; ++i) {
+        sf_write_short(writer, second.data(), static_cast<sf_count_t>(second.size()));
+    }
+    sf_close(writer);
+    QPointer<MailComposeDialog> composer = openComposer();
+    ASSERT_TRUE(composer);
+    const auto* warning = composer->findChild<QLabel*>("sizeWarning");
+    EXPECT_FALSE(warning->isHidden());
+    EXPECT_EQ(warning->text(),
+              "This message will be about 22 MB. Many mail servers refuse messages over 20 MB.");
+    EXPECT_TRUE(composer->findChild<QLabel*>("attachmentLabel")
+                    ->text()
+                    .endsWith("(audio/wav, 16000044 bytes)"));
+    composer->cancelButton()->click();
+    EXPECT_TRUE(isGone(composer));
+}
+
 TEST_F(MailExportTest, UnknownOutcomeIsNotSentAndStillDismissed) {
     writeCaf(recording().string(), rampSamples(10));
     QPointer<MailComposeDialog> composer = openComposer();
@@ -292,13 +411,58 @@ TEST_F(MailExportTest, UnknownOutcomeIsNotSentAndStillDismissed) {
     EXPECT_TRUE(isGone(composer));
 }
 
-TEST_F(MailExportTest, WithoutSendmailTheFailureAlertShows) {
-    writeCaf(recording().string(), rampSamples(10));
+TEST_F(MailExportTest, WithoutSendmailTheDesktopsMailProgramTakesItElseTheAlertSaysWhere) {
+    const auto samples = rampSamples(3000);
+    writeCaf(recording().string(), samples);
     setenv("SENDMAIL", (folder_ / "no-such-sendmail").c_str(), 1);
+    const fs::path bin = folder_ / "bin";
+    fs::create_directories(bin);
+    setenv("PATH", bin.c_str(), 1);  // no xdg-email either
+
     EXPECT_EQ(mailExport_->mailFile(), nullptr);
     EXPECT_EQ(alerts_, std::vector<std::string>{
-                           "Failure | Your device doesn't support the composer sheet | OK"});
+                           "Failure | Your device doesn't support the composer sheet\n\nThe "
+                           "recording is " +
+                           recording().string() + " and can be attached by hand. | OK"});
     EXPECT_TRUE(screen_.findChildren<MailComposeDialog*>().isEmpty());
+    EXPECT_TRUE(logged_.empty());
+
+    const fs::path handed = folder_ / "handed.wav";
+    std::ofstream(bin / "xdg-email")
+        << "#!/bin/sh\n"
+           "PATH=/usr/bin:/bin\n"
+           "printf '%s\\n' \"$@\" > '"
+        << handed.string() << ".args'\n"
+        << "while [ $# -gt 0 ]; do\n"
+           "  if [ \"$1\" = --attach ]; then cp \"$2\" '"
+        << handed.string() << "'; fi\n"
+        << "  shift\n"
+           "done\n"
+           "if [ -n \"$FAKE_XDG_ERROR\" ]; then echo \"$FAKE_XDG_ERROR\" >&2; exit 3; fi\n";
+    fs::permissions(bin / "xdg-email", fs::perms::owner_all);
+    alerts_.clear();
+    EXPECT_EQ(mailExport_->mailFile(), nullptr);
+    ASSERT_TRUE(waitForOutcome());
+    const std::string attached = (folder_ / "Documents" / "Outbox" / "spookySounds.wav").string();
+    EXPECT_EQ(logged_, std::vector<std::string>{"Mail handed to the desktop's mail program with " +
+                                                attached + " attached."});
+    EXPECT_TRUE(alerts_.empty());
+    EXPECT_EQ(readFile(handed.string() + ".args"),
+              "--utf8\n--subject\nTop Secret EMF fields!\n--body\nWednesday December 31, "
+              "2025\n--attach\n" +
+                  attached + "\nfield.recordings@example.com\n");
+    const std::string wav = readFile(handed);
+    EXPECT_EQ(wavSamples(std::vector<unsigned char>(wav.begin(), wav.end())), samples);
+
+    logged_.clear();
+    setenv("FAKE_XDG_ERROR", "no mail program configured", 1);
+    EXPECT_EQ(mailExport_->mailFile(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !alerts_.empty(); }, 20000));
+    unsetenv("FAKE_XDG_ERROR");
+    EXPECT_EQ(alerts_, std::vector<std::string>{
+                           "Failure | Your device doesn't support the composer sheet\n\nThe "
+                           "recording is " +
+                           attached + " and can be attached by hand. | OK"});
     EXPECT_TRUE(logged_.empty());
 }
 
@@ -310,6 +474,7 @@ TEST_F(MailExportTest, PressDuringARecordingAttachesWhatIsWrittenSoFar) {
     ASSERT_TRUE(composer);
     sf_write_short(writer, samples.data(), 4410);  // the recording goes on
     composer->sendButton()->click();
+    ASSERT_TRUE(waitForOutcome());
     sf_close(writer);
     EXPECT_EQ(wavSamples(parseWithGMime(readFile(sentPath())).attachment), samples);
 }

@@ -5,7 +5,26 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "mail/RecordingAsWav.h"
+
 namespace fm::test {
+
+bool recordingAsWav(const std::string& path, std::vector<unsigned char>* wav, std::string* why) {
+    const auto reader = fm::mail::RecordingWav::open(path, why);
+    if (!reader) {
+        return false;
+    }
+    wav->clear();
+    char buffer[1000];  // smaller than the reader's own pieces: they are handed out in parts
+    for (std::int64_t n; (n = reader->read(buffer, sizeof buffer)) > 0;) {
+        wav->insert(wav->end(), buffer, buffer + n);
+    }
+    if (!reader->error().empty()) {
+        *why = reader->error();
+        return false;
+    }
+    return wav->size() == reader->size();
+}
 
 std::vector<short> wavSamples(const std::vector<unsigned char>& wav) {
     char path[] = "/tmp/fm-wav-XXXXXX";

@@ -29,6 +29,10 @@ inline void writeCaf(const std::string& path, const std::vector<short>& samples)
     sf_close(f);
 }
 
+// The WAV that the mail carries for the recording at path, read to its end; false with *why
+// when the recording cannot be opened or read.
+bool recordingAsWav(const std::string& path, std::vector<unsigned char>* wav, std::string* why);
+
 // The samples of a WAV held in memory, read back by libsndfile; empty when it is no 16-bit
 // mono 44.1 kHz WAV.
 std::vector<short> wavSamples(const std::vector<unsigned char>& wav);
