@@ -296,7 +296,8 @@ QImage aboutPage() {
         }
         p.setPen(fm::palette::textDim);
         p.setFont(sans(10));
-        p.drawText(QRectF(0, 2752 - 40, 320, 20), Qt::AlignCenter, "scroll up to return");
+        p.drawText(QRectF(0, 2752 - 40, 320, 20), Qt::AlignCenter,
+                   QString::fromUtf8("close with \u00d7 or Escape"));
     });
 }
 
