@@ -5,6 +5,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cmath>
 #include <cstdio>
 #include <numbers>
 
@@ -197,8 +198,10 @@ void ViewController::viewDidLoad() {
     // 14-15
     motionUpdatesOn = false;
     if (isTallScreen == 1) {
+        // The slider's handler squares its value: start it at the root of the gain, so that
+        // the first touch moves the gain on from 3.5 instead of jumping to the slider squared.
         sensitivityGain.store(3.5f, std::memory_order_relaxed);
-        sensitivySlider->setValue(3.5f);
+        sensitivySlider->setValue(std::sqrt(3.5f));
     } else {
         sensitivityGain.store(1.0f, std::memory_order_relaxed);
     }

@@ -97,8 +97,13 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
 TEST_F(ScreenTest, TallScreenSetsGainAndSliderToThreePointFive) {
     ViewController& vc = load(568.0);
     EXPECT_EQ(isTallScreen, 1);
-    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);  // not the square of the slider
-    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 3.5f);
+    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);
+    // The slider squares its value: it starts at the root, so a touch moves the gain on
+    // smoothly from 3.5 rather than jumping to 3.5 squared.
+    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), std::sqrt(3.5f));
+    vc.sensitivySlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_GT(sensitivityGain.load(), 3.5f);
+    EXPECT_LT(sensitivityGain.load(), 3.55f);
     EXPECT_EQ(vc.height(), 568);
     // The controls moved down with the taller screen.
     EXPECT_EQ(vc.playButton->geometry().top(), 334 + 88);
