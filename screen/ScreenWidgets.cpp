@@ -1,3 +1,4 @@
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -90,10 +91,34 @@ void ImageView::paintEvent(QPaintEvent*) {
     p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, size(), pixelRatio(p), &scaled_));
 }
 
+void ImageView::mousePressEvent(QMouseEvent* event) {
+    // Only a view that does something with a tap takes the press; the release comes only to
+    // the one that took it (in the window's graphics view too).
+    if (event->button() != Qt::LeftButton ||
+        !isSignalConnected(QMetaMethod::fromSignal(&ImageView::tapped))) {
+        pressed_ = false;
+        event->ignore();
+        return;
+    }
+    pressed_ = true;
+    pressPosition_ = event->position();
+    event->accept();
+}
+
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
-    if (rect().contains(event->position().toPoint())) {
+    if (!pressed_) {
+        event->ignore();
+        return;
+    }
+    pressed_ = false;
+    // Like a button: released over the view, and not moved as far as a swipe.
+    constexpr double kTapSlop = 10.0;  // points
+    const QPointF travel = event->position() - pressPosition_;
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+        std::abs(travel.x()) < kTapSlop && std::abs(travel.y()) < kTapSlop) {
         emit tapped();
     }
+    event->accept();
 }
 
 // FloatSlider
