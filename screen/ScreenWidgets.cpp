@@ -1,3 +1,5 @@
+#include <QFontMetricsF>
+#include <QLabel>
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
@@ -5,6 +7,7 @@
 #include <cmath>
 
 #include "app/Images.h"
+#include "screen/FittedText.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
@@ -167,3 +170,39 @@ void FloatSlider::positionMoved(int position) {
         emit valueChangedFloat(value_);
     }
 }
+
+// Fitted text
+
+namespace fm::screen {
+namespace {
+
+// The width the text takes in `font`: its advance, or its ink where that reaches further.
+double textWidth(const QFont& font, const QString& text) {
+    const QFontMetricsF metrics(font);
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+}
+
+}  // namespace
+
+void setTextFittingWidth(QLabel* label, const QString& text, int fullPixelSize) {
+    const int margin = label->margin();
+    const double room = label->contentsRect().width() - 2.0 * margin;
+    QFont font = label->font();
+    font.setPixelSize(fullPixelSize);
+    int size = fullPixelSize;
+    const double full = textWidth(font, text);
+    if (full > room && full > 0.0 && room > 0.0) {
+        // Widths grow about in proportion to the size; hinting can need a step more.
+        size = std::max(1, static_cast<int>(fullPixelSize * room / full));
+        font.setPixelSize(size);
+        while (size > 1 && textWidth(font, text) > room) {
+            font.setPixelSize(--size);
+        }
+    }
+    if (label->font().pixelSize() != size) {
+        label->setFont(font);
+    }
+    label->setText(text);
+}
+
+}  // namespace fm::screen

@@ -175,7 +175,7 @@ void ViewController::viewDidLoad() {
     historyGraph->externalYConversion = 1.0;
     historyGraph->logScaleMode = true;
     // 7: there is no status bar on this screen. 8-9:
-    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, 52.0));
+    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, kReadOutFontSize));
     playButton->setAutoFillBackground(false);
     // 10-11: the FFT before capture. A reloaded view must not stop the capture that runs.
     FFTSetup();
