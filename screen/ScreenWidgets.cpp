@@ -3,10 +3,13 @@
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <algorithm>
 #include <cmath>
 
 #include "app/Images.h"
+#include "resources/Palette.h"
+#include "screen/BackdropLabel.h"
 #include "screen/FittedText.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
@@ -122,6 +125,49 @@ void ImageView::mouseReleaseEvent(QMouseEvent* event) {
         emit tapped();
     }
     event->accept();
+}
+
+// BackdropLabel
+
+BackdropLabel::BackdropLabel(QWidget* parent) : QLabel(parent) {}
+
+void BackdropLabel::setHugsText(bool on) {
+    hugsText_ = on;
+    update();
+}
+
+QRect BackdropLabel::backdropRect() const {
+    if (!hugsText_) {
+        return rect();
+    }
+    if (text().isEmpty()) {
+        return {};
+    }
+    // Where QLabel puts its text: inside the margin, and the indent on the aligned side.
+    const int m = margin();
+    QRect area = contentsRect().adjusted(m, m, -m, -m);
+    const int in = std::max(0, indent());
+    if (alignment() & Qt::AlignLeft) {
+        area.setLeft(area.left() + in);
+    } else if (alignment() & Qt::AlignRight) {
+        area.setRight(area.right() - in);
+    }
+    const QRect textRect =
+        style()->itemTextRect(fontMetrics(), area, alignment(), isEnabled(), text());
+    constexpr int kPadding = 4;  // points beside the text, 1 above and below
+    return textRect.adjusted(-kPadding, -1, kPadding, 1) & rect();
+}
+
+void BackdropLabel::paintEvent(QPaintEvent* event) {
+    const QRect backdrop = backdropRect();
+    if (!backdrop.isEmpty()) {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fm::palette::panel);
+        p.drawRoundedRect(QRectF(backdrop), 4.0, 4.0);
+    }
+    QLabel::paintEvent(event);
 }
 
 // FloatSlider
