@@ -5,6 +5,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -176,6 +177,12 @@ void ViewController::viewDidLoad() {
     historyGraph->logScaleMode = true;
     // 7: there is no status bar on this screen. 8-9:
     rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, kReadOutFontSize));
+    // The digits keep to the band that full-size digits fill, above the caption, so that
+    // smaller ones (a level too wide) stay centred in it.
+    rmsPower->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    rmsPower->setContentsMargins(0, 0, 0,
+                                 std::max(0, rmsPower->height() - 2 * rmsPower->margin() -
+                                                 rmsPower->fontMetrics().height()));
     playButton->setAutoFillBackground(false);
     // 10-11: the FFT before capture. A reloaded view must not stop the capture that runs.
     FFTSetup();
