@@ -152,8 +152,8 @@ QRect BackdropLabel::backdropRect() const {
     } else if (alignment() & Qt::AlignRight) {
         area.setRight(area.right() - in);
     }
-    const QRect textRect =
-        style()->itemTextRect(fontMetrics(), area, alignment(), isEnabled(), text());
+    const int flags = static_cast<int>(alignment()) | (wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect textRect = style()->itemTextRect(fontMetrics(), area, flags, isEnabled(), text());
     constexpr int kPadding = 4;  // points beside the text, 1 above and below
     return textRect.adjusted(-kPadding, -1, kPadding, 1) & rect();
 }
