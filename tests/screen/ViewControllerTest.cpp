@@ -209,7 +209,9 @@ TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
             texts.append(label);
         }
     }
-    ASSERT_GE(texts.size(), 11);  // level, its caption, time, five sliders' names, three values
+    // The level and its caption, the history's caption, the time, five sliders' names and
+    // three of their values; a text added later is checked as well.
+    ASSERT_GE(texts.size(), 12);
     auto render = [&] { return vc.grab().toImage().convertToFormat(QImage::Format_RGB32); };
     auto colourAt = [](const QImage& image, QPoint p) { return QColor(image.pixel(p)); };
     const QRect caption(vc.waveformTextImage->geometry().adjusted(9, 2, -9, -2));
