@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/documents/DocumentsFolder.h"
+
 HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
     : screen_(screen), path_(std::move(path)), scale_(scale) {
     connect(&timer_, &QTimer::timeout, this, &HeadlessScreen::save);
@@ -45,6 +47,10 @@ bool HeadlessScreen::save() {
                      QFile::encodeName(path_).constData()) == 0;
     if (!ok) {
         QFile::remove(partial);
+        // An unusable documents folder is said once, for everything that goes into it.
+        if (!fm::platform::ensureDocumentsFolderReporting()) {
+            return false;
+        }
         if (!reportedFailure_) {
             reportedFailure_ = true;
             std::fprintf(stderr, "fieldmeter: cannot save %s: %s\n", qPrintable(path_),

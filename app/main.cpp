@@ -180,10 +180,7 @@ int main(int argc, char** argv) {
     if (!options.documents.empty()) {
         fm::platform::setDocumentsFolder(options.documents);
     }
-    std::string folderError;
-    if (!fm::platform::ensureDocumentsFolder(&folderError)) {
-        say("documents folder unusable: " + folderError + "; nothing can be recorded");
-    }
+    fm::platform::ensureDocumentsFolderReporting();
     const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
     if (!options.headless && !hasDisplay(options)) {
         options.headless = true;

@@ -70,13 +70,8 @@ void AudioEngine::initializeOutputUnit() {
     cleanFile_.reset();
     mAudioFileRef = nullptr;
     mAudioFileRefClean = nullptr;
-    std::string folderError;
-    const bool folderUsable = ensureDocumentsFolder(&folderError);
-    if (!folderUsable) {
-        // The meters keep running; only the files are missing.
-        std::fprintf(stderr, "fieldmeter: cannot use the documents folder %s\n",
-                     folderError.c_str());
-    }
+    // Without the folder the meters keep running; only the files are missing.
+    const bool folderUsable = ensureDocumentsFolderReporting();
 
     const std::string outputPath = documentsFolder() + "/output.wav";
     std::fprintf(stderr, ">>> %s\n", outputPath.c_str());

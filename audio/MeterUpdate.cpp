@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "audio/SignalState.h"
+#include "screen/FittedText.h"
 #include "screen/ViewController.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
@@ -12,7 +13,10 @@
 void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::app::ScheduledTimer*) {
-    rmsPower->setText(QString::asprintf("%.02f", rmsValue.load(std::memory_order_relaxed)));
+    // Levels reach 32,767 times the gain: the read-out shrinks rather than lose digits.
+    fm::screen::setTextFittingWidth(
+        rmsPower, QString::asprintf("%.02f", rmsValue.load(std::memory_order_relaxed)),
+        kReadOutFontSize);
 
     double yaw = 0.0;  // no device-motion reading yet: facing 0
     if (motionManager) {

@@ -65,9 +65,8 @@ void processAndWriteToFile() {
     }
 
     std::string why;
-    if (!fm::platform::ensureDocumentsFolder(&why)) {
-        std::fprintf(stderr, "Could not use the documents folder %s\n", why.c_str());
-        return;
+    if (!fm::platform::ensureDocumentsFolderReporting()) {
+        return;  // said already, when the folder became unusable
     }
     rawFilePath = fm::platform::documentsFolder() + "/rawAccel.wav";
     if (why = replaceAtomically(rawFilePath, list.ToXml()); !why.empty()) {

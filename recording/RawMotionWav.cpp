@@ -118,9 +118,8 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
 
 void writeRawAccelDataToFile() {
     std::string why;
-    if (!fm::platform::ensureDocumentsFolder(&why)) {
-        std::fprintf(stderr, "Could not use the documents folder %s\n", why.c_str());
-        return;
+    if (!fm::platform::ensureDocumentsFolderReporting()) {
+        return;  // said already, when the folder became unusable
     }
     rawFilePath = fm::platform::documentsFolder() + "/rawAccel.out";
     std::FILE* file = std::fopen(rawFilePath.c_str(), "w");

@@ -46,8 +46,9 @@ inline std::vector<Block> blocks() {
          "faces, and fades as it ages. Turn the device, or press [ and ] to turn it by ten "
          "degrees, to map where the sound comes from."},
         {Kind::Item,
-         "Colour: the whole screen takes a colour from blue through green, yellow and orange "
-         "to red as the level grows. The record button is hidden on this page."},
+         "Colour: the whole screen takes a colour that runs from black through blue, yellow "
+         "and orange to red as the level grows, and for the loudest sounds from orange to "
+         "white. The record button is hidden on this page."},
         {Kind::Heading, "The sliders"},
         {Kind::Item,
          "GAIN multiplies the level by the square of its value. Raise it in a quiet room."},
@@ -78,7 +79,7 @@ inline std::vector<Block> blocks() {
         {Kind::Heading, "Keys"},
         {Kind::Item, "Right and Left arrows: next and previous page"},
         {Kind::Item, "R: record or stop. M: mail. W: waveform or spectrum"},
-        {Kind::Item, "I: this page. Escape: close it"},
+        {Kind::Item, "I: this page. Escape or the \u00d7 button: close it"},
         {Kind::Item, "Space or Enter: tap the cover away"},
         {Kind::Item, "[ and ]: turn the device by ten degrees"},
         {Kind::Heading, "Where the sound comes from"},

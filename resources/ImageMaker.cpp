@@ -138,7 +138,8 @@ QImage closeButton() {
 QImage caption(const QString& word) {
     return drawn(128, 18, [&](QPainter& p) {
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(10, 14, 20, 170));
+        // Opaque, so that the word reads as well over the colour page's white as over black.
+        p.setBrush(fm::palette::panel);
         p.drawRoundedRect(QRectF(0.5, 0.5, 127, 17), 8.5, 8.5);
         p.setBrush(fm::palette::accent);
         p.drawEllipse(QPointF(10, 9), 3, 3);
@@ -156,6 +157,7 @@ QImage caption(const QString& word) {
 }
 
 // Frames and scales laid over the two graphs: the top graph 0..96, the history 100..172.
+// The history's caption is a label of the screen, drawn on a backdrop.
 QImage graphOverlay() {
     return drawn(320, 172, [](QPainter& p) {
         auto frame = [&](QRectF r) {
@@ -174,11 +176,6 @@ QImage graphOverlay() {
         };
         frame(QRectF(0, 0, 320, 96));
         frame(QRectF(0, 100, 320, 72));
-        p.setPen(fm::palette::textDim);
-        QFont f = sans(8, QFont::DemiBold);
-        f.setLetterSpacing(QFont::AbsoluteSpacing, 1.4);
-        p.setFont(f);
-        p.drawText(QRectF(10, 102, 200, 12), Qt::AlignLeft | Qt::AlignVCenter, "LEVEL HISTORY");
     });
 }
 
@@ -296,7 +293,8 @@ QImage aboutPage() {
         }
         p.setPen(fm::palette::textDim);
         p.setFont(sans(10));
-        p.drawText(QRectF(0, 2752 - 40, 320, 20), Qt::AlignCenter, "scroll up to return");
+        p.drawText(QRectF(0, 2752 - 40, 320, 20), Qt::AlignCenter,
+                   QString::fromUtf8("close with \u00d7 or Escape"));
     });
 }
 

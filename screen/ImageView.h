@@ -1,6 +1,7 @@
 #pragma once
-// Shows one image scaled into its frame. A click on it emits tapped(); an image view that
-// should let clicks through to what lies below sets passThrough.
+// Shows one image scaled into its frame. A click on it emits tapped() when something listens
+// (otherwise the click goes on to what holds it); an image view that should let clicks
+// through to what lies below sets passThrough.
 #include <QPixmap>
 #include <QWidget>
 
@@ -24,9 +25,12 @@ class ImageView : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    bool pressed_ = false;
+    QPointF pressPosition_;
     QPixmap image_;
     QPixmap scaled_;
     QString imageName_;

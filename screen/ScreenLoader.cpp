@@ -4,6 +4,7 @@
 #include <QUiLoader>
 #include <vector>
 
+#include "screen/BackdropLabel.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
@@ -30,6 +31,8 @@ class ScreenUiLoader : public QUiLoader {
             w = new ImageView(parent);
         } else if (className == "ImageButton") {
             w = new ImageButton(parent);
+        } else if (className == "BackdropLabel") {
+            w = new BackdropLabel(parent);
         } else if (className == "FloatSlider") {
             w = new FloatSlider(parent);
         } else {

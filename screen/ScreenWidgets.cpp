@@ -1,9 +1,16 @@
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <algorithm>
 #include <cmath>
 
 #include "app/Images.h"
+#include "resources/Palette.h"
+#include "screen/BackdropLabel.h"
+#include "screen/FittedText.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
@@ -90,10 +97,77 @@ void ImageView::paintEvent(QPaintEvent*) {
     p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, size(), pixelRatio(p), &scaled_));
 }
 
+void ImageView::mousePressEvent(QMouseEvent* event) {
+    // Only a view that does something with a tap takes the press; the release comes only to
+    // the one that took it (in the window's graphics view too).
+    if (event->button() != Qt::LeftButton ||
+        !isSignalConnected(QMetaMethod::fromSignal(&ImageView::tapped))) {
+        pressed_ = false;
+        event->ignore();
+        return;
+    }
+    pressed_ = true;
+    pressPosition_ = event->position();
+    event->accept();
+}
+
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
-    if (rect().contains(event->position().toPoint())) {
+    if (!pressed_) {
+        event->ignore();
+        return;
+    }
+    pressed_ = false;
+    // Like a button: released over the view, and not moved as far as a swipe.
+    constexpr double kTapSlop = 10.0;  // points
+    const QPointF travel = event->position() - pressPosition_;
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+        std::abs(travel.x()) < kTapSlop && std::abs(travel.y()) < kTapSlop) {
         emit tapped();
     }
+    event->accept();
+}
+
+// BackdropLabel
+
+BackdropLabel::BackdropLabel(QWidget* parent) : QLabel(parent) {}
+
+void BackdropLabel::setHugsText(bool on) {
+    hugsText_ = on;
+    update();
+}
+
+QRect BackdropLabel::backdropRect() const {
+    if (!hugsText_) {
+        return rect();
+    }
+    if (text().isEmpty()) {
+        return {};
+    }
+    // Where QLabel puts its text: inside the margin, and the indent on the aligned side.
+    const int m = margin();
+    QRect area = contentsRect().adjusted(m, m, -m, -m);
+    const int in = std::max(0, indent());
+    if (alignment() & Qt::AlignLeft) {
+        area.setLeft(area.left() + in);
+    } else if (alignment() & Qt::AlignRight) {
+        area.setRight(area.right() - in);
+    }
+    const int flags = static_cast<int>(alignment()) | (wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect textRect = style()->itemTextRect(fontMetrics(), area, flags, isEnabled(), text());
+    constexpr int kPadding = 4;  // points beside the text, 1 above and below
+    return textRect.adjusted(-kPadding, -1, kPadding, 1) & rect();
+}
+
+void BackdropLabel::paintEvent(QPaintEvent* event) {
+    const QRect backdrop = backdropRect();
+    if (!backdrop.isEmpty()) {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fm::palette::panel);
+        p.drawRoundedRect(QRectF(backdrop), 4.0, 4.0);
+    }
+    QLabel::paintEvent(event);
 }
 
 // FloatSlider
@@ -142,3 +216,39 @@ void FloatSlider::positionMoved(int position) {
         emit valueChangedFloat(value_);
     }
 }
+
+// Fitted text
+
+namespace fm::screen {
+namespace {
+
+// The width the text takes in `font`: its advance, or its ink where that reaches further.
+double textWidth(const QFont& font, const QString& text) {
+    const QFontMetricsF metrics(font);
+    return std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+}
+
+}  // namespace
+
+void setTextFittingWidth(QLabel* label, const QString& text, int fullPixelSize) {
+    const int margin = label->margin();
+    const double room = label->contentsRect().width() - 2.0 * margin;
+    QFont font = label->font();
+    font.setPixelSize(fullPixelSize);
+    int size = fullPixelSize;
+    const double full = textWidth(font, text);
+    if (full > room && full > 0.0 && room > 0.0) {
+        // Widths grow about in proportion to the size; hinting can need a step more.
+        size = std::max(1, static_cast<int>(fullPixelSize * room / full));
+        font.setPixelSize(size);
+        while (size > 1 && textWidth(font, text) > room) {
+            font.setPixelSize(--size);
+        }
+    }
+    if (label->font().pixelSize() != size) {
+        label->setFont(font);
+    }
+    label->setText(text);
+}
+
+}  // namespace fm::screen

@@ -5,6 +5,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <numbers>
 
@@ -174,7 +176,13 @@ void ViewController::viewDidLoad() {
     historyGraph->externalYConversion = 1.0;
     historyGraph->logScaleMode = true;
     // 7: there is no status bar on this screen. 8-9:
-    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, 52.0));
+    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, kReadOutFontSize));
+    // The digits keep to the band that full-size digits fill, above the caption, so that
+    // smaller ones (a level too wide) stay centred in it.
+    rmsPower->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    rmsPower->setContentsMargins(0, 0, 0,
+                                 std::max(0, rmsPower->height() - 2 * rmsPower->margin() -
+                                                 rmsPower->fontMetrics().height()));
     playButton->setAutoFillBackground(false);
     // 10-11: the FFT before capture. A reloaded view must not stop the capture that runs.
     FFTSetup();
@@ -197,8 +205,10 @@ void ViewController::viewDidLoad() {
     // 14-15
     motionUpdatesOn = false;
     if (isTallScreen == 1) {
+        // The slider's handler squares its value: start it at the root of the gain, so that
+        // the first touch moves the gain on from 3.5 instead of jumping to the slider squared.
         sensitivityGain.store(3.5f, std::memory_order_relaxed);
-        sensitivySlider->setValue(3.5f);
+        sensitivySlider->setValue(std::sqrt(3.5f));
     } else {
         sensitivityGain.store(1.0f, std::memory_order_relaxed);
     }

@@ -136,6 +136,10 @@ class ViewController : public QWidget,
     const std::vector<fm::app::SwipeGestureRecognizer*>& swipeRecognizers() const {
         return swipeRecognizers_;
     }
+    // The size of the level read-out's digits, in points; a level too wide for it is shown
+    // smaller.
+    static constexpr int kReadOutFontSize = 52;
+
     // The screen's height in points, as given at creation.
     double screenHeight() const { return screenHeight_; }
 

@@ -163,7 +163,8 @@ std::string usageText(const std::string& programName) {
            "\n"
            "Keys: Right/Left arrow next/previous page, R record, M mail, W waveform or\n"
            "spectrum, I about page, Escape closes it, Space or Enter taps the instructions\n"
-           "cover, [ and ] turn the device by 10 degrees, E converts the motion series.\n";
+           "cover, [ and ] turn the device by 10 degrees, E writes the motion series as a\n"
+           "property list (rawAccel.wav in the documents folder).\n";
 }
 
 std::string versionText() {

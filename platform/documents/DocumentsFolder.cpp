@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace fm::platform {
@@ -34,10 +36,23 @@ std::string withoutTrailingSlash(std::string path) {
     return path;
 }
 
+// What was last said about the folder's problem: "" while it is usable, or nothing was said.
+std::mutex& reportMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::string& lastReportedProblem() {
+    static std::string problem;
+    return problem;
+}
+
 }  // namespace
 
 void setDocumentsFolder(const std::string& path) {
     overridePath() = withoutTrailingSlash(path);
+    // Nothing has been said about the new folder yet.
+    const std::lock_guard<std::mutex> lock(reportMutex());
+    lastReportedProblem().clear();
 }
 
 std::string documentsFolder() {
@@ -64,6 +79,29 @@ bool ensureDocumentsFolder(std::string* error) {
         return false;
     }
     return true;
+}
+
+bool ensureDocumentsFolderReporting(std::string* error) {
+    std::string why;
+    const bool ok = ensureDocumentsFolder(&why);
+    {
+        const std::lock_guard<std::mutex> lock(reportMutex());
+        std::string& lastReported = lastReportedProblem();
+        if (!ok && why != lastReported) {
+            std::fprintf(stderr,
+                         "fieldmeter: documents folder unusable: %s; nothing can be recorded\n",
+                         why.c_str());
+            lastReported = why;
+        } else if (ok && !lastReported.empty()) {
+            std::fprintf(stderr, "fieldmeter: documents folder %s is usable again\n",
+                         documentsFolder().c_str());
+            lastReported.clear();
+        }
+    }
+    if (!ok && error != nullptr) {
+        *error = why;
+    }
+    return ok;
 }
 
 }  // namespace fm::platform

@@ -15,4 +15,10 @@ std::string documentsFolder();
 // On failure returns false and puts "<path>: <system's reason>" into *error.
 bool ensureDocumentsFolder(std::string* error);
 
+// The same check for the program's own uses of the folder (engine start, motion files, the
+// saved screen), which say on standard error what is wrong with it: once when it becomes
+// unusable, and again only when that changes (another reason, or usable again). On failure
+// puts "<path>: <system's reason>" into *error when given.
+bool ensureDocumentsFolderReporting(std::string* error = nullptr);
+
 }  // namespace fm::platform

@@ -151,6 +151,45 @@ TEST_F(ProgramRun, AnUnreadableInputFallsBackToTheDemoSignalWithOneLine) {
     EXPECT_TRUE(stderr_.contains("; playing the demo signal")) << stderr_.toStdString();
 }
 
+TEST_F(ProgramRun, AnUnusableDocumentsFolderIsSaidOnceAndAgainWhenItChanges) {
+    // The documents folder lies under a file: it cannot be made.
+    const fs::path blocker = dir_ / "blocker";
+    std::ofstream(blocker) << "x";
+    const QString folder = QString::fromStdString((blocker / "docs").string());
+    QString out;
+    QString err;
+    auto readOutput = [&] {
+        out += QString::fromUtf8(process_.readAllStandardOutput());
+        err += QString::fromUtf8(process_.readAllStandardError());
+    };
+    // Each start of a recording restarts the engine, which says so on standard output.
+    auto engineRestarts = [&] {
+        readOutput();
+        return out.count("stopRecording");
+    };
+    start({"--input", "demo", "--documents", folder});
+    // Start, stop, write the motion list, start again: every one of them needs the folder,
+    // as does the screen saved every second.
+    send("Space\nR\nR\nE\nR\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineRestarts() == 2; }, 20000)) << out.toStdString();
+    const QString unusable = "fieldmeter: documents folder unusable: " + folder + ": ";
+    EXPECT_EQ(err.count(unusable), 1) << err.toStdString();
+    EXPECT_EQ(err.count("Not a directory"), 1) << err.toStdString();  // nothing else says it
+
+    // Once the folder can be made, the next start of a recording says so, once.
+    fs::remove(blocker);
+    send("R\nR\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engineRestarts() == 3; }, 20000)) << out.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(blocker / "docs" / "screen.png"); }, 5000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0);
+    err += stderr_;
+    EXPECT_EQ(err.count("fieldmeter: documents folder " + folder + " is usable again"), 1)
+        << err.toStdString();
+    EXPECT_EQ(err.count(unusable), 1) << err.toStdString();
+    EXPECT_TRUE(fs::exists(blocker / "docs" / "output2.caf"));
+}
+
 TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
     start({"--scale", "0"});
     EXPECT_EQ(finish(), 2);

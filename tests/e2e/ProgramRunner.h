@@ -36,7 +36,8 @@ class ProgramRun : public ::testing::Test {
         fs::remove_all(dir_, ec);
     }
 
-    // Starts the program without a display, with the documents folder in the test's folder.
+    // Starts the program without a display, with the documents folder in the test's folder
+    // unless `args` name one.
     void start(QStringList args, bool headlessOption = true) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
@@ -48,7 +49,9 @@ class ProgramRun : public ::testing::Test {
         if (headlessOption) {
             args.prepend("--headless");
         }
-        args << "--documents" << docs();
+        if (!args.contains("--documents")) {
+            args << "--documents" << docs();
+        }
         process_.start(FM_PROGRAM, args);
         ASSERT_TRUE(process_.waitForStarted(10000)) << process_.errorString().toStdString();
     }

@@ -1,4 +1,6 @@
 // The meter update and the sliders on the real screen.
+#include <QFontMetricsF>
+#include <QImage>
 #include <QLabel>
 #include <cmath>
 
@@ -24,6 +26,45 @@ TEST_F(ScreenTest, ReadOutShowsTheLevelWithTwoDecimals) {
     rmsValue.store(7.0 / 3.0);
     vc.updateRMS(nullptr);
     EXPECT_EQ(vc.rmsPower->text(), "2.33");
+}
+
+TEST_F(ScreenTest, ReadOutShrinksSoThatEveryDigitOfTheLargestLevelsShows) {
+    for (double height : {480.0, 568.0}) {
+        ViewController& vc = load(height);
+        QLabel* readOut = vc.rmsPower;
+        // The columns where the read-out's amber digits leave ink.
+        auto inkColumns = [&] {
+            const QImage image = readOut->grab().toImage();
+            int first = image.width();
+            int last = -1;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (c.red() > 150 && c.red() > c.blue() + 60) {
+                        first = std::min(first, x);
+                        last = std::max(last, x);
+                    }
+                }
+            }
+            return std::pair{first, last};
+        };
+        // Full scale at the largest gain (4 squared), and where five digits begin.
+        for (double level : {32768.0 * 16.0, 10000.0, 99999.99, 1234.5, 0.0}) {
+            rmsValue.store(level);
+            vc.updateRMS(nullptr);
+            SCOPED_TRACE(readOut->text().toStdString());
+            EXPECT_EQ(readOut->text(), QString::asprintf("%.02f", level));
+            const auto [first, last] = inkColumns();
+            ASSERT_LE(first, last);  // something is drawn
+            // The label cuts its text off at its margin: no digit may reach that far.
+            EXPECT_GT(first, readOut->margin());
+            EXPECT_LT(last, readOut->width() - 1 - readOut->margin());
+            EXPECT_LE(QFontMetricsF(readOut->font()).horizontalAdvance(readOut->text()),
+                      readOut->contentsRect().width() - 2 * readOut->margin());
+        }
+        // A level that fits is shown at the full size again.
+        EXPECT_EQ(readOut->font().pixelSize(), ViewController::kReadOutFontSize);
+    }
 }
 
 TEST_F(ScreenTest, TopGraphTakesTheWaveformOrTheSpectrumAndZeroesTheOther) {

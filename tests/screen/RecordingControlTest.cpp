@@ -120,6 +120,12 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "PUSH STOP RECORDING! FILE TOO BIG");
     EXPECT_FALSE(counterTimer->isValid());
+    // The whole warning shows in its place, laid out as the label lays it out.
+    const QRect room = vc.timeLabel->contentsRect();
+    const int flags = static_cast<int>(vc.timeLabel->alignment()) |
+                      (vc.timeLabel->wordWrap() ? Qt::TextWordWrap : 0);
+    EXPECT_TRUE(
+        room.contains(vc.timeLabel->fontMetrics().boundingRect(room, flags, vc.timeLabel->text())));
 
     // Stopping leaves the label; a new recording counts from 00:00 again.
     vc.togglePlay(vc.playButton);

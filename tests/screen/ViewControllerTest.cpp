@@ -1,10 +1,13 @@
 // Construction, pages, caption, cover, about page, orientation and keys of the real screen.
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 #include <numbers>
 
 #include "recording/ControllerTimers.h"
@@ -97,8 +100,13 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
 TEST_F(ScreenTest, TallScreenSetsGainAndSliderToThreePointFive) {
     ViewController& vc = load(568.0);
     EXPECT_EQ(isTallScreen, 1);
-    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);  // not the square of the slider
-    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 3.5f);
+    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);
+    // The slider squares its value: it starts at the root, so a touch moves the gain on
+    // smoothly from 3.5 rather than jumping to 3.5 squared.
+    EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), std::sqrt(3.5f));
+    vc.sensitivySlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_GT(sensitivityGain.load(), 3.5f);
+    EXPECT_LT(sensitivityGain.load(), 3.55f);
     EXPECT_EQ(vc.height(), 568);
     // The controls moved down with the taller screen.
     EXPECT_EQ(vc.playButton->geometry().top(), 334 + 88);
@@ -173,6 +181,86 @@ TEST_F(ScreenTest, CaptionTogglesBetweenWaveformAndSpectrum) {
     EXPECT_EQ(vc.waveformTextImage, nullptr);
     vc.switchWavSpectrum(nullptr);
     EXPECT_TRUE(showWaveform.load());
+}
+
+// Relative luminance and contrast ratio as the web's accessibility guidelines define them.
+double luminance(QColor c) {
+    auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+double contrast(QColor a, QColor b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
+    ViewController& vc = load();
+    vc.instructionsOverlay->hide();  // tapped away
+    swipeLeft();
+    swipeLeft();
+    rmsValue.store(12345.67);
+    vc.updateRMS(nullptr);
+    QList<QLabel*> texts;
+    for (QLabel* label : vc.findChildren<QLabel*>()) {
+        if (label->isVisibleTo(&vc) && !label->text().isEmpty()) {
+            texts.append(label);
+        }
+    }
+    // The level and its caption, the history's caption, the time, five sliders' names and
+    // three of their values; a text added later is checked as well.
+    ASSERT_GE(texts.size(), 12);
+    auto render = [&] { return vc.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    auto colourAt = [](const QImage& image, QPoint p) { return QColor(image.pixel(p)); };
+    const QRect caption(vc.waveformTextImage->geometry().adjusted(9, 2, -9, -2));
+    QImage captionOnBlack;
+
+    for (int step = 0; step <= 48; ++step) {  // black, blue, yellow, orange, red, white
+        vc.colorOverlay->normPower = static_cast<float>(step * 0.025);
+        SCOPED_TRACE(vc.colorOverlay->normPower);
+        const QImage shown = render();
+        for (QLabel* label : texts) {
+            label->setStyleSheet("color: transparent");
+        }
+        const QImage behind = render();
+        for (QLabel* label : texts) {
+            label->setStyleSheet(QString());
+        }
+        for (QLabel* label : texts) {
+            SCOPED_TRACE(label->objectName().toStdString());
+            const QRect area(label->mapTo(&vc, QPoint(0, 0)), label->size());
+            // The text's own colour: where it stands out most from what is behind it.
+            QColor ink;
+            double best = 0.0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const double c = contrast(colourAt(shown, {x, y}), colourAt(behind, {x, y}));
+                    if (shown.pixel(x, y) != behind.pixel(x, y) && c > best) {
+                        best = c;
+                        ink = colourAt(shown, {x, y});
+                    }
+                }
+            }
+            ASSERT_TRUE(ink.isValid()) << "no text drawn";
+            // Everything behind any part of the text stands apart from it.
+            double worst = 100.0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    if (shown.pixel(x, y) != behind.pixel(x, y)) {
+                        worst = std::min(worst, contrast(ink, colourAt(behind, {x, y})));
+                    }
+                }
+            }
+            EXPECT_GE(worst, 4.5);
+        }
+        // The caption over the graph is an image: the words must look as they do on black.
+        if (step == 0) {
+            captionOnBlack = shown.copy(caption);
+        }
+        EXPECT_EQ(shown.copy(caption), captionOnBlack);
+    }
 }
 
 TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
