@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "audio/SignalState.h"
+#include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
@@ -12,7 +13,9 @@
 void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::app::ScheduledTimer*) {
-    rmsPower->setText(QString::asprintf("%.02f", rmsValue.load(std::memory_order_relaxed)));
+    const double raw = rmsValue.load(std::memory_order_relaxed);
+    rmsPower->setText(soundLevels_ != nullptr ? soundLevels_->readoutText(raw)
+                                              : QString::asprintf("%.02f", raw));
 
     double yaw = 0.0;  // no device-motion reading yet: facing 0
     if (motionManager) {
@@ -59,5 +62,8 @@ void ViewController::updateRMS(fm::app::ScheduledTimer*) {
         colorOverlay->normPower =
             static_cast<float>(rmsValue.load(std::memory_order_relaxed) / 255.0);
         colorOverlay->setNeedsDisplay();
+    }
+    if (soundLevels_ != nullptr) {
+        soundLevels_->tick();
     }
 }

@@ -228,10 +228,10 @@ void SoundLevelMeter::closeSecond() {
 }
 
 void SoundLevelMeter::publish() {
-    constexpr auto r = std::memory_order_relaxed;
-    const std::uint64_t seq = sequence_.load(r);
-    sequence_.store(seq + 1, r);
-    std::atomic_thread_fence(std::memory_order_release);
+    // Release stores: a reader that sees any of these values also sees the odd sequence.
+    constexpr auto r = std::memory_order_release;
+    const std::uint64_t seq = sequence_.load(std::memory_order_relaxed);
+    sequence_.store(seq + 1, std::memory_order_relaxed);
     Published& p = published_;
     p.msAF.store(msAF_, r);
     p.msAS.store(msAS_, r);
@@ -270,7 +270,8 @@ double peakDb(double peak, double offset) {
 }  // namespace
 
 SoundLevelSnapshot SoundLevelMeter::read() const {
-    constexpr auto r = std::memory_order_relaxed;
+    // Acquire loads: the second look at the sequence cannot move before any of them.
+    constexpr auto r = std::memory_order_acquire;
     const Published& p = published_;
     double msAF, msAS, msCF, msZF, sumA, sumC, sumZ, maxAF, peakC, msA1s, msC1s, msZ1s, maxAF1s,
         peakC1s;
@@ -294,8 +295,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         maxAF1s = p.maxAF1s.load(r);
         peakC1s = p.peakC1s.load(r);
         haveSecond = p.haveSecond.load(r);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if ((before & 1u) == 0 && sequence_.load(r) == before) {
+        if ((before & 1u) == 0 && sequence_.load(std::memory_order_relaxed) == before) {
             break;
         }
         if (attempt > 64) {
@@ -303,8 +303,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         }
     }
     SoundLevelSnapshot s;
-    s.calibrationOffsetDb = offsetDb_.load(r);
-    s.calibrated = calibrated_.load(r);
+    s.calibrationOffsetDb = offsetDb_.load(std::memory_order_relaxed);
+    s.calibrated = calibrated_.load(std::memory_order_relaxed);
     const double o = s.calibrationOffsetDb;
     s.LAF = levelDb(msAF, o);
     s.LAS = levelDb(msAS, o);
@@ -348,7 +348,7 @@ SoundLevelSnapshot readSoundLevels() {
 }
 
 double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,
-                         Weighting weighting) {
+                         Weighting weighting, bool withCalibration) {
     if (to.framesCaptured <= from.framesCaptured) {
         return kLevelFloorDb;
     }
@@ -365,7 +365,7 @@ double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapsho
             break;
     }
     const double frames = static_cast<double>(to.framesCaptured - from.framesCaptured);
-    return levelDb(energy / frames, to.calibrationOffsetDb);
+    return levelDb(energy / frames, withCalibration ? to.calibrationOffsetDb : 0.0);
 }
 
 const char* levelUnit(bool calibrated) {

@@ -99,9 +99,9 @@ class SoundLevelMeter {
 SoundLevelMeter& soundLevelMeter();
 
 // Leq in dB over the frames between two snapshots of one meter, with the later one's
-// calibration; the floor when no frame or no energy lies between them.
+// calibration (or in dBFS without it); the floor when no frame or no energy lies between them.
 double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,
-                         Weighting weighting);
+                         Weighting weighting, bool withCalibration = true);
 
 // A level for the screen and the console: "63.2 dB" or "-12.4 dBFS".
 const char* levelUnit(bool calibrated);

@@ -22,6 +22,7 @@
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 #include "screen/ScreenLoader.h"
+#include "screen/SoundLevelDisplay.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -217,6 +218,12 @@ void ViewController::viewDidLoad() {
     // 19
     fm::app::setIdleTimerDisabled(true);
 
+    if (soundLevels_ == nullptr) {
+        soundLevels_ = new fm::screen::SoundLevelDisplay(
+            rmsPower->parentWidget(), rmsPower, rmsPower->findChild<QLabel*>("levelCaption"));
+        soundLevels_->line()->stackUnder(aboutInstructions);  // over every page, under overlays
+    }
+
     if (!viewDidLoadRan_) {
         viewDidLoadRan_ = true;
         connect(fm::platform::DeviceOrientationSource::currentDevice(),
@@ -259,6 +266,13 @@ void ViewController::keyPressEvent(QKeyEvent* event) {
             break;
         case Qt::Key_E:
             processAndWriteToFile();
+            break;
+        case Qt::Key_D:
+            soundLevels_->toggleReadout();
+            rmsPower->setText(soundLevels_->readoutText(rmsValue.load(std::memory_order_relaxed)));
+            break;
+        case Qt::Key_K:
+            soundLevels_->startCalibration();
             break;
         case Qt::Key_Right:
         case Qt::Key_Left:

@@ -18,6 +18,10 @@ struct DeviceOptions {
     std::string motionFile;  // --motion replay CSV
     bool headless = false;
     std::optional<double> durationSeconds;
+    // The sound levels' calibration: the dB that 0 dBFS corresponds to for this run, and the
+    // level of the reference source that the key K calibrates with.
+    std::optional<double> calibrationDb;
+    double calibrateToDb = 94.0;
     bool help = false;
     bool version = false;
     // argv[0] followed by every argument left for Qt, in their order.
