@@ -113,8 +113,10 @@ double Biquad::magnitudeAt(double f, double sampleRate) const {
 }
 
 void Biquad::flushTiny() {
-    s1 = flushed(s1);
-    s2 = flushed(s2);
+    x1 = flushed(x1);
+    x2 = flushed(x2);
+    y1 = flushed(y1);
+    y2 = flushed(y2);
 }
 
 double exactWeightingDb(Weighting w, double f) {
@@ -141,6 +143,8 @@ SoundLevelMeter::SoundLevelMeter(double sampleRate)
       framesPerSecond_(static_cast<std::uint64_t>(std::llround(sampleRate))),
       alphaFast_(1.0 - std::exp(-1.0 / (kTauFast * sampleRate))),
       alphaSlow_(1.0 - std::exp(-1.0 / (kTauSlow * sampleRate))),
+      keepFast_(1.0 - alphaFast_),
+      keepSlow_(1.0 - alphaSlow_),
       lowC_(bilinearHighPass(kF1, kF1, sampleRate)),
       highAC_(matchedLowPass(sampleRate)),
       midA_(bilinearHighPass(kF2, kF3, sampleRate)) {
@@ -166,28 +170,28 @@ void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames)
     lowC_.flushTiny();
     highAC_.flushTiny();
     midA_.flushTiny();
-    msAF_ = flushed(msAF_);
-    msAS_ = flushed(msAS_);
-    msCF_ = flushed(msCF_);
-    msZF_ = flushed(msZF_);
+    uAF_ = flushed(uAF_);
+    uAS_ = flushed(uAS_);
+    uCF_ = flushed(uCF_);
+    uZF_ = flushed(uZF_);
     publish();
 }
 
 void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t frames) {
     // Locals, so that the compiler keeps the running values in registers.
     Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
-    double af = msAF_, as = msAS_, cf = msCF_, zf = msZF_;
+    double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
     double sumA = 0, sumC = 0, sumZ = 0, maxAF = secMaxAF_, peakC = secPeakC_;
-    const double kf = alphaFast_, ks = alphaSlow_;
+    const double kf = keepFast_, ks = keepSlow_;
     for (std::uint32_t n = 0; n < frames; ++n) {
         const double z = static_cast<double>(samples[n]) * (1.0 / 32768.0);
         const double c = highAC.process(lowC.process(z));
         const double a = midA.process(c);
         const double a2 = a * a, c2 = c * c, z2 = z * z;
-        af += kf * (a2 - af);
-        as += ks * (a2 - as);
-        cf += kf * (c2 - cf);
-        zf += kf * (z2 - zf);
+        af = kf * af + a2;
+        as = ks * as + a2;
+        cf = kf * cf + c2;
+        zf = kf * zf + z2;
         sumA += a2;
         sumC += c2;
         sumZ += z2;
@@ -197,10 +201,10 @@ void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t fra
     lowC_ = lowC;
     highAC_ = highAC;
     midA_ = midA;
-    msAF_ = af;
-    msAS_ = as;
-    msCF_ = cf;
-    msZF_ = zf;
+    uAF_ = af;
+    uAS_ = as;
+    uCF_ = cf;
+    uZF_ = zf;
     sumA_ += sumA;
     sumC_ += sumC;
     sumZ_ += sumZ;
@@ -220,7 +224,7 @@ void SoundLevelMeter::closeSecond() {
     lastMsA1s_ = secSumA_ / n;
     lastMsC1s_ = secSumC_ / n;
     lastMsZ1s_ = secSumZ_ / n;
-    lastMaxAF1s_ = secMaxAF_;
+    lastMaxAF1s_ = secMaxAF_ * alphaFast_;
     lastPeakC1s_ = secPeakC_;
     haveSecond_ = true;
     secSumA_ = secSumC_ = secSumZ_ = secMaxAF_ = secPeakC_ = 0.0;
@@ -233,15 +237,15 @@ void SoundLevelMeter::publish() {
     const std::uint64_t seq = sequence_.load(std::memory_order_relaxed);
     sequence_.store(seq + 1, std::memory_order_relaxed);
     Published& p = published_;
-    p.msAF.store(msAF_, r);
-    p.msAS.store(msAS_, r);
-    p.msCF.store(msCF_, r);
-    p.msZF.store(msZF_, r);
+    p.msAF.store(uAF_ * alphaFast_, r);
+    p.msAS.store(uAS_ * alphaSlow_, r);
+    p.msCF.store(uCF_ * alphaFast_, r);
+    p.msZF.store(uZF_ * alphaFast_, r);
     p.sumA.store(sumA_, r);
     p.sumC.store(sumC_, r);
     p.sumZ.store(sumZ_, r);
     p.frames.store(frames_, r);
-    p.maxAF.store(maxAF_, r);
+    p.maxAF.store(maxAF_ * alphaFast_, r);
     p.peakC.store(peakC_, r);
     p.msA1s.store(lastMsA1s_, r);
     p.msC1s.store(lastMsC1s_, r);

@@ -20,15 +20,19 @@
 
 namespace fm::audio {
 
-// One second-order section, transposed direct form II.
+// One second-order section, direct form I (the output's own recursion is one multiply and one
+// subtraction long).
 struct Biquad {
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-    double s1 = 0.0, s2 = 0.0;
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
 
     double process(double x) {
-        const double y = b0 * x + s1;
-        s1 = b1 * x - a1 * y + s2;
-        s2 = b2 * x - a2 * y;
+        const double rest = b0 * x + b1 * x1 + b2 * x2 - a2 * y2;
+        const double y = rest - a1 * y1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
         return y;
     }
     // Magnitude of the response at f Hz.
@@ -76,12 +80,14 @@ class SoundLevelMeter {
     double sampleRate_;
     std::uint64_t framesPerSecond_;
     double alphaFast_, alphaSlow_;
+    double keepFast_, keepSlow_;  // 1 - alpha
     // Audio thread only.
     Biquad lowC_, highAC_, midA_;
-    double msAF_ = 0, msAS_ = 0, msCF_ = 0, msZF_ = 0;
+    // The Fast and Slow mean squares divided by their alpha: one multiply and one add a sample.
+    double uAF_ = 0, uAS_ = 0, uCF_ = 0, uZF_ = 0;
     double sumA_ = 0, sumC_ = 0, sumZ_ = 0;
     std::uint64_t frames_ = 0;
-    double maxAF_ = 0, peakC_ = 0;
+    double maxAF_ = 0, peakC_ = 0;  // maxAF in the divided scale too
     double secSumA_ = 0, secSumC_ = 0, secSumZ_ = 0, secMaxAF_ = 0, secPeakC_ = 0;
     std::uint64_t secFrames_ = 0;
     bool haveSecond_ = false;
