@@ -268,11 +268,16 @@ void ViewController::keyPressEvent(QKeyEvent* event) {
             processAndWriteToFile();
             break;
         case Qt::Key_D:
-            soundLevels_->toggleReadout();
-            rmsPower->setText(soundLevels_->readoutText(rmsValue.load(std::memory_order_relaxed)));
+            if (soundLevels_ != nullptr) {
+                soundLevels_->toggleReadout();
+                rmsPower->setText(
+                    soundLevels_->readoutText(rmsValue.load(std::memory_order_relaxed)));
+            }
             break;
         case Qt::Key_K:
-            soundLevels_->startCalibration();
+            if (soundLevels_ != nullptr) {
+                soundLevels_->startCalibration();
+            }
             break;
         case Qt::Key_Right:
         case Qt::Key_Left:
