@@ -226,7 +226,7 @@ void SoundLevelMeter::closeSecond() {
     lastMsZ1s_ = secSumZ_ / n;
     lastMaxAF1s_ = secMaxAF_ * alphaFast_;
     lastPeakC1s_ = secPeakC_;
-    haveSecond_ = true;
+    ++wholeSeconds_;
     secSumA_ = secSumC_ = secSumZ_ = secMaxAF_ = secPeakC_ = 0.0;
     secFrames_ = 0;
 }
@@ -252,7 +252,7 @@ void SoundLevelMeter::publish() {
     p.msZ1s.store(lastMsZ1s_, r);
     p.maxAF1s.store(lastMaxAF1s_, r);
     p.peakC1s.store(lastPeakC1s_, r);
-    p.haveSecond.store(haveSecond_, r);
+    p.wholeSeconds.store(wholeSeconds_, r);
     sequence_.store(seq + 2, std::memory_order_release);
 }
 
@@ -279,8 +279,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     const Published& p = published_;
     double msAF, msAS, msCF, msZF, sumA, sumC, sumZ, maxAF, peakC, msA1s, msC1s, msZ1s, maxAF1s,
         peakC1s;
-    std::uint64_t frames;
-    bool haveSecond;
+    std::uint64_t frames, wholeSeconds;
     for (int attempt = 0;; ++attempt) {
         const std::uint64_t before = sequence_.load(std::memory_order_acquire);
         msAF = p.msAF.load(r);
@@ -298,7 +297,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         msZ1s = p.msZ1s.load(r);
         maxAF1s = p.maxAF1s.load(r);
         peakC1s = p.peakC1s.load(r);
-        haveSecond = p.haveSecond.load(r);
+        wholeSeconds = p.wholeSeconds.load(r);
         if ((before & 1u) == 0 && sequence_.load(std::memory_order_relaxed) == before) {
             break;
         }
@@ -317,7 +316,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     const double n = static_cast<double>(frames);
     s.LAeq = frames > 0 ? levelDb(sumA / n, o) : kLevelFloorDb;
     s.LCeq = frames > 0 ? levelDb(sumC / n, o) : kLevelFloorDb;
-    if (haveSecond) {
+    if (wholeSeconds > 0) {
         s.LAeq1s = levelDb(msA1s, o);
         s.LCeq1s = levelDb(msC1s, o);
         s.LZeq1s = levelDb(msZ1s, o);
@@ -327,6 +326,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     s.LAFmax = levelDb(maxAF, o);
     s.LCpeak = peakDb(peakC, o);
     s.framesCaptured = frames;
+    s.wholeSeconds = wholeSeconds;
     s.sumSquaresA = sumA;
     s.sumSquaresC = sumC;
     s.sumSquaresZ = sumZ;

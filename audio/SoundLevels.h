@@ -71,7 +71,7 @@ class SoundLevelMeter {
         std::atomic<std::uint64_t> frames{0};
         std::atomic<double> maxAF{0}, peakC{0};
         std::atomic<double> msA1s{0}, msC1s{0}, msZ1s{0}, maxAF1s{0}, peakC1s{0};
-        std::atomic<bool> haveSecond{false};
+        std::atomic<std::uint64_t> wholeSeconds{0};
     };
     void processSpan(const std::int16_t* samples, std::uint32_t frames);
     void closeSecond();
@@ -90,7 +90,7 @@ class SoundLevelMeter {
     double maxAF_ = 0, peakC_ = 0;  // maxAF in the divided scale too
     double secSumA_ = 0, secSumC_ = 0, secSumZ_ = 0, secMaxAF_ = 0, secPeakC_ = 0;
     std::uint64_t secFrames_ = 0;
-    bool haveSecond_ = false;
+    std::uint64_t wholeSeconds_ = 0;
     double lastMsA1s_ = 0, lastMsC1s_ = 0, lastMsZ1s_ = 0, lastMaxAF1s_ = 0, lastPeakC1s_ = 0;
 
     // Written whole by the audio thread between two odd/even steps of sequence_; a reader

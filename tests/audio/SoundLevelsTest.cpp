@@ -147,6 +147,7 @@ TEST(SoundLevelsTest, LeqOfSteadyAndSwitchedTones) {
     EXPECT_NEAR(s.LAF, level, 0.1);
     EXPECT_NEAR(s.LAFmax1s, level, 0.1);
     EXPECT_EQ(s.framesCaptured, 441000u);
+    EXPECT_EQ(s.wholeSeconds, 10u);
 
     // Half a second on, half off: 3.0 dB below the steady level, since start and per second.
     SoundLevelMeter switched;
