@@ -45,10 +45,7 @@ void ViewController::togglePlay(QObject* sender) {
         flushRecordingFile();
         saveRecordedMotion();
         if (soundLevels_ != nullptr) {
-            // Its duration and LAeq go beside it: output2.caf -> output2.txt.
-            QString summary = QString::fromStdString(cleanRecordFileURL);
-            summary = summary.left(summary.lastIndexOf('.')) + ".txt";
-            soundLevels_->recordingStopped(summary);
+            soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
         }
         return;
     }

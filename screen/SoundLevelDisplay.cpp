@@ -179,10 +179,11 @@ void SoundLevelDisplay::recordingStarted() {
     recordingStart_ = fm::audio::readSoundLevels();
 }
 
-void SoundLevelDisplay::recordingStopped(const QString& summaryPath) {
+void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
     if (!recordingStart_) {
         return;
     }
+    const QString summaryPath = recordingPath.left(recordingPath.lastIndexOf('.')) + ".txt";
     const SoundLevelSnapshot end = fm::audio::readSoundLevels();
     const SoundLevelSnapshot start = *recordingStart_;
     recordingStart_.reset();

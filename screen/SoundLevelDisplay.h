@@ -38,9 +38,9 @@ class SoundLevelDisplay : public QObject {
     bool calibrating() const { return calibrationStart_.has_value(); }
 
     // A recording starts with the next captured block; when it stops its duration and LAeq go
-    // to standard error and into `summaryPath`.
+    // to standard error and beside it (output2.caf: output2.txt).
     void recordingStarted();
-    void recordingStopped(const QString& summaryPath);
+    void recordingStopped(const QString& recordingPath);
 
     QLabel* line() const { return line_; }
 

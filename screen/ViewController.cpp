@@ -43,6 +43,10 @@ ViewController::~ViewController() {
         stopRecording();
         mAudioUnit = nullptr;
     }
+    // Ending the program ends a recording too: its summary goes beside it as on a stop.
+    if (soundLevels_ != nullptr && isRecording() != 0) {
+        soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
+    }
     if (accelerometer != nullptr && accelerometer->delegate() == this) {
         accelerometer->setDelegate(nullptr);
     }

@@ -1,5 +1,6 @@
 // The real program calibrated with K from a reference tone, headless: the recording's LAeq
-// beside it, and the next run starting calibrated. Its settings live in the test's folder.
+// beside it, the next run starting calibrated, and a recording ended with the program. Its
+// settings live in the test's folder.
 #include <QFile>
 
 #include "tests/e2e/ProgramRunner.h"
@@ -61,11 +62,19 @@ TEST_F(LevelsRun, KCalibratesFromAReferenceToneAndTheNextRunStartsCalibrated) {
     EXPECT_TRUE(summary.readAll().contains("\nLAeq 114.0 dB\ncalibrated: 0 dBFS = 134.00 dB\n"));
     EXPECT_TRUE(fs::exists(dir_ / "config" / "fieldmeter" / "fieldmeter.conf"));
 
+    // A recording ended by ending the program leaves its summary too.
     stderr_.clear();
-    start({"--input", tone, "--duration", "1"});
+    fs::remove(docsPath() / "output2.txt");
+    fs::remove(caf);  // grows again only once the keys are read, with the signals handled
+    start({"--input", tone});
+    send("Space\nR\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(caf) > 4096 + 44100; }, 20000));
+    process_.terminate();
     ASSERT_EQ(finish(), 0) << stderr_.toStdString();
     EXPECT_TRUE(stderr_.contains(": 0 dBFS = 134.0 dB\n")) << stderr_.toStdString();
     EXPECT_TRUE(stderr_.contains("fieldmeter: calibrated on ")) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(", LAeq 114.0 dB\n")) << stderr_.toStdString();
+    EXPECT_TRUE(fs::exists(docsPath() / "output2.txt"));
 }
 
 }  // namespace
