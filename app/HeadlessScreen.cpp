@@ -100,6 +100,8 @@ int HeadlessScreen::keyForName(const QString& name) {
         {"return", Qt::Key_Return},
         {"[", Qt::Key_BracketLeft},
         {"]", Qt::Key_BracketRight},
+        {"d", Qt::Key_D},
+        {"k", Qt::Key_K},
     };
     const QString lower = name.toLower();
     for (const auto& [text, key] : kNames) {

@@ -27,6 +27,7 @@
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
 #include "platform/motion/ReplayMotionSource.h"
+#include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 
 namespace {
@@ -215,6 +216,7 @@ int main(int argc, char** argv) {
     snd_lib_error_set_handler(quietAlsa);
     const bool demo = chooseAudioInput(options);
     const QString title = demo ? "fieldmeter (demo input)" : "fieldmeter";
+    fm::screen::setCalibrationOptions(options.calibrationDb, options.calibrateToDb);
 
     int status = 0;
     {

@@ -4,6 +4,7 @@
 
 #include "audio/SignalState.h"
 #include "screen/FittedText.h"
+#include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
@@ -14,9 +15,11 @@ void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::app::ScheduledTimer*) {
     // Levels reach 32,767 times the gain: the read-out shrinks rather than lose digits.
-    fm::screen::setTextFittingWidth(
-        rmsPower, QString::asprintf("%.02f", rmsValue.load(std::memory_order_relaxed)),
-        kReadOutFontSize);
+    const double raw = rmsValue.load(std::memory_order_relaxed);
+    fm::screen::setTextFittingWidth(rmsPower,
+                                    soundLevels_ != nullptr ? soundLevels_->readoutText(raw)
+                                                            : QString::asprintf("%.02f", raw),
+                                    kReadOutFontSize);
 
     double yaw = 0.0;  // no device-motion reading yet: facing 0
     if (motionManager) {
@@ -63,5 +66,8 @@ void ViewController::updateRMS(fm::app::ScheduledTimer*) {
         colorOverlay->normPower =
             static_cast<float>(rmsValue.load(std::memory_order_relaxed) / 255.0);
         colorOverlay->setNeedsDisplay();
+    }
+    if (soundLevels_ != nullptr) {
+        soundLevels_->tick();
     }
 }

@@ -30,6 +30,9 @@ struct SoundLevelSnapshot {
     double sumSquaresA = 0.0;
     double sumSquaresC = 0.0;
     double sumSquaresZ = 0.0;
+    // Whole seconds the meter has closed: the ...1s values belong to the latest of them, so a
+    // reader taking one value a second can tell a new second from one it has already seen.
+    std::uint64_t wholeSeconds = 0;
 };
 
 // The latest values published by the audio thread; safe to call from any thread.

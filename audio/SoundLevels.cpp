@@ -113,8 +113,10 @@ double Biquad::magnitudeAt(double f, double sampleRate) const {
 }
 
 void Biquad::flushTiny() {
-    s1 = flushed(s1);
-    s2 = flushed(s2);
+    x1 = flushed(x1);
+    x2 = flushed(x2);
+    y1 = flushed(y1);
+    y2 = flushed(y2);
 }
 
 double exactWeightingDb(Weighting w, double f) {
@@ -141,6 +143,8 @@ SoundLevelMeter::SoundLevelMeter(double sampleRate)
       framesPerSecond_(static_cast<std::uint64_t>(std::llround(sampleRate))),
       alphaFast_(1.0 - std::exp(-1.0 / (kTauFast * sampleRate))),
       alphaSlow_(1.0 - std::exp(-1.0 / (kTauSlow * sampleRate))),
+      keepFast_(1.0 - alphaFast_),
+      keepSlow_(1.0 - alphaSlow_),
       lowC_(bilinearHighPass(kF1, kF1, sampleRate)),
       highAC_(matchedLowPass(sampleRate)),
       midA_(bilinearHighPass(kF2, kF3, sampleRate)) {
@@ -166,28 +170,28 @@ void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames)
     lowC_.flushTiny();
     highAC_.flushTiny();
     midA_.flushTiny();
-    msAF_ = flushed(msAF_);
-    msAS_ = flushed(msAS_);
-    msCF_ = flushed(msCF_);
-    msZF_ = flushed(msZF_);
+    uAF_ = flushed(uAF_);
+    uAS_ = flushed(uAS_);
+    uCF_ = flushed(uCF_);
+    uZF_ = flushed(uZF_);
     publish();
 }
 
 void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t frames) {
     // Locals, so that the compiler keeps the running values in registers.
     Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
-    double af = msAF_, as = msAS_, cf = msCF_, zf = msZF_;
+    double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
     double sumA = 0, sumC = 0, sumZ = 0, maxAF = secMaxAF_, peakC = secPeakC_;
-    const double kf = alphaFast_, ks = alphaSlow_;
+    const double kf = keepFast_, ks = keepSlow_;
     for (std::uint32_t n = 0; n < frames; ++n) {
         const double z = static_cast<double>(samples[n]) * (1.0 / 32768.0);
         const double c = highAC.process(lowC.process(z));
         const double a = midA.process(c);
         const double a2 = a * a, c2 = c * c, z2 = z * z;
-        af += kf * (a2 - af);
-        as += ks * (a2 - as);
-        cf += kf * (c2 - cf);
-        zf += kf * (z2 - zf);
+        af = kf * af + a2;
+        as = ks * as + a2;
+        cf = kf * cf + c2;
+        zf = kf * zf + z2;
         sumA += a2;
         sumC += c2;
         sumZ += z2;
@@ -197,10 +201,10 @@ void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t fra
     lowC_ = lowC;
     highAC_ = highAC;
     midA_ = midA;
-    msAF_ = af;
-    msAS_ = as;
-    msCF_ = cf;
-    msZF_ = zf;
+    uAF_ = af;
+    uAS_ = as;
+    uCF_ = cf;
+    uZF_ = zf;
     sumA_ += sumA;
     sumC_ += sumC;
     sumZ_ += sumZ;
@@ -220,35 +224,35 @@ void SoundLevelMeter::closeSecond() {
     lastMsA1s_ = secSumA_ / n;
     lastMsC1s_ = secSumC_ / n;
     lastMsZ1s_ = secSumZ_ / n;
-    lastMaxAF1s_ = secMaxAF_;
+    lastMaxAF1s_ = secMaxAF_ * alphaFast_;
     lastPeakC1s_ = secPeakC_;
-    haveSecond_ = true;
+    ++wholeSeconds_;
     secSumA_ = secSumC_ = secSumZ_ = secMaxAF_ = secPeakC_ = 0.0;
     secFrames_ = 0;
 }
 
 void SoundLevelMeter::publish() {
-    constexpr auto r = std::memory_order_relaxed;
-    const std::uint64_t seq = sequence_.load(r);
-    sequence_.store(seq + 1, r);
-    std::atomic_thread_fence(std::memory_order_release);
+    // Release stores: a reader that sees any of these values also sees the odd sequence.
+    constexpr auto r = std::memory_order_release;
+    const std::uint64_t seq = sequence_.load(std::memory_order_relaxed);
+    sequence_.store(seq + 1, std::memory_order_relaxed);
     Published& p = published_;
-    p.msAF.store(msAF_, r);
-    p.msAS.store(msAS_, r);
-    p.msCF.store(msCF_, r);
-    p.msZF.store(msZF_, r);
+    p.msAF.store(uAF_ * alphaFast_, r);
+    p.msAS.store(uAS_ * alphaSlow_, r);
+    p.msCF.store(uCF_ * alphaFast_, r);
+    p.msZF.store(uZF_ * alphaFast_, r);
     p.sumA.store(sumA_, r);
     p.sumC.store(sumC_, r);
     p.sumZ.store(sumZ_, r);
     p.frames.store(frames_, r);
-    p.maxAF.store(maxAF_, r);
+    p.maxAF.store(maxAF_ * alphaFast_, r);
     p.peakC.store(peakC_, r);
     p.msA1s.store(lastMsA1s_, r);
     p.msC1s.store(lastMsC1s_, r);
     p.msZ1s.store(lastMsZ1s_, r);
     p.maxAF1s.store(lastMaxAF1s_, r);
     p.peakC1s.store(lastPeakC1s_, r);
-    p.haveSecond.store(haveSecond_, r);
+    p.wholeSeconds.store(wholeSeconds_, r);
     sequence_.store(seq + 2, std::memory_order_release);
 }
 
@@ -270,12 +274,12 @@ double peakDb(double peak, double offset) {
 }  // namespace
 
 SoundLevelSnapshot SoundLevelMeter::read() const {
-    constexpr auto r = std::memory_order_relaxed;
+    // Acquire loads: the second look at the sequence cannot move before any of them.
+    constexpr auto r = std::memory_order_acquire;
     const Published& p = published_;
     double msAF, msAS, msCF, msZF, sumA, sumC, sumZ, maxAF, peakC, msA1s, msC1s, msZ1s, maxAF1s,
         peakC1s;
-    std::uint64_t frames;
-    bool haveSecond;
+    std::uint64_t frames, wholeSeconds;
     for (int attempt = 0;; ++attempt) {
         const std::uint64_t before = sequence_.load(std::memory_order_acquire);
         msAF = p.msAF.load(r);
@@ -293,9 +297,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         msZ1s = p.msZ1s.load(r);
         maxAF1s = p.maxAF1s.load(r);
         peakC1s = p.peakC1s.load(r);
-        haveSecond = p.haveSecond.load(r);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if ((before & 1u) == 0 && sequence_.load(r) == before) {
+        wholeSeconds = p.wholeSeconds.load(r);
+        if ((before & 1u) == 0 && sequence_.load(std::memory_order_relaxed) == before) {
             break;
         }
         if (attempt > 64) {
@@ -303,8 +306,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         }
     }
     SoundLevelSnapshot s;
-    s.calibrationOffsetDb = offsetDb_.load(r);
-    s.calibrated = calibrated_.load(r);
+    s.calibrationOffsetDb = offsetDb_.load(std::memory_order_relaxed);
+    s.calibrated = calibrated_.load(std::memory_order_relaxed);
     const double o = s.calibrationOffsetDb;
     s.LAF = levelDb(msAF, o);
     s.LAS = levelDb(msAS, o);
@@ -313,7 +316,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     const double n = static_cast<double>(frames);
     s.LAeq = frames > 0 ? levelDb(sumA / n, o) : kLevelFloorDb;
     s.LCeq = frames > 0 ? levelDb(sumC / n, o) : kLevelFloorDb;
-    if (haveSecond) {
+    if (wholeSeconds > 0) {
         s.LAeq1s = levelDb(msA1s, o);
         s.LCeq1s = levelDb(msC1s, o);
         s.LZeq1s = levelDb(msZ1s, o);
@@ -323,6 +326,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     s.LAFmax = levelDb(maxAF, o);
     s.LCpeak = peakDb(peakC, o);
     s.framesCaptured = frames;
+    s.wholeSeconds = wholeSeconds;
     s.sumSquaresA = sumA;
     s.sumSquaresC = sumC;
     s.sumSquaresZ = sumZ;
@@ -348,7 +352,7 @@ SoundLevelSnapshot readSoundLevels() {
 }
 
 double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,
-                         Weighting weighting) {
+                         Weighting weighting, bool withCalibration) {
     if (to.framesCaptured <= from.framesCaptured) {
         return kLevelFloorDb;
     }
@@ -365,7 +369,7 @@ double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapsho
             break;
     }
     const double frames = static_cast<double>(to.framesCaptured - from.framesCaptured);
-    return levelDb(energy / frames, to.calibrationOffsetDb);
+    return levelDb(energy / frames, withCalibration ? to.calibrationOffsetDb : 0.0);
 }
 
 const char* levelUnit(bool calibrated) {

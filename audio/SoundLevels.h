@@ -20,15 +20,19 @@
 
 namespace fm::audio {
 
-// One second-order section, transposed direct form II.
+// One second-order section, direct form I (the output's own recursion is one multiply and one
+// subtraction long).
 struct Biquad {
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-    double s1 = 0.0, s2 = 0.0;
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
 
     double process(double x) {
-        const double y = b0 * x + s1;
-        s1 = b1 * x - a1 * y + s2;
-        s2 = b2 * x - a2 * y;
+        const double rest = b0 * x + b1 * x1 + b2 * x2 - a2 * y2;
+        const double y = rest - a1 * y1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
         return y;
     }
     // Magnitude of the response at f Hz.
@@ -67,7 +71,7 @@ class SoundLevelMeter {
         std::atomic<std::uint64_t> frames{0};
         std::atomic<double> maxAF{0}, peakC{0};
         std::atomic<double> msA1s{0}, msC1s{0}, msZ1s{0}, maxAF1s{0}, peakC1s{0};
-        std::atomic<bool> haveSecond{false};
+        std::atomic<std::uint64_t> wholeSeconds{0};
     };
     void processSpan(const std::int16_t* samples, std::uint32_t frames);
     void closeSecond();
@@ -76,15 +80,17 @@ class SoundLevelMeter {
     double sampleRate_;
     std::uint64_t framesPerSecond_;
     double alphaFast_, alphaSlow_;
+    double keepFast_, keepSlow_;  // 1 - alpha
     // Audio thread only.
     Biquad lowC_, highAC_, midA_;
-    double msAF_ = 0, msAS_ = 0, msCF_ = 0, msZF_ = 0;
+    // The Fast and Slow mean squares divided by their alpha: one multiply and one add a sample.
+    double uAF_ = 0, uAS_ = 0, uCF_ = 0, uZF_ = 0;
     double sumA_ = 0, sumC_ = 0, sumZ_ = 0;
     std::uint64_t frames_ = 0;
-    double maxAF_ = 0, peakC_ = 0;
+    double maxAF_ = 0, peakC_ = 0;  // maxAF in the divided scale too
     double secSumA_ = 0, secSumC_ = 0, secSumZ_ = 0, secMaxAF_ = 0, secPeakC_ = 0;
     std::uint64_t secFrames_ = 0;
-    bool haveSecond_ = false;
+    std::uint64_t wholeSeconds_ = 0;
     double lastMsA1s_ = 0, lastMsC1s_ = 0, lastMsZ1s_ = 0, lastMaxAF1s_ = 0, lastPeakC1s_ = 0;
 
     // Written whole by the audio thread between two odd/even steps of sequence_; a reader
@@ -99,9 +105,9 @@ class SoundLevelMeter {
 SoundLevelMeter& soundLevelMeter();
 
 // Leq in dB over the frames between two snapshots of one meter, with the later one's
-// calibration; the floor when no frame or no energy lies between them.
+// calibration (or in dBFS without it); the floor when no frame or no energy lies between them.
 double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,
-                         Weighting weighting);
+                         Weighting weighting, bool withCalibration = true);
 
 // A level for the screen and the console: "63.2 dB" or "-12.4 dBFS".
 const char* levelUnit(bool calibrated);

@@ -2,12 +2,14 @@
 #include <QLabel>
 #include <span>
 
+#include "audio/SignalState.h"
 #include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "recording/RawMotionCapture.h"
 #include "recording/RawMotionWav.h"
 #include "recording/RecordingState.h"
 #include "screen/ImageButton.h"
+#include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 
 std::shared_ptr<fm::app::ScheduledTimer> counterTimer;
@@ -42,12 +44,18 @@ void ViewController::togglePlay(QObject* sender) {
         // The file on disk holds the whole recording from now on, though it stays open.
         flushRecordingFile();
         saveRecordedMotion();
+        if (soundLevels_ != nullptr) {
+            soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
+        }
         return;
     }
     // Raised before the old engine stops, so the new engine's first block is recorded.
     recordingActive.store(1, std::memory_order_relaxed);
     stopRecording();
     mAudioUnit = nullptr;
+    if (soundLevels_ != nullptr) {
+        soundLevels_->recordingStarted();  // between the engines: every recorded block counts
+    }
     elapsedSeconds = 0;
     if (button != nullptr) {
         button->setImageName("Record-on.png");

@@ -24,6 +24,7 @@
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 #include "screen/ScreenLoader.h"
+#include "screen/SoundLevelDisplay.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -43,6 +44,10 @@ ViewController::~ViewController() {
     if (mAudioUnit != nullptr) {
         stopRecording();
         mAudioUnit = nullptr;
+    }
+    // Ending the program ends a recording too: its summary goes beside it as on a stop.
+    if (soundLevels_ != nullptr && isRecording() != 0) {
+        soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
     }
     if (accelerometer != nullptr && accelerometer->delegate() == this) {
         accelerometer->setDelegate(nullptr);
@@ -227,6 +232,12 @@ void ViewController::viewDidLoad() {
     // 19
     fm::app::setIdleTimerDisabled(true);
 
+    if (soundLevels_ == nullptr) {
+        soundLevels_ = new fm::screen::SoundLevelDisplay(
+            rmsPower->parentWidget(), rmsPower, rmsPower->findChild<QLabel*>("levelCaption"));
+        soundLevels_->line()->stackUnder(aboutInstructions);  // over every page, under overlays
+    }
+
     if (!viewDidLoadRan_) {
         viewDidLoadRan_ = true;
         connect(fm::platform::DeviceOrientationSource::currentDevice(),
@@ -269,6 +280,18 @@ void ViewController::keyPressEvent(QKeyEvent* event) {
             break;
         case Qt::Key_E:
             processAndWriteToFile();
+            break;
+        case Qt::Key_D:
+            if (soundLevels_ != nullptr) {
+                soundLevels_->toggleReadout();
+                rmsPower->setText(
+                    soundLevels_->readoutText(rmsValue.load(std::memory_order_relaxed)));
+            }
+            break;
+        case Qt::Key_K:
+            if (soundLevels_ != nullptr) {
+                soundLevels_->startCalibration();
+            }
             break;
         case Qt::Key_Right:
         case Qt::Key_Left:

@@ -31,6 +31,9 @@ class MailExport;
 namespace fm::platform {
 class MailComposeDialog;
 }
+namespace fm::screen {
+class SoundLevelDisplay;
+}
 
 // 1 when the screen is 568 points high; set by construction.
 extern std::uint8_t isTallScreen;
@@ -142,6 +145,8 @@ class ViewController : public QWidget,
 
     // The screen's height in points, as given at creation.
     double screenHeight() const { return screenHeight_; }
+    // The sound levels line, the read-out's choice and calibration; made by viewDidLoad().
+    fm::screen::SoundLevelDisplay* soundLevelDisplay() const { return soundLevels_; }
 
   signals:
     // A permitted change of the device orientation: the window turns the screen to it.
@@ -169,4 +174,5 @@ class ViewController : public QWidget,
     std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
     std::unique_ptr<fm::mail::MailExport> mailExport_;
+    fm::screen::SoundLevelDisplay* soundLevels_ = nullptr;  // a child of the screen
 };

@@ -1,5 +1,6 @@
-// The audio thread's costs: one callback of a 1024-frame block (spectrum every second block),
-// one 2048-sample analysis against a bare FFTW execute, and an hour of analysis against numpy.
+// The audio thread's costs: one callback of a 1024-frame block (spectrum every second block,
+// sound levels every block), the sound levels alone, one 2048-sample analysis against a bare
+// FFTW execute, and an hour of analysis against numpy.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "BenchSummary.h"
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
+#include "audio/SoundLevels.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "recording/RecordingState.h"
 
@@ -81,6 +83,16 @@ void BM_Callback1024(benchmark::State& state) {
 }
 BENCHMARK(BM_Callback1024);
 
+void BM_SoundLevels1024(benchmark::State& state) {
+    Rig rig;
+    fm::audio::SoundLevelMeter meter;
+    for (auto _ : state) {
+        meter.process(rig.block.data(), 1024);
+    }
+    benchmark::DoNotOptimize(meter.read().LAF);
+}
+BENCHMARK(BM_SoundLevels1024);
+
 void BM_Analysis2048(benchmark::State& state) {
     Rig rig;
     alignas(64) float floatBlock[2048];
@@ -128,7 +140,10 @@ void recordFigures() {
     recordingActive.store(0);
     const double callbackUs =
         medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
-    fm::bench::recordSummary("callback_block_us", callbackUs);
+    fm::bench::recordSummary("callback_block_us", callbackUs);  // the sound levels included
+    fm::audio::SoundLevelMeter meter;
+    const double levelsUs = medianMicros([&] { meter.process(rig.block.data(), 1024); }, 101, 2000);
+    fm::bench::recordSummary("levels_block_us", levelsUs);
 
     alignas(64) float floatBlock[2048];
     auto* gathered = static_cast<std::int16_t*>(rig.engine.samplesBuffer);

@@ -7,6 +7,19 @@
 namespace fm::platform {
 namespace {
 
+// A level in dB: a finite number within +-limit.
+bool parseDb(const std::string& text, double limit, double* out) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+        std::fabs(v) > limit) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
 bool parsePositive(const std::string& text, double limit, double* out) {
     if (text.empty()) {
         return false;
@@ -104,6 +117,18 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
                 return fail("--duration: needs a number of seconds above 0");
             }
             o.durationSeconds = d;
+        } else if (arg == "--calibration") {
+            double db = 0.0;
+            if (!value(&text) || !parseDb(text, 300.0, &db)) {
+                return fail("--calibration: needs the dB that 0 dBFS corresponds to, e.g. 120");
+            }
+            o.calibrationDb = db;
+        } else if (arg == "--calibrate-to") {
+            double db = 0.0;
+            if (!value(&text) || !parsePositive(text, 200.0, &db)) {
+                return fail("--calibrate-to: needs the reference level in dB, above 0, e.g. 114");
+            }
+            o.calibrateToDb = db;
         } else if (arg == "--list-devices") {
             if (!flag(&o.listDevices)) return fail("--list-devices: takes no value");
         } else if (arg == "--tall") {
@@ -149,8 +174,8 @@ std::string usageText(const std::string& programName) {
            "                          seconds,z_in_g,yaw_in_radians\n"
            "  --headless              no window: save the screen as screen.png in the\n"
            "                          documents folder every second, and read key names\n"
-           "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E), one\n"
-           "                          per line, from standard input\n"
+           "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E, D, K),\n"
+           "                          one per line, from standard input\n"
            "  --duration SECONDS      end cleanly after this many seconds\n"
            "  --log FILE              append the sound levels to a CSV file every second\n"
            "                          (a header row first when the file is new)\n"
@@ -158,13 +183,19 @@ std::string usageText(const std::string& programName) {
            "                          http://HOST:PORT/metrics (HOST 127.0.0.1 unless given;\n"
            "                          port 0 picks a free port)\n"
            "  --name NAME             the meter's name in the metrics (default: the host name)\n"
+           "  --calibration DB        the sound level in dB that 0 dBFS corresponds to, for\n"
+           "                          this run (otherwise the last calibration with K)\n"
+           "  --calibrate-to DB       the level of the reference source the key K calibrates\n"
+           "                          with (default 94)\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"
            "Keys: Right/Left arrow next/previous page, R record, M mail, W waveform or\n"
            "spectrum, I about page, Escape closes it, Space or Enter taps the instructions\n"
            "cover, [ and ] turn the device by 10 degrees, E writes the motion series as a\n"
-           "property list (rawAccel.wav in the documents folder).\n";
+           "property list (rawAccel.wav in the documents folder), D shows LAF or the raw\n"
+           "level in the big read-out, K calibrates the sound levels from a reference\n"
+           "source (3 seconds).\n";
 }
 
 std::string versionText() {

@@ -24,6 +24,10 @@ struct DeviceOptions {
     std::string logFile;                   // --log: a CSV file that gets a row every second
     std::optional<ListenAddress> metrics;  // --metrics: where /metrics is served
     std::string meterName;                 // --name: the meter in the metrics; "" = host name
+    // The sound levels' calibration: the dB that 0 dBFS corresponds to for this run, and the
+    // level of the reference source that the key K calibrates with.
+    std::optional<double> calibrationDb;
+    double calibrateToDb = 94.0;
     bool help = false;
     bool version = false;
     // argv[0] followed by every argument left for Qt, in their order.

@@ -47,6 +47,12 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_TRUE(parsed({"fm", "-h"}).help);
     EXPECT_TRUE(parsed({"fm", "--version"}).version);
     EXPECT_EQ(parsed({"fm", "--input", "demo"}).input, "demo");
+
+    EXPECT_FALSE(plain.calibrationDb.has_value());
+    EXPECT_DOUBLE_EQ(plain.calibrateToDb, 94.0);
+    const auto levels = parsed({"fm", "--calibration", "-3.5", "--calibrate-to=114"});
+    EXPECT_DOUBLE_EQ(levels.calibrationDb.value(), -3.5);
+    EXPECT_DOUBLE_EQ(levels.calibrateToDb, 114.0);
 }
 
 TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
@@ -63,6 +69,14 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--documents"}), "--documents: needs a folder");
     EXPECT_EQ(errorOf({"fm", "--motion"}), "--motion: needs a CSV file");
     EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
+    const std::string calibration =
+        "--calibration: needs the dB that 0 dBFS corresponds to, e.g. 120";
+    EXPECT_EQ(errorOf({"fm", "--calibration"}), calibration);
+    EXPECT_EQ(errorOf({"fm", "--calibration", "inf"}), calibration);
+    EXPECT_EQ(errorOf({"fm", "--calibration=94dB"}), calibration);
+    const std::string target = "--calibrate-to: needs the reference level in dB, above 0, e.g. 114";
+    EXPECT_EQ(errorOf({"fm", "--calibrate-to", "0"}), target);
+    EXPECT_EQ(errorOf({"fm", "--calibrate-to", "nan"}), target);
 }
 
 TEST(DeviceOptions, SoundLevelReportOptions) {
@@ -93,7 +107,8 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
     for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
                                "--documents", "--motion", "--headless", "--duration", "--log",
-                               "--metrics", "--name", "--help", "--version"}) {
+                               "--metrics", "--name", "--help", "--version", "--calibration",
+                               "--calibrate-to"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

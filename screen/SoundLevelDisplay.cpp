@@ -1,0 +1,209 @@
+#include "screen/SoundLevelDisplay.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QSaveFile>
+#include <QSettings>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "audio/SoundLevels.h"
+
+namespace fm::screen {
+
+namespace {
+
+using fm::audio::SoundLevelSnapshot;
+using fm::audio::Weighting;
+
+std::optional<double> gOffsetOption;
+double gCalibrateTo = 94.0;
+
+constexpr double kCalibrationSeconds = 3.0;
+
+QSettings userSettings() {
+    return QSettings(QStringLiteral("fieldmeter"), QStringLiteral("fieldmeter"));
+}
+
+QString db(double v) {
+    return QString::asprintf("%.1f", v);
+}
+
+QString unit(bool calibrated) {
+    return QString::fromLatin1(fm::audio::levelUnit(calibrated));
+}
+
+}  // namespace
+
+void setCalibrationOptions(std::optional<double> offsetDb, double calibrateToDb) {
+    gOffsetOption = offsetDb;
+    gCalibrateTo = calibrateToDb;
+}
+
+SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption)
+    : QObject(screen),
+      line_(new QLabel(screen)),
+      readout_(readout),
+      caption_(caption),
+      calibrateToDb_(gCalibrateTo) {
+    line_->setObjectName(QStringLiteral("soundLevelLine"));
+    line_->setAlignment(Qt::AlignCenter);
+    // Its own dark backdrop keeps it legible over the colour page and the direction ring.
+    line_->setStyleSheet(QStringLiteral(
+        "QLabel#soundLevelLine { color: #e2e8f0; background-color: rgba(13, 17, 23, 210);"
+        " border-radius: 3px; font-family: \"DejaVu Sans Mono\"; font-size: 11px;"
+        " font-weight: bold; padding: 0px 6px; }"));
+    line_->show();
+    if (caption_ != nullptr) {
+        captionText_ = caption_->text();
+    }
+
+    QSettings settings = userSettings();
+    showLAF_ = settings.value(QStringLiteral("readout/showLAF"), false).toBool();
+    auto& meter = fm::audio::soundLevelMeter();
+    if (gOffsetOption) {
+        meter.setCalibration(*gOffsetOption, true);
+        std::fprintf(stderr, "fieldmeter: calibration for this run: 0 dBFS = %.1f dB\n",
+                     *gOffsetOption);
+    } else {
+        bool ok = false;
+        const double saved = settings.value(QStringLiteral("calibration/offsetDb")).toDouble(&ok);
+        if (ok && std::isfinite(saved)) {
+            meter.setCalibration(saved, true);
+            std::fprintf(stderr, "fieldmeter: calibrated on %s: 0 dBFS = %.1f dB\n",
+                         qPrintable(settings.value(QStringLiteral("calibration/date")).toString()),
+                         saved);
+        } else {
+            meter.setCalibration(0.0, false);
+        }
+    }
+    showCaption();
+    tick();
+}
+
+QString SoundLevelDisplay::readoutText(double rawLevel) const {
+    if (showLAF_) {
+        return db(fm::audio::readSoundLevels().LAF);
+    }
+    return QString::asprintf("%.02f", rawLevel);
+}
+
+void SoundLevelDisplay::showCaption() {
+    if (caption_ == nullptr) {
+        return;
+    }
+    const bool calibrated = fm::audio::readSoundLevels().calibrated;
+    caption_->setText(showLAF_ ? QStringLiteral("LAF ") + unit(calibrated) : captionText_);
+}
+
+void SoundLevelDisplay::toggleReadout() {
+    showLAF_ = !showLAF_;
+    userSettings().setValue(QStringLiteral("readout/showLAF"), showLAF_);
+    showCaption();
+}
+
+void SoundLevelDisplay::startCalibration() {
+    if (calibrationStart_) {
+        return;  // one at a time: the one under way ends first
+    }
+    calibrationStart_ = fm::audio::readSoundLevels();
+    std::fprintf(stderr, "fieldmeter: calibrating: play the %.1f dB reference for %.0f s\n",
+                 calibrateToDb_, kCalibrationSeconds);
+    tick();
+}
+
+void SoundLevelDisplay::finishCalibration(const SoundLevelSnapshot& end) {
+    const SoundLevelSnapshot start = *calibrationStart_;
+    calibrationStart_.reset();
+    const double dbfs = fm::audio::equivalentLevelDb(start, end, Weighting::Z, false);
+    if (dbfs <= fm::audio::kLevelFloorDb) {
+        std::fprintf(stderr,
+                     "fieldmeter: calibration failed: no sound in the %.0f s; the calibration "
+                     "stays as it was\n",
+                     kCalibrationSeconds);
+        return;
+    }
+    const double offset = calibrateToDb_ - dbfs;
+    const QString date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    fm::audio::soundLevelMeter().setCalibration(offset, true);
+    QSettings settings = userSettings();
+    settings.setValue(QStringLiteral("calibration/offsetDb"), offset);
+    settings.setValue(QStringLiteral("calibration/date"), date);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        std::fprintf(stderr, "fieldmeter: cannot keep the calibration in %s\n",
+                     qPrintable(settings.fileName()));
+    }
+    std::fprintf(stderr,
+                 "fieldmeter: calibrated: LZeq %.2f dBFS reads %.1f dB (0 dBFS = %.2f dB)\n", dbfs,
+                 calibrateToDb_, offset);
+    showCaption();
+}
+
+void SoundLevelDisplay::tick() {
+    const SoundLevelSnapshot now = fm::audio::readSoundLevels();
+    if (calibrationStart_) {
+        const double seconds =
+            static_cast<double>(now.framesCaptured - calibrationStart_->framesCaptured) /
+            fm::audio::soundLevelMeter().sampleRate();
+        if (seconds >= kCalibrationSeconds) {
+            finishCalibration(now);
+        } else {
+            showLine(QStringLiteral("CALIBRATING %1 dB  %2 s")
+                         .arg(db(calibrateToDb_), QString::number(seconds, 'f', 1)));
+            return;
+        }
+    }
+    const SoundLevelSnapshot levels = fm::audio::readSoundLevels();
+    QString text = QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') +
+                   unit(levels.calibrated) + QStringLiteral("  ");
+    if (recordingStart_) {
+        text += QStringLiteral("REC LAeq ") +
+                db(fm::audio::equivalentLevelDb(*recordingStart_, levels, Weighting::A));
+    } else {
+        text += QStringLiteral("LAeq ") + db(levels.LAeq);
+    }
+    showLine(text);
+}
+
+void SoundLevelDisplay::showLine(const QString& text) {
+    line_->setText(text);
+    // Only as wide as its text, centred under the read-out: it covers as little as it can.
+    const int width = std::min(252, line_->sizeHint().width());
+    line_->setGeometry(160 - width / 2, 296, width, 18);
+}
+
+void SoundLevelDisplay::recordingStarted() {
+    recordingStart_ = fm::audio::readSoundLevels();
+}
+
+void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
+    if (!recordingStart_) {
+        return;
+    }
+    const QString summaryPath = recordingPath.left(recordingPath.lastIndexOf('.')) + ".txt";
+    const SoundLevelSnapshot end = fm::audio::readSoundLevels();
+    const SoundLevelSnapshot start = *recordingStart_;
+    recordingStart_.reset();
+    const double seconds = static_cast<double>(end.framesCaptured - start.framesCaptured) /
+                           fm::audio::soundLevelMeter().sampleRate();
+    const double laeq = fm::audio::equivalentLevelDb(start, end, Weighting::A);
+    const QString u = unit(end.calibrated);
+    std::fprintf(stderr, "fieldmeter: recording %.1f s, LAeq %.1f %s\n", seconds, laeq,
+                 qPrintable(u));
+    QString text = QStringLiteral("duration %1 s\nLAeq %2 %3\n")
+                       .arg(QString::number(seconds, 'f', 1), db(laeq), u);
+    text += end.calibrated ? QStringLiteral("calibrated: 0 dBFS = %1 dB\n")
+                                 .arg(QString::number(end.calibrationOffsetDb, 'f', 2))
+                           : QStringLiteral("uncalibrated: levels in dBFS\n");
+    QSaveFile file(summaryPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0 ||
+        !file.commit()) {
+        std::fprintf(stderr, "fieldmeter: cannot write %s: %s\n", qPrintable(summaryPath),
+                     qPrintable(file.errorString()));
+    }
+}
+
+}  // namespace fm::screen

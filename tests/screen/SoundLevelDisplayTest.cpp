@@ -1,0 +1,147 @@
+// The sound levels on the real screen, with the scripted input: calibration with K kept for the
+// next run, the read-out's switch D, and the LAeq left beside a recording. The user's settings
+// live in a private folder (XDG_CONFIG_HOME, set by the build).
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSettings>
+#include <cmath>
+#include <vector>
+
+#include "audio/SoundLevels.h"
+#include "screen/ImageButton.h"
+#include "screen/SoundLevelDisplay.h"
+#include "tests/screen/ScreenFixture.h"
+
+using fm::test::ScreenTest;
+
+namespace {
+
+class LevelsScreenTest : public ScreenTest {
+  protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        QSettings settings("fieldmeter", "fieldmeter");
+        ASSERT_TRUE(settings.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + "/"))
+            << settings.fileName().toStdString();
+        settings.clear();
+        settings.sync();
+        fm::screen::setCalibrationOptions(std::nullopt, 94.0);
+        fm::audio::soundLevelMeter().setCalibration(0.0, false);  // as a new process starts
+    }
+    void TearDown() override {
+        ScreenTest::TearDown();
+        fm::screen::setCalibrationOptions(std::nullopt, 94.0);
+        fm::audio::soundLevelMeter().setCalibration(0.0, false);
+    }
+
+    // `seconds` of a 1 kHz sine of peak 3277 (-20.0 dBFS) in 1024-frame blocks; continues the
+    // phase of the previous call.
+    void tone(double seconds, double peak = 3277.0) {
+        const int frames = static_cast<int>(std::lround(seconds * 44100.0));
+        for (int at = 0; at < frames; at += 1024) {
+            std::vector<std::int16_t> b(std::min(1024, frames - at));
+            for (auto& s : b) {
+                s = static_cast<std::int16_t>(
+                    std::lround(peak * std::sin(2.0 * M_PI * 1000.0 * phase_++ / 44100.0)));
+            }
+            script_->addBlock(std::move(b));
+        }
+        script_->deliverAll();
+    }
+    void press(ViewController& vc, Qt::Key key, const char* text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(&vc, &event);
+    }
+    QString line() { return vc_->soundLevelDisplay()->line()->text(); }
+
+    long phase_ = 0;
+};
+
+TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
+    ViewController& vc = load();
+    tone(1.0);
+    vc.updateRMS(nullptr);
+    EXPECT_TRUE(line().startsWith("LAF -20.0 dBFS  LAeq ")) << line().toStdString();
+
+    // The reference source plays "94 dB": -20 dBFS here, so 0 dBFS is 114 dB.
+    press(vc, Qt::Key_K, "k");
+    tone(2.9);
+    vc.updateRMS(nullptr);
+    EXPECT_FALSE(fm::audio::readSoundLevels().calibrated);  // not before 3 s
+    EXPECT_TRUE(line().startsWith("CALIBRATING")) << line().toStdString();
+    tone(0.2);
+    vc.updateRMS(nullptr);
+    auto levels = fm::audio::readSoundLevels();
+    EXPECT_TRUE(levels.calibrated);
+    EXPECT_NEAR(levels.calibrationOffsetDb, 114.0, 0.05);
+    EXPECT_NEAR(levels.LZF, 94.0, 0.05);
+    EXPECT_TRUE(line().startsWith("LAF 94.0 dB  LAeq ")) << line().toStdString();
+
+    // The next run starts calibrated, with the date it was set.
+    vc_.reset();
+    fm::audio::soundLevelMeter().setCalibration(0.0, false);
+    load();
+    levels = fm::audio::readSoundLevels();
+    EXPECT_TRUE(levels.calibrated);
+    EXPECT_NEAR(levels.calibrationOffsetDb, 114.0, 0.05);
+    const QDateTime set =
+        QSettings("fieldmeter", "fieldmeter").value("calibration/date").toDateTime();
+    EXPECT_LT(std::abs(set.secsTo(QDateTime::currentDateTimeUtc())), 60);
+
+    // --calibration wins for its run; --calibrate-to changes the reference's level.
+    vc_.reset();
+    fm::screen::setCalibrationOptions(100.0, 114.0);
+    ViewController& third = load();
+    EXPECT_NEAR(fm::audio::readSoundLevels().calibrationOffsetDb, 100.0, 1e-9);
+    press(third, Qt::Key_K, "k");
+    tone(3.1);
+    third.updateRMS(nullptr);
+    EXPECT_NEAR(fm::audio::readSoundLevels().calibrationOffsetDb, 134.0, 0.05);
+}
+
+TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {
+    ViewController& vc = load();
+    auto* caption = vc.rmsPower->findChild<QLabel*>("levelCaption");
+    ASSERT_NE(caption, nullptr);
+    tone(1.0);
+    rmsValue.store(12.345);
+    vc.updateRMS(nullptr);
+    EXPECT_EQ(vc.rmsPower->text(), "12.35");
+    press(vc, Qt::Key_D, "d");
+    EXPECT_EQ(vc.rmsPower->text(), "-20.0");
+    EXPECT_EQ(caption->text(), "LAF dBFS");
+
+    vc_.reset();
+    ViewController& next = load();
+    next.updateRMS(nullptr);
+    EXPECT_EQ(next.rmsPower->text(), "-20.0");
+    press(next, Qt::Key_D, "d");
+    EXPECT_EQ(next.rmsPower->text(), "12.35");
+    EXPECT_EQ(next.rmsPower->findChild<QLabel*>("levelCaption")->text(), "LEVEL");
+}
+
+TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
+    ViewController& vc = load();
+    tone(1.0, 32767.0);  // loud before the recording: must not count
+    vc.playButton->click();
+    tone(2.0);
+    vc.updateRMS(nullptr);
+    EXPECT_TRUE(line().contains("REC LAeq -20.0")) << line().toStdString();
+    tone(2.0, 0.0);  // half of it silent: 3 dB below the tone
+    ::testing::internal::CaptureStderr();
+    vc.playButton->click();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("recording 4.0 s, LAeq -23.0 dBFS"), std::string::npos) << err;
+
+    QFile summary(QString::fromStdString((docs_ / "output2.txt").string()));
+    ASSERT_TRUE(summary.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(summary.readAll());
+    EXPECT_TRUE(text.startsWith("duration 4.0 s\nLAeq -23.0 dBFS\nuncalibrated"))
+        << text.toStdString();
+    vc.updateRMS(nullptr);
+    EXPECT_FALSE(line().contains("REC")) << line().toStdString();
+}
+
+}  // namespace
