@@ -130,7 +130,8 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
 // says in one line what came of it instead.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
-// SIGINT and SIGTERM end the loop like closing the window, so the files are closed.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the loop like closing the window, so a
+// recording is ended and the files are closed.
 int gSignalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char c = 1;
@@ -148,6 +149,16 @@ void quitOnSignals() {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+// Qt ends the process with exit() when the display connection is lost; the recording is ended
+// and the files are closed on that road too.
+AppDelegate* gDelegate = nullptr;
+void finishOnExit() {
+    if (gDelegate != nullptr) {
+        gDelegate->applicationWillTerminate();
+    }
 }
 
 }  // namespace
@@ -182,6 +193,19 @@ int main(int argc, char** argv) {
     std::string folderError;
     if (!fm::platform::ensureDocumentsFolder(&folderError)) {
         say("documents folder unusable: " + folderError + "; nothing can be recorded");
+    } else {
+        long holder = 0;
+        std::string lockError;
+        if (!fm::platform::lockDocumentsFolder(&lockError, &holder)) {
+            if (holder != 0 || lockError == "in use by another process") {
+                say("the documents folder " + fm::platform::documentsFolder() + " is in use by " +
+                    (holder > 0 ? "process " + std::to_string(holder) : "another process") +
+                    " (another fieldmeter); quit it or choose another folder with "
+                    "--documents DIR");
+                return 1;
+            }
+            say("cannot lock the documents folder: " + lockError);
+        }
     }
     const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
     if (!options.headless && !hasDisplay(options)) {
@@ -234,7 +258,11 @@ int main(int argc, char** argv) {
                                &QCoreApplication::quit);
         }
         quitOnSignals();
+        gDelegate = &delegate;
+        std::atexit(finishOnExit);
         status = app.exec();
-    }  // the controller closes its files here
+        delegate.applicationWillTerminate();
+        gDelegate = nullptr;
+    }
     return status;
 }

@@ -38,10 +38,7 @@ ViewController::ViewController(const QString& nibName, double screenHeight, QWid
 
 ViewController::~ViewController() {
     // Capture calls back into this object: it must end before the members go.
-    if (mAudioUnit != nullptr) {
-        stopRecording();
-        mAudioUnit = nullptr;
-    }
+    finishBeforeQuit();
     if (accelerometer != nullptr && accelerometer->delegate() == this) {
         accelerometer->setDelegate(nullptr);
     }

@@ -15,4 +15,17 @@ std::string documentsFolder();
 // On failure returns false and puts "<path>: <system's reason>" into *error.
 bool ensureDocumentsFolder(std::string* error);
 
+// Opens one of the program's own output files in the folder for reading and writing, emptied.
+// Never writes through a link: a symbolic link at `path` is removed (its target is left as it
+// is, and one line on standard error says so) and a new file made in its place. Anything else
+// that is not a regular file (a FIFO, a device, a folder) is refused. Returns the descriptor,
+// or -1 with "<system's reason>" in *error.
+int openOwnOutputFile(const std::string& path, std::string* error);
+
+// Holds the folder for this process, so that a second program on the same folder cannot
+// replace the first one's recording. On failure returns false with the reason in *error; when
+// another process holds the folder, *holder is its process id (0 when unknown). The lock ends
+// with the process.
+bool lockDocumentsFolder(std::string* error, long* holder);
+
 }  // namespace fm::platform
