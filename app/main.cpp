@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
         long holder = 0;
         std::string lockError;
         if (!fm::platform::lockDocumentsFolder(&lockError, &holder)) {
-            if (holder != 0 || lockError == "in use by another process") {
+            if (holder != 0) {
                 say("the documents folder " + fm::platform::documentsFolder() + " is in use by " +
                     (holder > 0 ? "process " + std::to_string(holder) : "another process") +
                     " (another fieldmeter); quit it or choose another folder with "

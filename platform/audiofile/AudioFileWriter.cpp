@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/documents/DocumentsFolder.h"
@@ -78,6 +79,7 @@ AudioFileWriter::AudioFileWriter(std::string path, SNDFILE* file,
       queue_(queueFrames),
       chunk_(kChunkFrames) {
     capacity_ = queue_.write_available();
+    wakeFrames_ = std::max<std::size_t>(std::min(kWakeFrames, capacity_ / 2), 1);
     writer_ = std::thread([this] { run(); });
     // Named so that its wake-ups can be told apart from the other threads'.
     ::pthread_setname_np(writer_.native_handle(), "fm-file-writer");
@@ -110,7 +112,7 @@ OSStatus AudioFileWriter::writeAsync(std::uint32_t frames, const AudioBufferList
     queue_.push(static_cast<const std::int16_t*>(data->mBuffers[0].mData), frames);
     // One wake-up per batch: the writer clears the flag when it takes the batch.
     const std::size_t queued = capacity_ - queue_.write_available();
-    if (queued >= kWakeFrames && !wakePending_.exchange(true, std::memory_order_relaxed)) {
+    if (queued >= wakeFrames_ && !wakePending_.exchange(true, std::memory_order_relaxed)) {
         wakeWriter();
     }
     return kNoErr;

@@ -86,6 +86,7 @@ class AudioFileWriter {
     AudioStreamBasicDescription format_;
     boost::lockfree::spsc_queue<std::int16_t> queue_;
     std::size_t capacity_ = 0;         // the empty queue's free frames
+    std::size_t wakeFrames_ = 0;       // kWakeFrames, or half a smaller queue
     std::vector<std::int16_t> chunk_;  // writer thread's staging buffer
 
     std::atomic<bool> open_{true};

@@ -134,23 +134,29 @@ bool lockDocumentsFolder(std::string* error, long* holder) {
     lock.l_whence = SEEK_SET;
     if (::fcntl(fd, F_SETLK, &lock) != 0) {
         const int err = errno;
-        struct flock probe {};
-        probe.l_type = F_WRLCK;
-        probe.l_whence = SEEK_SET;
-        if (holder != nullptr && ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
-            *holder = probe.l_pid;
-        }
-        if (holder != nullptr && *holder <= 0) {
-            // Another PID namespace: the holder wrote its id into the file.
-            char text[32] = {};
-            if (::pread(fd, text, sizeof text - 1, 0) > 0) {
-                *holder = std::strtol(text, nullptr, 10);
+        const bool held = err == EACCES || err == EAGAIN;
+        if (held && holder != nullptr) {
+            struct flock probe {};
+            probe.l_type = F_WRLCK;
+            probe.l_whence = SEEK_SET;
+            if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+                *holder = probe.l_pid;
+            }
+            if (*holder <= 0) {
+                // Another PID namespace: the holder wrote its id into the file.
+                char text[32] = {};
+                if (::pread(fd, text, sizeof text - 1, 0) > 0) {
+                    *holder = std::strtol(text, nullptr, 10);
+                }
+            }
+            if (*holder <= 0) {
+                *holder = -1;
             }
         }
         ::close(fd);
         if (error != nullptr) {
-            *error = err == EACCES || err == EAGAIN ? std::string("in use by another process")
-                                                    : path + ": " + std::strerror(err);
+            *error =
+                held ? std::string("in use by another process") : path + ": " + std::strerror(err);
         }
         return false;
     }

@@ -24,8 +24,8 @@ int openOwnOutputFile(const std::string& path, std::string* error);
 
 // Holds the folder for this process, so that a second program on the same folder cannot
 // replace the first one's recording. On failure returns false with the reason in *error; when
-// another process holds the folder, *holder is its process id (0 when unknown). The lock ends
-// with the process.
+// another process holds the folder, *holder is its process id (-1 when it cannot be told), else
+// 0. The lock ends with the process.
 bool lockDocumentsFolder(std::string* error, long* holder);
 
 }  // namespace fm::platform

@@ -213,7 +213,6 @@ TEST_F(ProgramRecording, ALostDisplayEndsTheRecordingAsTheButtonWould) {
     xvfb.terminate();
     xvfb.waitForFinished(10000);
     ASSERT_NE(finish(), -1);
-    EXPECT_TRUE(stderr_.contains("X11 connection broke")) << stderr_.toStdString();
     EXPECT_GT(sndfileFrames(caf), 22050);
     EXPECT_GE(sndfileFrames(docsPath() / "rawAccel.out"), 0);
 }
