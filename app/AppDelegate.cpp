@@ -16,6 +16,12 @@ AppDelegate::~AppDelegate() {
     window_.reset();
 }
 
+void AppDelegate::applicationWillTerminate() {
+    if (viewController_ != nullptr) {
+        viewController_->finishBeforeQuit();
+    }
+}
+
 QWidget* AppDelegate::window() const {
     if (window_) {
         return window_.get();

@@ -20,12 +20,13 @@ class AppDelegate : public QObject {
     ~AppDelegate() override;
 
     bool applicationDidFinishLaunchingWithOptions();
-    // The phone's other lifecycle notifications: nothing to do on any of them.
+    // The phone's other lifecycle notifications: nothing to do on the first four.
     void applicationWillResignActive() {}
     void applicationDidEnterBackground() {}
     void applicationWillEnterForeground() {}
     void applicationDidBecomeActive() {}
-    void applicationWillTerminate() {}
+    // The program is ending: a recording in progress is ended and the files are closed.
+    void applicationWillTerminate();
 
     ViewController* viewController() const { return viewController_; }
     QWidget* window() const;

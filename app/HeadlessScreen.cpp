@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "platform/documents/DocumentsFolder.h"
 
 #include "platform/documents/DocumentsFolder.h"
 
@@ -37,9 +40,20 @@ bool HeadlessScreen::save() {
     // Written beside and renamed over the old picture, so a reader never sees half a file.
     // No sync to disk: it is a view of the screen, rewritten every second.
     const QString partial = path_ + ".part";
-    QFile file(partial);
+    QFile file;
+    // Never through a link placed at the partial file's name.
+    std::string why;
+    const int fd = fm::platform::openOwnOutputFile(QFile::encodeName(partial).toStdString(), &why);
+    if (fd < 0) {
+        if (!reportedFailure_) {
+            reportedFailure_ = true;
+            std::fprintf(stderr, "fieldmeter: cannot save %s: %s: %s\n", qPrintable(path_),
+                         qPrintable(partial), why.c_str());
+        }
+        return false;
+    }
     // The screen is opaque: three bytes a pixel encode a third faster than four.
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+    bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
               image.convertToFormat(QImage::Format_RGB888).save(&file, "PNG", 80);
     file.close();
     ok = ok && file.error() == QFileDevice::NoError &&

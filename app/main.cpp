@@ -132,7 +132,8 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
 // says in one line what came of it instead.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
-// SIGINT and SIGTERM end the loop like closing the window, so the files are closed.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the loop like closing the window, so a
+// recording is ended and the files are closed.
 int gSignalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char c = 1;
@@ -150,6 +151,16 @@ void quitOnSignals() {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+// Qt ends the process with exit() when the display connection is lost; the recording is ended
+// and the files are closed on that road too.
+AppDelegate* gDelegate = nullptr;
+void finishOnExit() {
+    if (gDelegate != nullptr) {
+        gDelegate->applicationWillTerminate();
+    }
 }
 
 }  // namespace
@@ -181,7 +192,20 @@ int main(int argc, char** argv) {
     if (!options.documents.empty()) {
         fm::platform::setDocumentsFolder(options.documents);
     }
-    fm::platform::ensureDocumentsFolderReporting();
+    if (fm::platform::ensureDocumentsFolderReporting()) {
+        long holder = 0;
+        std::string lockError;
+        if (!fm::platform::lockDocumentsFolder(&lockError, &holder)) {
+            if (holder != 0) {
+                say("the documents folder " + fm::platform::documentsFolder() + " is in use by " +
+                    (holder > 0 ? "process " + std::to_string(holder) : "another process") +
+                    " (another fieldmeter); quit it or choose another folder with "
+                    "--documents DIR");
+                return 1;
+            }
+            say("cannot lock the documents folder: " + lockError);
+        }
+    }
     const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
     if (!options.headless && !hasDisplay(options)) {
         options.headless = true;
@@ -236,7 +260,11 @@ int main(int argc, char** argv) {
                                &QCoreApplication::quit);
         }
         quitOnSignals();
+        gDelegate = &delegate;
+        std::atexit(finishOnExit);
         status = app.exec();
-    }  // the controller closes its files here
+        delegate.applicationWillTerminate();
+        gDelegate = nullptr;
+    }
     return status;
 }

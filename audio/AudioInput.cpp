@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
 #include "audio/SoundLevels.h"
+#include "platform/audiofile/RecordingArchive.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RecordingState.h"
 
@@ -37,7 +39,9 @@ void checkStatus(OSStatus status, const char* operation) {
 std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path) {
     OSStatus status = kNoErr;
     std::string error;
-    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error);
+    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error,
+                                        AudioFileWriter::kDefaultQueueFrames,
+                                        recordedDateText(std::time(nullptr)));
     if (!file) {
         std::fprintf(stderr, "fieldmeter: cannot create %s\n", error.c_str());
         return nullptr;
@@ -85,8 +89,23 @@ void AudioEngine::initializeOutputUnit() {
     std::fprintf(stderr, ">>> %s\n", cleanPath.c_str());
     cleanRecordFileURL = cleanPath;
     if (folderUsable) {
-        cleanFile_ = createOutputFile(cleanPath);
-        mAudioFileRefClean = cleanFile_.get();
+        // The recording there is kept before the file is made anew; one that cannot be kept is
+        // left in place rather than erased.
+        std::string keptAs;
+        std::string keepError;
+        if (keepLastRecording(documentsFolder(), &keptAs, &keepError)) {
+            if (!keptAs.empty()) {
+                std::fprintf(stderr, "fieldmeter: the last recording is kept as %s\n",
+                             keptAs.c_str());
+            }
+            cleanFile_ = createOutputFile(cleanPath);
+            mAudioFileRefClean = cleanFile_.get();
+        } else {
+            std::fprintf(stderr,
+                         "fieldmeter: cannot keep the last recording %s (%s); it is left in "
+                         "place and nothing new is recorded\n",
+                         cleanPath.c_str(), keepError.c_str());
+        }
     }
 
     OSStatus status = mAudioUnit->initialize();

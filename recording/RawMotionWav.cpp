@@ -1,5 +1,7 @@
 #include "recording/RawMotionWav.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -122,9 +124,15 @@ void writeRawAccelDataToFile() {
         return;  // said already, when the folder became unusable
     }
     rawFilePath = fm::platform::documentsFolder() + "/rawAccel.out";
-    std::FILE* file = std::fopen(rawFilePath.c_str(), "w");
+    // Never through a link: one placed here is replaced, its target left alone.
+    const int fd = fm::platform::openOwnOutputFile(rawFilePath, &why);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
     if (file == nullptr) {
-        std::fprintf(stderr, "Could not open %s: %s\n", rawFilePath.c_str(), std::strerror(errno));
+        if (fd >= 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+        }
+        std::fprintf(stderr, "Could not open %s: %s\n", rawFilePath.c_str(), why.c_str());
         return;
     }
     // Large blocks: a full series is some 44 MB of samples.

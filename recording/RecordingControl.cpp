@@ -36,16 +36,9 @@ void ViewController::startMeterTimerIfNone() {
 void ViewController::togglePlay(QObject* sender) {
     auto* button = qobject_cast<ImageButton*>(sender);
     if (isRecording() != 0) {
-        setIsRecording(0);
-        recordingActive.store(0, std::memory_order_relaxed);
+        endRecording();
         if (button != nullptr) {
             button->setImageName("Record-off.png");
-        }
-        // The file on disk holds the whole recording from now on, though it stays open.
-        flushRecordingFile();
-        saveRecordedMotion();
-        if (soundLevels_ != nullptr) {
-            soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
         }
         return;
     }
@@ -71,6 +64,29 @@ void ViewController::togglePlay(QObject* sender) {
         counterTimer = startCounterTimer(this);
     }
     setIsRecording(1);
+}
+
+// Stops appending to "output2.caf" (the engine keeps running for the meters) and writes the
+// motion taken meanwhile beside it.
+void ViewController::endRecording() {
+    setIsRecording(0);
+    recordingActive.store(0, std::memory_order_relaxed);
+    // The file on disk holds the whole recording from now on, though it stays open.
+    flushRecordingFile();
+    saveRecordedMotion();
+    if (soundLevels_ != nullptr) {
+        soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
+    }
+}
+
+void ViewController::finishBeforeQuit() {
+    if (isRecording() != 0) {
+        endRecording();
+    }
+    if (mAudioUnit != nullptr) {
+        stopRecording();
+        mAudioUnit = nullptr;
+    }
 }
 
 // The motion taken while the recording ran becomes "rawAccel.out" beside it.

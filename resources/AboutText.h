@@ -62,8 +62,9 @@ inline std::vector<Block> blocks() {
          "Press the red button (or R) to record. The engine restarts with fresh files, and "
          "every block of sound is written to \"output2.caf\" in the documents folder: "
          "~/Documents/fieldmeter unless you chose another. The clock counts from 00:00. "
-         "Press again to stop; the meters keep running. A new recording replaces the last, "
-         "so copy a file you want to keep."},
+         "Press again to stop; the meters keep running. Before a new recording (or the next "
+         "start) replaces it, the last one is kept in the \"recordings\" folder there, named "
+         "by the date and time it was recorded, with its motion sound."},
         {Kind::Paragraph,
          "Past 400 seconds the clock warns you to stop: the file grows by about 88 kilobytes "
          "a second."},

@@ -41,14 +41,7 @@ ViewController::ViewController(const QString& nibName, double screenHeight, QWid
 
 ViewController::~ViewController() {
     // Capture calls back into this object: it must end before the members go.
-    if (mAudioUnit != nullptr) {
-        stopRecording();
-        mAudioUnit = nullptr;
-    }
-    // Ending the program ends a recording too: its summary goes beside it as on a stop.
-    if (soundLevels_ != nullptr && isRecording() != 0) {
-        soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
-    }
+    finishBeforeQuit();
     if (accelerometer != nullptr && accelerometer->delegate() == this) {
         accelerometer->setDelegate(nullptr);
     }

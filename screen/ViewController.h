@@ -91,6 +91,9 @@ class ViewController : public QWidget,
     void hideAboutInstructions(QObject* sender);
     void togglePlay(QObject* sender);
     void programmaticPlay();
+    // The program is quitting: a recording in progress ends as the record button ends it, then
+    // capture stops and the files are closed. Does nothing the second time.
+    void finishBeforeQuit();
     void mailFile(QObject* sender);
     void mailComposeControllerDidFinish(fm::platform::MailComposeDialog* controller, int result,
                                         const std::string& error);
@@ -163,6 +166,7 @@ class ViewController : public QWidget,
     void deviceOrientationDidChange(int deviceOrientation);
     void startMeterTimerIfNone();
     void saveRecordedMotion();
+    void endRecording();
     fm::mail::MailExport& mailExport();
 
     QString nibName_;

@@ -1,7 +1,12 @@
 #include "platform/audiofile/AudioFileWriter.h"
 
-#include <chrono>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+
+#include "platform/documents/DocumentsFolder.h"
 
 namespace fm::platform {
 namespace {
@@ -31,7 +36,8 @@ std::uint64_t AudioFileWriter::framesDroppedInProcess() {
 
 std::unique_ptr<AudioFileWriter> AudioFileWriter::create(
     const std::string& path, AudioFileType type, const AudioStreamBasicDescription& dataFormat,
-    OSStatus* status, std::string* error, std::size_t queueFrames) {
+    OSStatus* status, std::string* error, std::size_t queueFrames,
+    const std::string& recordedDate) {
     auto fail = [&](OSStatus s, std::string text) -> std::unique_ptr<AudioFileWriter> {
         if (status != nullptr) {
             *status = s;
@@ -49,10 +55,20 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(
     info.channels = 1;
     info.format = type == AudioFileType::CAF ? (SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE)
                                              : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    // SFM_WRITE truncates an existing file: the old recording is replaced.
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    // The old contents are replaced; a link there is replaced too, so its target is never
+    // touched.
+    std::string why;
+    const int fd = openOwnOutputFile(path, &why);
+    if (fd < 0) {
+        return fail(kStatusWriteFailed, why);
+    }
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file == nullptr) {
+        ::close(fd);
         return fail(kStatusWriteFailed, sf_strerror(nullptr));
+    }
+    if (!recordedDate.empty()) {
+        sf_set_string(file, SF_STR_DATE, recordedDate.c_str());
     }
     if (status != nullptr) {
         *status = kNoErr;
@@ -68,7 +84,11 @@ AudioFileWriter::AudioFileWriter(std::string path, SNDFILE* file,
       format_(format),
       queue_(queueFrames),
       chunk_(kChunkFrames) {
+    capacity_ = queue_.write_available();
+    wakeFrames_ = std::max<std::size_t>(std::min(kWakeFrames, capacity_ / 2), 1);
     writer_ = std::thread([this] { run(); });
+    // Named so that its wake-ups can be told apart from the other threads'.
+    ::pthread_setname_np(writer_.native_handle(), "fm-file-writer");
 }
 
 AudioFileWriter::~AudioFileWriter() {
@@ -97,15 +117,27 @@ OSStatus AudioFileWriter::writeAsync(std::uint32_t frames, const AudioBufferList
         return kNoErr;
     }
     queue_.push(static_cast<const std::int16_t*>(data->mBuffers[0].mData), frames);
+    // One wake-up per batch: the writer clears the flag when it takes the batch.
+    const std::size_t queued = capacity_ - queue_.write_available();
+    if (queued >= wakeFrames_ && !wakePending_.exchange(true, std::memory_order_relaxed)) {
+        wakeWriter();
+    }
     return kNoErr;
 }
 
-void AudioFileWriter::drain() {
+void AudioFileWriter::wakeWriter() {
+    wakeCount_.fetch_add(1, std::memory_order_release);
+    wakeCount_.notify_one();
+}
+
+bool AudioFileWriter::drain() {
+    bool wrote = false;
     for (;;) {
         const std::size_t n = queue_.pop(chunk_.data(), chunk_.size());
         if (n == 0) {
-            return;
+            return wrote;
         }
+        wrote = true;
         const sf_count_t put = sf_write_short(file_, chunk_.data(), static_cast<sf_count_t>(n));
         if (put != static_cast<sf_count_t>(n)) {
             // Full disk or a vanished file: keep draining so the audio side never backs up,
@@ -123,25 +155,36 @@ void AudioFileWriter::drain() {
 }
 
 void AudioFileWriter::run() {
-    std::unique_lock lock(mutex_);
     for (;;) {
-        const std::uint64_t request = flushRequested_;
-        const bool closing = closing_;
-        lock.unlock();
-        drain();
-        if (request != flushDone_) {
+        // Read before the work: a wake-up that comes during it ends the next wait at once.
+        const std::uint32_t seen = wakeCount_.load(std::memory_order_acquire);
+        wakePending_.store(false, std::memory_order_relaxed);
+        std::uint64_t request = 0;
+        bool closing = false;
+        {
+            std::lock_guard lock(mutex_);
+            request = flushRequested_;
+            closing = closing_;
+        }
+        const bool wrote = drain();
+        const bool flushing = request != flushDone_;
+        if (wrote || flushing) {
+            // The header declares every frame written so far, so a killed process still leaves
+            // a readable recording.
             sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+        }
+        if (flushing) {
             sf_write_sync(file_);
         }
-        lock.lock();
-        flushDone_ = request;
+        {
+            std::lock_guard lock(mutex_);
+            flushDone_ = request;
+        }
         flushed_.notify_all();
         if (closing) {
             return;
         }
-        // The audio thread never signals; a short poll picks its frames up.
-        wake_.wait_for(lock, std::chrono::milliseconds(10),
-                       [&] { return closing_ || flushRequested_ != request; });
+        wakeCount_.wait(seen, std::memory_order_acquire);
     }
 }
 
@@ -151,7 +194,9 @@ void AudioFileWriter::flush() {
         return;
     }
     const std::uint64_t ticket = ++flushRequested_;
-    wake_.notify_all();
+    lock.unlock();
+    wakeWriter();
+    lock.lock();
     flushed_.wait(lock, [&] { return flushDone_ >= ticket; });
 }
 
@@ -163,8 +208,8 @@ OSStatus AudioFileWriter::dispose() {
         }
         disposed_ = true;
         closing_ = true;
-        wake_.notify_all();
     }
+    wakeWriter();
     if (writer_.joinable()) {
         writer_.join();
     }

@@ -4,6 +4,11 @@
 // of the file's own drains it into libsndfile. A full queue drops the whole block and counts it;
 // the count is printed on standard error when the file is closed. dispose() writes everything
 // queued before it, then closes the file.
+//
+// The writer thread sleeps until there is work: the audio thread wakes it (a futex wake, never a
+// lock) once about a quarter of a second is queued, and flush() or dispose() wake it at once.
+// After every batch it brings the file's header up to date, so a process that is killed still
+// leaves a file whose header declares every frame already on disk.
 #include <sndfile.h>
 
 #include <atomic>
@@ -30,13 +35,20 @@ class AudioFileWriter {
     // 2^20 frames: about 23.8 s of audio at 44,100 Hz.
     static constexpr std::size_t kDefaultQueueFrames = std::size_t{1} << 20;
 
-    // Creates the file at `path`, replacing an existing one. The data format must be 16-bit
+    // Frames queued before the audio thread wakes the writer: about 0.25 s, so a recording
+    // costs some four wake-ups a second and a killed process loses at most that much.
+    static constexpr std::size_t kWakeFrames = 11025;
+
+    // Creates the file at `path`, replacing an existing one (a symbolic link there is replaced,
+    // never written through; anything but a regular file is refused). A non-empty `recordedDate`
+    // is stored in the file as the date it was recorded. The data format must be 16-bit
     // signed mono PCM (CAF files are little-endian). On failure returns null, *status says what
     // kind of failure and *error names the path and the system's reason.
     static std::unique_ptr<AudioFileWriter> create(const std::string& path, AudioFileType type,
                                                    const AudioStreamBasicDescription& dataFormat,
                                                    OSStatus* status, std::string* error,
-                                                   std::size_t queueFrames = kDefaultQueueFrames);
+                                                   std::size_t queueFrames = kDefaultQueueFrames,
+                                                   const std::string& recordedDate = {});
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -69,12 +81,15 @@ class AudioFileWriter {
     AudioFileWriter(std::string path, SNDFILE* file, AudioStreamBasicDescription format,
                     std::size_t queueFrames);
     void run();
-    void drain();
+    bool drain();
+    void wakeWriter();
 
     std::string path_;
     SNDFILE* file_;
     AudioStreamBasicDescription format_;
     boost::lockfree::spsc_queue<std::int16_t> queue_;
+    std::size_t capacity_ = 0;         // the empty queue's free frames
+    std::size_t wakeFrames_ = 0;       // kWakeFrames, or half a smaller queue
     std::vector<std::int16_t> chunk_;  // writer thread's staging buffer
 
     std::atomic<bool> open_{true};
@@ -83,8 +98,12 @@ class AudioFileWriter {
     std::uint64_t failedFrames_ = 0;  // writer thread, read after join
     std::string writeError_;          // writer thread, read after join
 
+    // Bumped by whoever has work for the writer thread, which sleeps on it.
+    std::atomic<std::uint32_t> wakeCount_{0};
+    // Set by the audio thread's wake-up until the writer takes it, so one batch wakes it once.
+    std::atomic<bool> wakePending_{false};
+
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::condition_variable flushed_;
     std::uint64_t flushRequested_ = 0;
     std::uint64_t flushDone_ = 0;

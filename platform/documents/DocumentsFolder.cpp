@@ -1,6 +1,8 @@
 #include "platform/documents/DocumentsFolder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,6 +104,102 @@ bool ensureDocumentsFolderReporting(std::string* error) {
         *error = why;
     }
     return ok;
+int openOwnOutputFile(const std::string& path, std::string* error) {
+    auto fail = [&](int err) {
+        if (error != nullptr) {
+            *error = std::strerror(err);
+        }
+        return -1;
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // O_NONBLOCK: a FIFO placed here must not hang the open; it is refused below.
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+        if (fd < 0) {
+            const int err = errno;
+            struct stat st {};
+            if (err == ELOOP && attempt == 0 && ::lstat(path.c_str(), &st) == 0 &&
+                S_ISLNK(st.st_mode)) {
+                if (::unlink(path.c_str()) != 0) {
+                    return fail(errno);
+                }
+                std::fprintf(stderr,
+                             "fieldmeter: %s was a symbolic link; replaced it by a new file "
+                             "(the link's target is left untouched)\n",
+                             path.c_str());
+                continue;
+            }
+            return fail(err);
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int err = errno;
+            ::close(fd);
+            if (error != nullptr) {
+                *error = S_ISREG(st.st_mode) ? std::strerror(err) : "not a regular file";
+            }
+            return -1;
+        }
+        if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+            ::ftruncate(fd, 0) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return fail(err);
+        }
+        return fd;
+    }
+    return fail(ELOOP);
+}
+
+bool lockDocumentsFolder(std::string* error, long* holder) {
+    if (holder != nullptr) {
+        *holder = 0;
+    }
+    const std::string path = documentsFolder() + "/.fieldmeter.lock";
+    // Kept open (and so locked) until the process ends; never closed on purpose.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error != nullptr) {
+            *error = path + ": " + std::strerror(errno);
+        }
+        return false;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &lock) != 0) {
+        const int err = errno;
+        const bool held = err == EACCES || err == EAGAIN;
+        if (held && holder != nullptr) {
+            struct flock probe {};
+            probe.l_type = F_WRLCK;
+            probe.l_whence = SEEK_SET;
+            if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+                *holder = probe.l_pid;
+            }
+            if (*holder <= 0) {
+                // Another PID namespace: the holder wrote its id into the file.
+                char text[32] = {};
+                if (::pread(fd, text, sizeof text - 1, 0) > 0) {
+                    *holder = std::strtol(text, nullptr, 10);
+                }
+            }
+            if (*holder <= 0) {
+                *holder = -1;
+            }
+        }
+        ::close(fd);
+        if (error != nullptr) {
+            *error =
+                held ? std::string("in use by another process") : path + ": " + std::strerror(err);
+        }
+        return false;
+    }
+    const std::string pid = std::to_string(static_cast<long>(::getpid())) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t n = ::pwrite(fd, pid.data(), pid.size(), 0);
+    }
+    return true;
 }
 
 }  // namespace fm::platform

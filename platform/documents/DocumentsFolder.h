@@ -20,5 +20,17 @@ bool ensureDocumentsFolder(std::string* error);
 // unusable, and again only when that changes (another reason, or usable again). On failure
 // puts "<path>: <system's reason>" into *error when given.
 bool ensureDocumentsFolderReporting(std::string* error = nullptr);
+// Opens one of the program's own output files in the folder for reading and writing, emptied.
+// Never writes through a link: a symbolic link at `path` is removed (its target is left as it
+// is, and one line on standard error says so) and a new file made in its place. Anything else
+// that is not a regular file (a FIFO, a device, a folder) is refused. Returns the descriptor,
+// or -1 with "<system's reason>" in *error.
+int openOwnOutputFile(const std::string& path, std::string* error);
+
+// Holds the folder for this process, so that a second program on the same folder cannot
+// replace the first one's recording. On failure returns false with the reason in *error; when
+// another process holds the folder, *holder is its process id (-1 when it cannot be told), else
+// 0. The lock ends with the process.
+bool lockDocumentsFolder(std::string* error, long* holder);
 
 }  // namespace fm::platform

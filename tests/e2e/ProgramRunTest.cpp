@@ -63,6 +63,8 @@ TEST_F(ProgramRun, TerminationWhileRecordingClosesTheRecording) {
     process_.terminate();
     ASSERT_EQ(finish(), 0) << stderr_.toStdString();
     EXPECT_GT(readAll(caf).size(), 10000u);
+    // Ended as the record button ends it: the motion taken meanwhile is written beside it.
+    EXPECT_TRUE(fs::exists(docsPath() / "rawAccel.out"));
 }
 
 TEST_F(ProgramRun, MailKeysReachOneComposerAndTheScreenKeepsRunningWhileSendmailWorks) {

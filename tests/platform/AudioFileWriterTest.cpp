@@ -5,8 +5,10 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audiofile/AudioFileWriter.h"
@@ -93,6 +95,47 @@ TEST(AudioFileWriter, FullDeviceIsReportedAtCloseNotClaimedAsSuccess) {
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(closed, kNoErr);
     EXPECT_NE(log.find("/dev/full"), std::string::npos) << log;
+}
+
+// What the audio thread queues reaches the file without any flush, and the file's header
+// declares it while the file is still open: a process killed now leaves it readable.
+TEST(AudioFileWriter, QueuedAudioReachesTheFileAndItsHeaderWhileTheFileIsOpen) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("fm-writer-open-" + std::to_string(::getpid()) + ".caf");
+    OSStatus status = kNoErr;
+    std::string error;
+    auto writer =
+        AudioFileWriter::create(path, AudioFileType::CAF, captureFormat(), &status, &error);
+    ASSERT_NE(writer, nullptr) << error;
+    auto block = ramp(1024, 0);
+    constexpr int kBlocks = 44;  // about a second: several of the writer's batches
+    std::thread audio([&] {
+        AudioBufferList list = listFor(block);
+        for (int i = 0; i < kBlocks; ++i) {
+            writer->writeAsync(1024, &list);
+        }
+    });
+    audio.join();
+    // Everything but the last batch, which waits for more audio, a flush or the close.
+    const sf_count_t expected =
+        (kBlocks * 1024 / AudioFileWriter::kWakeFrames) * AudioFileWriter::kWakeFrames;
+    auto declared = [&] {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        if (f == nullptr) {
+            return sf_count_t{-1};
+        }
+        sf_close(f);
+        return info.frames;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (declared() < expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_GE(declared(), expected);
+    EXPECT_EQ(writer->dispose(), kNoErr);
+    EXPECT_EQ(declared(), kBlocks * 1024);
+    std::filesystem::remove(path);
 }
 
 }  // namespace
