@@ -104,6 +104,8 @@ bool ensureDocumentsFolderReporting(std::string* error) {
         *error = why;
     }
     return ok;
+}
+
 int openOwnOutputFile(const std::string& path, std::string* error) {
     auto fail = [&](int err) {
         if (error != nullptr) {
