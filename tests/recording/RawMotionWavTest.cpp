@@ -201,6 +201,19 @@ TEST_F(WavConversion, FullDiskIsReportedAndTheProgramCarriesOn) {
     EXPECT_NE(err.find("Could not write to output.: No space left on device"), std::string::npos)
         << err;
     EXPECT_TRUE(std::filesystem::is_symlink(outPath()));  // the device link is left alone
+
+    // The write failed in the middle of a long step; nothing of it may leak into what follows.
+    std::filesystem::remove(outPath());
+    rawSamples[0] = 1.0;
+    rawSamples[1] = -1.0;
+    rawSampleTimes[1] = 10.0;
+    rawReadIndex = 0;  // as a caller that only moves the index back would leave it
+    double buffer[kExpansionBufferSize];
+    std::int32_t count = 0;
+    expandNextRawSample(buffer, &count);
+    EXPECT_EQ(count, 441);
+    convert();
+    expectFileHolds(std::vector<short>(441, 32767));
 }
 
 TEST_F(WavConversion, PartlyWrittenFileIsRemoved) {
