@@ -12,6 +12,7 @@
 void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::app::ScheduledTimer*) {
+    watchInput();
     rmsPower->setText(QString::asprintf("%.02f", rmsValue.load(std::memory_order_relaxed)));
 
     double yaw = 0.0;  // no device-motion reading yet: facing 0

@@ -1,9 +1,12 @@
 // The record button, the engine start and stop, and the elapsed-time counter.
 #include <QLabel>
+#include <cstdio>
 #include <span>
 
+#include "app/AlertView.h"
 #include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
+#include "recording/RawMotion.h"
 #include "recording/RawMotionCapture.h"
 #include "recording/RawMotionWav.h"
 #include "recording/RecordingState.h"
@@ -49,15 +52,23 @@ void ViewController::togglePlay(QObject* sender) {
     stopRecording();
     mAudioUnit = nullptr;
     elapsedSeconds = 0;
-    if (button != nullptr) {
-        button->setImageName("Record-on.png");
-    }
-    rawReadIndex = 0;
+    finishRawAccelDataFile();  // the last recording's motion file is still being written
+    rewindRawSeries();
     rawSampleCount = 0;
     recordingStartMs_ = fm::recording::secondsSince1970() * 1000.0;
     initializeOutputUnit();
     timeLabel->setText("00:00");
     startMeterTimerIfNone();
+    if (!inputStarted()) {
+        // Nothing can be captured: the screen must not look as if a recording ran.
+        recordingActive.store(0, std::memory_order_relaxed);
+        showNoInput(startError());
+        return;
+    }
+    leaveNoInput();
+    if (button != nullptr) {
+        button->setImageName("Record-on.png");
+    }
     // A counter that ended after its warning starts again, so this recording counts too.
     if (!counterTimer || !counterTimer->isValid()) {
         counterTimer = startCounterTimer(this);
@@ -68,10 +79,16 @@ void ViewController::togglePlay(QObject* sender) {
 // The motion taken while the recording ran becomes "rawAccel.out" beside it.
 void ViewController::saveRecordedMotion() {
     const double endMs = fm::recording::secondsSince1970() * 1000.0;
+    finishRawAccelDataFile();
     fillRawSeriesFromAccel(std::span<const double>(accelValues, kAccelRingSize),
                            std::span<const double>(accelTimes, kAccelRingSize), accelIndex,
                            recordingStartMs_, endMs);
-    writeRawAccelDataToFile();
+    // Off the main thread: the meters and the clock keep running while the file is written.
+    writeRawAccelDataToFileInBackground();
+}
+
+void ViewController::finishMotionFile() {
+    finishRawAccelDataFile();
 }
 
 void ViewController::programmaticPlay() {
@@ -92,6 +109,75 @@ void ViewController::programmaticPlay() {
     }
     counterTimer = startCounterTimer(this);
     startMeterTimerIfNone();
+    if (!inputStarted()) {
+        showNoInput(startError());
+        return;
+    }
+    leaveNoInput();
+}
+
+void ViewController::watchInput() {
+    if (mAudioUnit == nullptr || inputEndSeenAtStart_ == engineStarts()) {
+        return;
+    }
+    const fm::platform::InputEnd end = mAudioUnit->inputEnd();
+    if (end == fm::platform::InputEnd::None) {
+        return;
+    }
+    inputEndSeenAtStart_ = engineStarts();
+    const std::string reason = mAudioUnit->inputEndReason();
+    if (end == fm::platform::InputEnd::Ended) {
+        // A file played to its end: silence from now on, not its last level frozen.
+        clearSignalMeters();
+        std::fprintf(stderr, "fieldmeter: %s ended; the meters show silence\n",
+                     inputSource().describe().c_str());
+        return;
+    }
+    std::fprintf(stderr, "fieldmeter: %s lost (%s); capture stopped\n",
+                 inputSource().describe().c_str(), reason.c_str());
+    showNoInput(reason);
+}
+
+// No input: a recording that runs ends as the record button would end it, with what was
+// captured; the engine stops; the meters go to silence; an alert and the title say why.
+void ViewController::showNoInput(const std::string& reason) {
+    if (isRecording() != 0) {
+        setIsRecording(0);
+        recordingActive.store(0, std::memory_order_relaxed);
+        if (playButton != nullptr) {
+            playButton->setImageName("Record-off.png");
+        }
+        flushRecordingFile();
+        saveRecordedMotion();
+    }
+    recordingActive.store(0, std::memory_order_relaxed);
+    if (mAudioUnit != nullptr) {
+        stopRecording();
+        mAudioUnit = nullptr;
+    }
+    if (counterTimer) {
+        counterTimer->invalidate();
+    }
+    clearSignalMeters();
+    if (!noInput_) {
+        noInput_ = true;
+        titleWithInput_ = windowTitle();
+    }
+    setWindowTitle("fieldmeter (no input)");
+    const std::string what = inputSource().describe();
+    fm::app::AlertView(
+        "No input",
+        QString::fromStdString(what + ": " + (reason.empty() ? "cannot be captured" : reason)),
+        "OK", this)
+        .show();
+    updateRMS(nullptr);  // the meters show the silence now, not at the next tick
+}
+
+void ViewController::leaveNoInput() {
+    if (noInput_) {
+        noInput_ = false;
+        setWindowTitle(titleWithInput_);
+    }
 }
 
 void ViewController::updateCounter(fm::app::ScheduledTimer* timer) {

@@ -138,6 +138,15 @@ class ViewController : public QWidget,
     }
     // The screen's height in points, as given at creation.
     double screenHeight() const { return screenHeight_; }
+    // True while there is no input: its start failed or it was lost. The meters show silence,
+    // nothing records and the title says so, until a start (the record button) succeeds.
+    bool hasNoInput() const { return noInput_; }
+    // Called with each meter update: notices an input that ended or was lost since the start.
+    void watchInput();
+    // Returns once the motion file of the last stopped recording ("rawAccel.out", written on a
+    // thread of its own) is complete; at once when none is being written. A quit calls it (the
+    // destructor does too) so that stopping a recording just before the end loses nothing.
+    void finishMotionFile();
 
   signals:
     // A permitted change of the device orientation: the window turns the screen to it.
@@ -154,6 +163,8 @@ class ViewController : public QWidget,
     void deviceOrientationDidChange(int deviceOrientation);
     void startMeterTimerIfNone();
     void saveRecordedMotion();
+    void showNoInput(const std::string& reason);
+    void leaveNoInput();
     fm::mail::MailExport& mailExport();
 
     QString nibName_;
@@ -164,5 +175,8 @@ class ViewController : public QWidget,
     std::shared_ptr<fm::app::ScheduledTimer> meterTimer_;
     std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
+    bool noInput_ = false;
+    QString titleWithInput_;
+    std::uint64_t inputEndSeenAtStart_ = 0;
     std::unique_ptr<fm::mail::MailExport> mailExport_;
 };

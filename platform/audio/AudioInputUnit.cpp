@@ -53,6 +53,9 @@ OSStatus AudioInputUnit::start() {
         return kNoErr;
     }
     sampleTime_ = 0.0;
+    endReason_[0] = '\0';
+    endClaimed_.store(false, std::memory_order_relaxed);
+    end_.store(InputEnd::None, std::memory_order_relaxed);
     running_.store(true, std::memory_order_relaxed);
     const OSStatus status = doStart();
     if (status != kNoErr) {
@@ -76,6 +79,19 @@ OSStatus AudioInputUnit::uninitialize() {
         initialized_ = false;
     }
     return kNoErr;
+}
+
+void AudioInputUnit::reportInputEnd(InputEnd end, const char* reason) {
+    if (end == InputEnd::None || endClaimed_.exchange(true, std::memory_order_acq_rel)) {
+        return;
+    }
+    std::strncpy(endReason_, reason != nullptr ? reason : "", sizeof endReason_ - 1);
+    endReason_[sizeof endReason_ - 1] = '\0';
+    end_.store(end, std::memory_order_release);
+}
+
+std::string AudioInputUnit::inputEndReason() const {
+    return inputEnd() == InputEnd::None ? std::string() : std::string(endReason_);
 }
 
 void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) {

@@ -1,6 +1,8 @@
 #include "platform/audio/RtAudioInputUnit.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 
 namespace fm::platform {
 namespace {
@@ -74,6 +76,12 @@ bool findDevice(const std::string& name, FoundDevice* found, std::string* error)
     return false;
 }
 
+// RtAudio's error callback carries no user data. It runs on the stream's own thread right
+// after our callback there (a failed read), or on another thread of the back end (a server
+// shutting the stream down); the unit is found through the one or the other.
+thread_local RtAudioInputUnit* tCallbackUnit = nullptr;
+std::atomic<RtAudioInputUnit*> gOpenUnit{nullptr};
+
 }  // namespace
 
 std::vector<CaptureDevice> listCaptureDevices(std::string* error) {
@@ -126,16 +134,19 @@ OSStatus RtAudioInputUnit::openStream() {
     unsigned frames = blockFrames_;
     try {
         found.rtaudio->openStream(nullptr, &input, RTAUDIO_SINT16, 44100, &frames, &onAudio, this,
-                                  &options);
+                                  &options, &onError);
     } catch (const RtAudioError& e) {
         setLastError(e.getMessage());
         return kStatusDeviceFailed;
     }
     rtaudio_ = std::move(found.rtaudio);
+    gOpenUnit.store(this, std::memory_order_release);
     return kNoErr;
 }
 
 OSStatus RtAudioInputUnit::doStart() {
+    readFailed_ = false;
+    failedReadsInARow_ = 0;
     if (!rtaudio_) {
         if (const OSStatus status = openStream(); status != kNoErr) {
             return status;
@@ -167,15 +178,49 @@ void RtAudioInputUnit::doUninitialize() {
     } catch (const RtAudioError&) {
     }
     rtaudio_.reset();
+    RtAudioInputUnit* self = this;
+    gOpenUnit.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
 }
 
 int RtAudioInputUnit::onAudio(void* /*output*/, void* input, unsigned frames, double /*time*/,
                               RtAudioStreamStatus /*status*/, void* user) {
     auto* self = static_cast<RtAudioInputUnit*>(user);
-    if (input != nullptr) {
+    tCallbackUnit = self;
+    if (self->inputEnd() != InputEnd::None) {
+        return 2;  // aborts the stream; its thread then waits until the stream is closed
+    }
+    // RtAudio calls back first and reads the next block afterwards: a read that failed left
+    // the last block in the buffer, which must not be taken again. A stream whose reads keep
+    // failing (a server gone: they fail at once, over and over) is lost; one overrun is not.
+    const bool readFailed = self->readFailed_;
+    self->readFailed_ = false;
+    self->failedReadsInARow_ = readFailed ? self->failedReadsInARow_ + 1 : 0;
+    if (self->failedReadsInARow_ >= kFailedReadsForLoss) {
+        self->reportInputEnd(InputEnd::Lost, self->readError_);
+        return 2;
+    }
+    if (input == nullptr) {
+        self->reportInputEnd(InputEnd::Lost, "the capture stream delivered no input");
+        return 2;
+    }
+    if (!readFailed) {
         self->deliver(static_cast<const std::int16_t*>(input), frames);
     }
     return 0;
+}
+
+void RtAudioInputUnit::onError(RtAudioError::Type /*type*/, const std::string& text) {
+    if (RtAudioInputUnit* unit = tCallbackUnit; unit != nullptr) {
+        // The stream's own thread, after a read: judged at the next callback.
+        std::strncpy(unit->readError_, text.c_str(), sizeof unit->readError_ - 1);
+        unit->readError_[sizeof unit->readError_ - 1] = '\0';
+        unit->readFailed_ = true;
+        return;
+    }
+    // Another thread of the back end gave up on the stream (a server shutting it down).
+    if (RtAudioInputUnit* unit = gOpenUnit.load(std::memory_order_acquire); unit != nullptr) {
+        unit->reportInputEnd(InputEnd::Lost, text.c_str());
+    }
 }
 
 }  // namespace fm::platform

@@ -39,10 +39,20 @@ class RtAudioInputUnit : public AudioInputUnit {
     OSStatus openStream();
     static int onAudio(void* output, void* input, unsigned frames, double streamTime,
                        RtAudioStreamStatus status, void* user);
+    // A failed stream (the sound server gone, the device unplugged) ends the capture: the unit
+    // reports the input as lost, and the stream is stopped at its next callback.
+    static void onError(RtAudioError::Type type, const std::string& text);
+
+    // Reads that fail this many times in a row mean the stream is lost.
+    static constexpr int kFailedReadsForLoss = 8;
 
     std::string deviceName_;
     unsigned blockFrames_;
     std::unique_ptr<RtAudio> rtaudio_;
+    // The stream's thread only.
+    bool readFailed_ = false;
+    int failedReadsInARow_ = 0;
+    char readError_[256] = {};
 };
 
 }  // namespace fm::platform

@@ -1,5 +1,7 @@
 #include "platform/audiofile/AudioFileWriter.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -43,6 +45,12 @@ std::unique_ptr<AudioFileWriter> AudioFileWriter::create(
     info.channels = 1;
     info.format = type == AudioFileType::CAF ? (SF_FORMAT_CAF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE)
                                              : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    // Opening a FIFO for writing waits until someone reads it, which may be never: a FIFO (or
+    // a socket) in the file's place is refused, not waited on and not removed.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        return fail(kStatusWriteFailed, "a FIFO or socket is in its place, not a regular file");
+    }
     // SFM_WRITE truncates an existing file: the old recording is replaced.
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) {

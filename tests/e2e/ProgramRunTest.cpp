@@ -1,5 +1,7 @@
 // Runs the real program headless and checks what it leaves behind: its exit status, its
 // messages, screen.png and the recording.
+#include <sys/stat.h>
+
 #include "tests/e2e/ProgramRunner.h"
 
 namespace fm::test {
@@ -103,6 +105,42 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
     start({"--version"});
     EXPECT_EQ(finish(), 0);
     EXPECT_TRUE(QString::fromUtf8(process_.readAllStandardOutput()).startsWith("fieldmeter "));
+}
+
+TEST_F(ProgramRun, InputsThatNeverEndOrNeverAnswerAreRefusedWithoutHanging) {
+    const std::string inFifo = (dir_ / "in.fifo").string();
+    const std::string motionFifo = (dir_ / "motion.fifo").string();
+    ASSERT_EQ(::mkfifo(inFifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(motionFifo.c_str(), 0600), 0);
+    start({"--input", QString::fromStdString(inFifo), "--motion",
+           QString::fromStdString(motionFifo), "--duration", "1"});
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(
+        QString::fromStdString("cannot play " + inFifo + ": " + inFifo + ": not a regular file")))
+        << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(
+        QString::fromStdString("cannot replay motion: " + motionFifo + ": not a regular file")))
+        << stderr_.toStdString();
+
+    // A device that never ends, as the motion file.
+    stderr_.clear();
+    start({"--input", "demo", "--motion", "/dev/zero", "--duration", "1"});
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("cannot replay motion: /dev/zero: not a regular file"))
+        << stderr_.toStdString();
+
+    // A FIFO where the recording goes: refused with a reason, and the program runs on.
+    stderr_.clear();
+    const std::string cafFifo = (docsPath() / "output2.caf").string();
+    fs::remove(cafFifo);  // the last run's recording
+    ASSERT_EQ(::mkfifo(cafFifo.c_str(), 0600), 0);
+    start({"--input", "demo", "--duration", "2"});
+    send("R\n");
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(QString::fromStdString(
+        "cannot create " + cafFifo + ": a FIFO or socket is in its place, not a regular file")))
+        << stderr_.toStdString();
+    EXPECT_TRUE(fs::exists(docsPath() / "screen.png"));
 }
 
 }  // namespace
