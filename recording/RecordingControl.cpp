@@ -1,5 +1,6 @@
 // The record button, the engine start and stop, and the elapsed-time counter.
 #include <QLabel>
+#include <chrono>
 #include <cstdio>
 #include <span>
 
@@ -16,6 +17,8 @@
 std::shared_ptr<fm::app::ScheduledTimer> counterTimer;
 
 namespace {
+
+constexpr std::chrono::seconds kSilentStreamLimit{3};
 
 std::shared_ptr<fm::app::ScheduledTimer> startCounterTimer(ViewController* controller) {
     return fm::app::ScheduledTimer::scheduledTimer(
@@ -119,6 +122,19 @@ void ViewController::programmaticPlay() {
 void ViewController::watchInput() {
     if (mAudioUnit == nullptr || inputEndSeenAtStart_ == engineStarts()) {
         return;
+    }
+    // A stream that no longer delivers (its thread stuck in a dead server's library) says
+    // nothing by itself; blocks come every 23 ms, so seconds without one mean it is lost.
+    const auto now = std::chrono::steady_clock::now();
+    if (inputSource().kind == fm::platform::AudioInputKind::Microphone && mAudioUnit->isRunning()) {
+        const std::uint64_t delivered = mAudioUnit->deliveries();
+        if (deliveriesSeenAtStart_ != engineStarts() || delivered != deliveriesSeen_) {
+            deliveriesSeenAtStart_ = engineStarts();
+            deliveriesSeen_ = delivered;
+            deliveriesChangedAt_ = now;
+        } else if (now - deliveriesChangedAt_ > kSilentStreamLimit) {
+            mAudioUnit->markLost("no sound has arrived for 3 seconds");
+        }
     }
     const fm::platform::InputEnd end = mAudioUnit->inputEnd();
     if (end == fm::platform::InputEnd::None) {

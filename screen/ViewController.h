@@ -6,6 +6,7 @@
 // sensing in recording/.
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -178,5 +179,9 @@ class ViewController : public QWidget,
     bool noInput_ = false;
     QString titleWithInput_;
     std::uint64_t inputEndSeenAtStart_ = 0;
+    // The last change in the microphone's deliveries: a stream that stops delivering is lost.
+    std::uint64_t deliveriesSeen_ = 0;
+    std::uint64_t deliveriesSeenAtStart_ = 0;
+    std::chrono::steady_clock::time_point deliveriesChangedAt_;
     std::unique_ptr<fm::mail::MailExport> mailExport_;
 };

@@ -108,6 +108,7 @@ void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) 
     } while (done < frames);
     current_ = nullptr;
     currentFrames_ = 0;
+    deliveries_.fetch_add(1, std::memory_order_relaxed);
 }
 
 OSStatus AudioInputUnit::render(AudioUnitRenderActionFlags* /*ioActionFlags*/,

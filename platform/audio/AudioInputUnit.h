@@ -55,6 +55,11 @@ class AudioInputUnit {
     // (empty while inputEnd() is None). No block follows an end that has been reported.
     InputEnd inputEnd() const { return end_.load(std::memory_order_acquire); }
     std::string inputEndReason() const;
+    // Main thread: blocks handed to the callback since the start, to see a stream that has
+    // stopped delivering; and to declare such a stream lost (it is then closed without waiting
+    // for its thread).
+    std::uint64_t deliveries() const { return deliveries_.load(std::memory_order_relaxed); }
+    void markLost(const char* reason) { reportInputEnd(InputEnd::Lost, reason); }
 
   protected:
     AudioInputUnit() = default;
@@ -84,6 +89,7 @@ class AudioInputUnit {
     std::atomic<bool> running_{false};
     std::string lastError_;
 
+    std::atomic<std::uint64_t> deliveries_{0};
     std::atomic<InputEnd> end_{InputEnd::None};
     std::atomic<bool> endClaimed_{false};
     char endReason_[256] = {};
