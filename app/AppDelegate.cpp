@@ -32,13 +32,14 @@ QWidget* AppDelegate::window() const {
 bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     const int height = fm::platform::screenHeightPoints(options_);
     auto* controller = new ViewController("ViewController", height);
+    // The controller keeps the title (it says when there is no input); the window shows it.
+    controller->setWindowTitle(title_);
     controller->view();  // loads the layout and runs viewDidLoad
     viewController_ = controller;
     if (options_.headless) {
         // Without a display nothing is shown: the screen is drawn only when it is saved
         // (HeadlessScreen), rather than ten times a second for nobody to see.
         headlessController_.reset(controller);
-        controller->setWindowTitle(title_);
         controller->ensurePolished();
         return true;
     }
@@ -50,7 +51,9 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
         }
     }
     window_ = std::make_unique<ScreenWindow>(controller, scale);
-    window_->setWindowTitle(title_);
+    window_->setWindowTitle(controller->windowTitle());
+    QObject::connect(controller, &QWidget::windowTitleChanged, window_.get(),
+                     &QWidget::setWindowTitle);
     QObject::connect(controller, &ViewController::interfaceOrientationChanged, window_.get(),
                      &ScreenWindow::setInterfaceOrientation);
     window_->show();

@@ -45,6 +45,10 @@ bool HeadlessScreen::save() {
     std::string why;
     const int fd = fm::platform::openOwnOutputFile(QFile::encodeName(partial).toStdString(), &why);
     if (fd < 0) {
+        // An unusable documents folder is said once, for everything that goes into it.
+        if (!fm::platform::ensureDocumentsFolderReporting()) {
+            return false;
+        }
         if (!reportedFailure_) {
             reportedFailure_ = true;
             std::fprintf(stderr, "fieldmeter: cannot save %s: %s: %s\n", qPrintable(path_),

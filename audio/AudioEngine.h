@@ -35,6 +35,13 @@ class AudioEngine {
     void stopRecording();
     void flushRecordingFile();
 
+    // Main thread. Whether the last initializeOutputUnit() got capture running; when it did
+    // not, startError() says why in words ("" while capture runs or no start was made).
+    bool inputStarted() const { return mAudioUnit != nullptr && startError_.empty(); }
+    const std::string& startError() const { return startError_; }
+    // Counts the engine starts, so that an end of the input is dealt with once per start.
+    std::uint64_t engineStarts() const { return engineStarts_; }
+
     // This engine's input, overriding the process-wide fm::platform::audioInputSource().
     void setAudioInputSource(const fm::platform::AudioInputSource& source) { source_ = source; }
     const fm::platform::AudioInputSource& inputSource() const;
@@ -64,6 +71,8 @@ class AudioEngine {
   private:
     std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path);
 
+    std::string startError_;
+    std::uint64_t engineStarts_ = 0;
     std::optional<fm::platform::AudioInputSource> source_;
     std::unique_ptr<fm::platform::AudioInputUnit> unit_;
     std::unique_ptr<fm::platform::AudioFileWriter> file_;
@@ -86,6 +95,10 @@ fm::platform::OSStatus audioInputCallback(void* inRefCon,
 // Prints "Error: <operation> (<code>)" on standard error when status is not 0; the code is the
 // four characters in single quotes when all are printable, else the signed decimal value.
 void checkStatus(fm::platform::OSStatus status, const char* operation);
+
+// Main thread, while no callback runs: the level, the snapshot and the spectrum go back to
+// silence, so the meters do not keep showing a capture that has ended.
+void clearSignalMeters();
 
 // The code text checkStatus prints: "'fmt?'" or "-50".
 std::string statusCodeText(fm::platform::OSStatus status);

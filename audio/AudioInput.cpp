@@ -108,18 +108,35 @@ void AudioEngine::initializeOutputUnit() {
         }
     }
 
+    ++engineStarts_;
+    startError_.clear();
     OSStatus status = mAudioUnit->initialize();
     checkStatus(status, "AudioUnitInitialize");
     if (status != kNoErr) {
+        startError_ = mAudioUnit->lastError();
         std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                     mAudioUnit->lastError().c_str());
+                     startError_.c_str());
     }
     status = mAudioUnit->start();
     checkStatus(status, "AudioOutputUnitStart");
     if (status != kNoErr && status != kStatusNotInitialized) {
+        startError_ = mAudioUnit->lastError();
         std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                     mAudioUnit->lastError().c_str());
+                     startError_.c_str());
     }
+    if (status != kNoErr && startError_.empty()) {
+        startError_ = "the input could not be started";
+    }
+}
+
+void clearSignalMeters() {
+    for (auto& v : waveformSamples) {
+        v.store(0.0, std::memory_order_relaxed);
+    }
+    for (auto& v : spectrumPower) {
+        v.store(0.0f, std::memory_order_relaxed);
+    }
+    rmsValue.store(0.0, std::memory_order_relaxed);
 }
 
 void AudioEngine::stopRecording() {

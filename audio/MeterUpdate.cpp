@@ -14,12 +14,13 @@
 void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::app::ScheduledTimer*) {
+    watchInput();
     // Levels reach 32,767 times the gain: the read-out shrinks rather than lose digits.
     const double raw = rmsValue.load(std::memory_order_relaxed);
-    fm::screen::setTextFittingWidth(rmsPower,
-                                    soundLevels_ != nullptr ? soundLevels_->readoutText(raw)
-                                                            : QString::asprintf("%.02f", raw),
-                                    kReadOutFontSize);
+    fm::screen::setTextFittingWidth(
+        rmsPower,
+        soundLevels_ != nullptr ? soundLevels_->readoutText(raw) : QString::asprintf("%.02f", raw),
+        kReadOutFontSize);
 
     double yaw = 0.0;  // no device-motion reading yet: facing 0
     if (motionManager) {

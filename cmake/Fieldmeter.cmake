@@ -36,6 +36,10 @@ function(fm_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT}
     TEST_PREFIX "${name}.")
+  # The whole binary in one process as well: state one case leaves behind shows up here.
+  math(EXPR whole_timeout "${T_TIMEOUT} * 3")
+  add_test(NAME ${name}.whole COMMAND ${name})
+  set_tests_properties(${name}.whole PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${whole_timeout})
 endfunction()
 
 # fm_add_bench(<name> SOURCES <files...> LIBS <targets...>)

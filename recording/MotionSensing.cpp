@@ -25,7 +25,13 @@ void storeAccelSample(double zInG, double secondsSince1970) {
 
 double secondsSince1970() {
     using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
+    // The wall clock is read once; from then on time advances by the monotonic clock, so that a
+    // clock set forward or back (NTP, suspend and resume) never opens a gap in the motion
+    // series, whose steps between samples are what its WAV file encodes.
+    static const double wallAtStart =
+        duration<double>(system_clock::now().time_since_epoch()).count();
+    static const steady_clock::time_point steadyAtStart = steady_clock::now();
+    return wallAtStart + duration<double>(steady_clock::now() - steadyAtStart).count();
 }
 
 }  // namespace fm::recording

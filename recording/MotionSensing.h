@@ -24,7 +24,8 @@ double scaledAccelValue(double zInG);
 // index around the ring.
 void storeAccelSample(double zInG, double secondsSince1970);
 
-// The wall clock in seconds since 1970, with fraction.
+// Seconds since 1970, with fraction: the wall clock at the first call, advanced from then on by
+// the monotonic clock, so that it never jumps when the system clock is set.
 double secondsSince1970();
 
 }  // namespace fm::recording

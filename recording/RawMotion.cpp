@@ -69,7 +69,9 @@ void nextRawRun(double* value, std::int32_t* count) {
         rawReadIndex = i + 1;
         return;
     }
-    const std::int64_t delivered = partialIndex == i ? partialDelivered : 0;
+    // Progress noted for another step, or for a series rewound since, does not apply here.
+    const std::int64_t delivered =
+        partialIndex == i && partialDelivered > 0 && partialDelivered < k ? partialDelivered : 0;
     const std::int32_t n =
         static_cast<std::int32_t>(std::min<std::int64_t>(k - delivered, kExpansionBufferSize));
     *value = std::isfinite(rawSamples[i]) ? rawSamples[i] : 0.0;
@@ -82,6 +84,12 @@ void nextRawRun(double* value, std::int32_t* count) {
         partialDelivered = 0;
         rawReadIndex = i + 1;
     }
+}
+
+void rewindRawSeries() {
+    rawReadIndex = 0;
+    partialIndex = -1;
+    partialDelivered = 0;
 }
 
 void expandNextRawSample(double* buffer, std::int32_t* count) {

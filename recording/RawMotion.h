@@ -40,6 +40,10 @@ bool writeWavHeader(std::FILE* file, std::uint32_t dataBytes);
 // standard output and yields 0 samples. Non-finite values are held as 0.0.
 void expandNextRawSample(double* buffer, std::int32_t* count);
 
+// Starts the expansion again from the first raw sample: rawReadIndex = 0, and nothing of a
+// step left half delivered (by a conversion that failed, say) carries over.
+void rewindRawSeries();
+
 // The same stepping as expandNextRawSample without filling a buffer: the next run is *count
 // samples (-1: none left) all equal to *value.
 void nextRawRun(double* value, std::int32_t* count);

@@ -30,6 +30,6 @@ std::int32_t fillRawSeriesFromAccel(std::span<const double> values, std::span<co
         rawSampleTimes[k] = times[taken[k]];
     }
     rawSampleCount = static_cast<std::int32_t>(taken.size());
-    rawReadIndex = 0;
+    rewindRawSeries();
     return rawSampleCount;
 }

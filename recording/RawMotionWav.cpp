@@ -1,9 +1,11 @@
 #include "recording/RawMotionWav.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <thread>
 
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RawMotion.h"
@@ -75,7 +78,7 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
     // Scale pass: the largest magnitude among the samples that will be written.
     double maximum = -10.0;
     double scale = 0.0;
-    rawReadIndex = 0;
+    rewindRawSeries();
     while (rawReadIndex < n - 1) {
         nextRawRun(&value, &count);
         if (count == -1) {
@@ -92,7 +95,7 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
     }
 
     std::printf("starting second runthrough");
-    rawReadIndex = 0;
+    rewindRawSeries();
     std::int64_t written = 0;
     while (rawReadIndex < n - 1) {
         nextRawRun(&value, &count);
@@ -151,4 +154,46 @@ void writeRawAccelDataToFile() {
     if (std::filesystem::is_regular_file(std::filesystem::symlink_status(rawFilePath, ec))) {
         std::filesystem::remove(rawFilePath, ec);
     }
+}
+
+namespace {
+
+// Joins a conversion that is still running when the program's statics go.
+struct BackgroundConversion {
+    std::thread thread;
+    std::atomic<bool> running{false};
+    ~BackgroundConversion() {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+};
+
+BackgroundConversion& background() {
+    static BackgroundConversion conversion;
+    return conversion;
+}
+
+}  // namespace
+
+void writeRawAccelDataToFileInBackground() {
+    finishRawAccelDataFile();
+    BackgroundConversion& b = background();
+    b.running.store(true, std::memory_order_release);
+    b.thread = std::thread([&b] {
+        writeRawAccelDataToFile();
+        std::fflush(stdout);
+        b.running.store(false, std::memory_order_release);
+    });
+}
+
+void finishRawAccelDataFile() {
+    BackgroundConversion& b = background();
+    if (b.thread.joinable()) {
+        b.thread.join();
+    }
+}
+
+bool rawAccelDataFileBusy() {
+    return background().running.load(std::memory_order_acquire);
 }

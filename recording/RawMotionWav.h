@@ -15,3 +15,19 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error);
 // that cannot be opened or written is reported on standard error with the system's reason, and
 // a partly written file is removed; the program carries on either way.
 void writeRawAccelDataToFile();
+
+// The same conversion on a thread of its own, so that a long series never holds the screen.
+// Main thread. The conversion reads the raw series (rawSamples, rawSampleTimes, rawSampleCount)
+// and sets rawReadIndex and rawFilePath until it is done: until then the main thread must not
+// touch them. Waits first for a conversion that still runs.
+void writeRawAccelDataToFileInBackground();
+
+// Main thread. Returns once no conversion runs: a conversion started by
+// writeRawAccelDataToFileInBackground() has written (or failed to write and reported)
+// "rawAccel.out". Call it before touching the raw series, and before the program ends, so that
+// a recording stopped just before a quit still leaves its motion file complete. Returns at once
+// when none runs.
+void finishRawAccelDataFile();
+
+// Main thread: true while a background conversion runs.
+bool rawAccelDataFileBusy();

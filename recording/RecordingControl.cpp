@@ -1,10 +1,14 @@
 // The record button, the engine start and stop, and the elapsed-time counter.
 #include <QLabel>
+#include <chrono>
+#include <cstdio>
 #include <span>
 
+#include "app/AlertView.h"
 #include "audio/SignalState.h"
 #include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
+#include "recording/RawMotion.h"
 #include "recording/RawMotionCapture.h"
 #include "recording/RawMotionWav.h"
 #include "recording/RecordingState.h"
@@ -15,6 +19,8 @@
 std::shared_ptr<fm::app::ScheduledTimer> counterTimer;
 
 namespace {
+
+constexpr std::chrono::seconds kSilentStreamLimit{3};
 
 std::shared_ptr<fm::app::ScheduledTimer> startCounterTimer(ViewController* controller) {
     return fm::app::ScheduledTimer::scheduledTimer(
@@ -50,15 +56,23 @@ void ViewController::togglePlay(QObject* sender) {
         soundLevels_->recordingStarted();  // between the engines: every recorded block counts
     }
     elapsedSeconds = 0;
-    if (button != nullptr) {
-        button->setImageName("Record-on.png");
-    }
-    rawReadIndex = 0;
+    finishRawAccelDataFile();  // the last recording's motion file is still being written
+    rewindRawSeries();
     rawSampleCount = 0;
     recordingStartMs_ = fm::recording::secondsSince1970() * 1000.0;
     initializeOutputUnit();
     timeLabel->setText("00:00");
     startMeterTimerIfNone();
+    if (!inputStarted()) {
+        // Nothing can be captured: the screen must not look as if a recording ran.
+        recordingActive.store(0, std::memory_order_relaxed);
+        showNoInput(startError());
+        return;
+    }
+    leaveNoInput();
+    if (button != nullptr) {
+        button->setImageName("Record-on.png");
+    }
     // A counter that ended after its warning starts again, so this recording counts too.
     if (!counterTimer || !counterTimer->isValid()) {
         counterTimer = startCounterTimer(this);
@@ -83,6 +97,8 @@ void ViewController::finishBeforeQuit() {
     if (isRecording() != 0) {
         endRecording();
     }
+    // The motion file is written on a thread of its own; the program must not end before it.
+    finishRawAccelDataFile();
     if (mAudioUnit != nullptr) {
         stopRecording();
         mAudioUnit = nullptr;
@@ -92,10 +108,16 @@ void ViewController::finishBeforeQuit() {
 // The motion taken while the recording ran becomes "rawAccel.out" beside it.
 void ViewController::saveRecordedMotion() {
     const double endMs = fm::recording::secondsSince1970() * 1000.0;
+    finishRawAccelDataFile();
     fillRawSeriesFromAccel(std::span<const double>(accelValues, kAccelRingSize),
                            std::span<const double>(accelTimes, kAccelRingSize), accelIndex,
                            recordingStartMs_, endMs);
-    writeRawAccelDataToFile();
+    // Off the main thread: the meters and the clock keep running while the file is written.
+    writeRawAccelDataToFileInBackground();
+}
+
+void ViewController::finishMotionFile() {
+    finishRawAccelDataFile();
 }
 
 void ViewController::programmaticPlay() {
@@ -116,6 +138,85 @@ void ViewController::programmaticPlay() {
     }
     counterTimer = startCounterTimer(this);
     startMeterTimerIfNone();
+    if (!inputStarted()) {
+        showNoInput(startError());
+        return;
+    }
+    leaveNoInput();
+}
+
+void ViewController::watchInput() {
+    if (mAudioUnit == nullptr || inputEndSeenAtStart_ == engineStarts()) {
+        return;
+    }
+    // A stream that no longer delivers (its thread stuck in a dead server's library) says
+    // nothing by itself; blocks come every 23 ms, so seconds without one mean it is lost.
+    const auto now = std::chrono::steady_clock::now();
+    if (inputSource().kind == fm::platform::AudioInputKind::Microphone && mAudioUnit->isRunning()) {
+        const std::uint64_t delivered = mAudioUnit->deliveries();
+        if (deliveriesSeenAtStart_ != engineStarts() || delivered != deliveriesSeen_) {
+            deliveriesSeenAtStart_ = engineStarts();
+            deliveriesSeen_ = delivered;
+            deliveriesChangedAt_ = now;
+        } else if (now - deliveriesChangedAt_ > kSilentStreamLimit) {
+            mAudioUnit->markLost("no sound has arrived for 3 seconds");
+        }
+    }
+    const fm::platform::InputEnd end = mAudioUnit->inputEnd();
+    if (end == fm::platform::InputEnd::None) {
+        return;
+    }
+    inputEndSeenAtStart_ = engineStarts();
+    const std::string reason = mAudioUnit->inputEndReason();
+    if (end == fm::platform::InputEnd::Ended) {
+        // A file played to its end: silence from now on, not its last level frozen.
+        clearSignalMeters();
+        std::fprintf(stderr, "fieldmeter: %s ended; the meters show silence\n",
+                     inputSource().describe().c_str());
+        return;
+    }
+    std::fprintf(stderr, "fieldmeter: %s lost (%s); capture stopped\n",
+                 inputSource().describe().c_str(), reason.c_str());
+    showNoInput(reason);
+}
+
+// No input: a recording that runs ends as the record button would end it, with what was
+// captured; the engine stops; the meters go to silence; an alert and the title say why.
+void ViewController::showNoInput(const std::string& reason) {
+    if (isRecording() != 0) {
+        endRecording();
+        if (playButton != nullptr) {
+            playButton->setImageName("Record-off.png");
+        }
+    }
+    recordingActive.store(0, std::memory_order_relaxed);
+    if (mAudioUnit != nullptr) {
+        stopRecording();
+        mAudioUnit = nullptr;
+    }
+    if (counterTimer) {
+        counterTimer->invalidate();
+    }
+    clearSignalMeters();
+    if (!noInput_) {
+        noInput_ = true;
+        titleWithInput_ = windowTitle();
+    }
+    setWindowTitle("fieldmeter (no input)");
+    const std::string what = inputSource().describe();
+    fm::app::AlertView(
+        "No input",
+        QString::fromStdString(what + ": " + (reason.empty() ? "cannot be captured" : reason)),
+        "OK", this)
+        .show();
+    updateRMS(nullptr);  // the meters show the silence now, not at the next tick
+}
+
+void ViewController::leaveNoInput() {
+    if (noInput_) {
+        noInput_ = false;
+        setWindowTitle(titleWithInput_);
+    }
 }
 
 void ViewController::updateCounter(fm::app::ScheduledTimer* timer) {

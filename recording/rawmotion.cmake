@@ -10,5 +10,5 @@ add_library(fm_raw_motion STATIC
   ${CMAKE_CURRENT_LIST_DIR}/RawMotionCapture.cpp)
 target_include_directories(fm_raw_motion PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(fm_raw_motion
-  PUBLIC fm_recording_state fm_documents
+  PUBLIC fm_recording_state fm_documents Threads::Threads
   PRIVATE PkgConfig::PLISTPP PkgConfig::PLIST)

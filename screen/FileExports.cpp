@@ -10,10 +10,12 @@
 #include "screen/ViewController.h"
 
 void ViewController::writeRawAccelDataToFile() {
+    finishRawAccelDataFile();
     ::writeRawAccelDataToFile();
 }
 
 void ViewController::processAndWriteToFile() {
+    finishRawAccelDataFile();  // the series is not to be read while a conversion uses it
     ::processAndWriteToFile();
 }
 

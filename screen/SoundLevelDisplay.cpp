@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "audio/SoundLevels.h"
+#include "platform/documents/DocumentsFolder.h"
 
 namespace fm::screen {
 
@@ -51,10 +52,10 @@ SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* c
     line_->setObjectName(QStringLiteral("soundLevelLine"));
     line_->setAlignment(Qt::AlignCenter);
     // Its own dark backdrop keeps it legible over the colour page and the direction ring.
-    line_->setStyleSheet(QStringLiteral(
-        "QLabel#soundLevelLine { color: #e2e8f0; background-color: rgba(13, 17, 23, 210);"
-        " border-radius: 3px; font-family: \"DejaVu Sans Mono\"; font-size: 11px;"
-        " font-weight: bold; padding: 0px 6px; }"));
+    line_->setStyleSheet(
+        QStringLiteral("QLabel#soundLevelLine { color: #e2e8f0; background-color: rgb(13, 17, 23);"
+                       " border-radius: 3px; font-family: \"DejaVu Sans Mono\"; font-size: 11px;"
+                       " font-weight: bold; padding: 0px 6px; }"));
     line_->show();
     if (caption_ != nullptr) {
         captionText_ = caption_->text();
@@ -198,6 +199,9 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
     text += end.calibrated ? QStringLiteral("calibrated: 0 dBFS = %1 dB\n")
                                  .arg(QString::number(end.calibrationOffsetDb, 'f', 2))
                            : QStringLiteral("uncalibrated: levels in dBFS\n");
+    if (!fm::platform::ensureDocumentsFolderReporting()) {
+        return;  // said already, when the folder became unusable
+    }
     QSaveFile file(summaryPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text.toUtf8()) < 0 ||
         !file.commit()) {

@@ -51,6 +51,7 @@ ViewController::~ViewController() {
             timer->invalidate();
         }
     }
+    finishMotionFile();
 }
 
 QWidget* ViewController::view() {

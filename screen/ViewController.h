@@ -6,6 +6,7 @@
 // sensing in recording/.
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -150,6 +151,15 @@ class ViewController : public QWidget,
     double screenHeight() const { return screenHeight_; }
     // The sound levels line, the read-out's choice and calibration; made by viewDidLoad().
     fm::screen::SoundLevelDisplay* soundLevelDisplay() const { return soundLevels_; }
+    // True while there is no input: its start failed or it was lost. The meters show silence,
+    // nothing records and the title says so, until a start (the record button) succeeds.
+    bool hasNoInput() const { return noInput_; }
+    // Called with each meter update: notices an input that ended or was lost since the start.
+    void watchInput();
+    // Returns once the motion file of the last stopped recording ("rawAccel.out", written on a
+    // thread of its own) is complete; at once when none is being written. A quit calls it (the
+    // destructor does too) so that stopping a recording just before the end loses nothing.
+    void finishMotionFile();
 
   signals:
     // A permitted change of the device orientation: the window turns the screen to it.
@@ -167,6 +177,8 @@ class ViewController : public QWidget,
     void startMeterTimerIfNone();
     void saveRecordedMotion();
     void endRecording();
+    void showNoInput(const std::string& reason);
+    void leaveNoInput();
     fm::mail::MailExport& mailExport();
 
     QString nibName_;
@@ -177,6 +189,13 @@ class ViewController : public QWidget,
     std::shared_ptr<fm::app::ScheduledTimer> meterTimer_;
     std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
+    bool noInput_ = false;
+    QString titleWithInput_;
+    std::uint64_t inputEndSeenAtStart_ = 0;
+    // The last change in the microphone's deliveries: a stream that stops delivering is lost.
+    std::uint64_t deliveriesSeen_ = 0;
+    std::uint64_t deliveriesSeenAtStart_ = 0;
+    std::chrono::steady_clock::time_point deliveriesChangedAt_;
     std::unique_ptr<fm::mail::MailExport> mailExport_;
     fm::screen::SoundLevelDisplay* soundLevels_ = nullptr;  // a child of the screen
 };

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs CMD... beside a private PulseAudio server whose default source is a FIFO:
 #   with-sound-server.sh CMD [ARGS...]
-# CMD sees PULSE_SERVER (the private server) and FM_TEST_FIFO (write s16le mono 44,100 Hz
-# samples there and they arrive as captured audio). The server runs in a private folder, so
+# CMD sees PULSE_SERVER (the private server), FM_TEST_FIFO (write s16le mono 44,100 Hz
+# samples there and they arrive as captured audio) and FM_SOUND_SERVER_PID (the server's
+# process id, for tests of a server that dies). The server runs in a private folder, so
 # several can run at once, and is stopped by its own process id when CMD ends. Exits with
 # CMD's status, or 77 when no server could be started.
 set -euo pipefail
@@ -56,5 +57,5 @@ PULSE_SERVER=$server timeout 10 pactl load-module module-pipe-source source_name
 PULSE_SERVER=$server timeout 10 pactl set-default-source fieldmeter_in
 
 status=0
-PULSE_SERVER=$server FM_TEST_FIFO=$fifo "$@" || status=$?
+PULSE_SERVER=$server FM_TEST_FIFO=$fifo FM_SOUND_SERVER_PID=$pid "$@" || status=$?
 exit $status

@@ -25,7 +25,7 @@ void fillSeries() {
         rawSampleTimes[i] = 1.7e12 + 10.0 * i;
     }
     rawSampleCount = kRawSampleCapacity;
-    rawReadIndex = 0;
+    rewindRawSeries();
 }
 
 void BM_WavConvert(benchmark::State& state) {

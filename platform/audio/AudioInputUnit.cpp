@@ -53,6 +53,9 @@ OSStatus AudioInputUnit::start() {
         return kNoErr;
     }
     sampleTime_ = 0.0;
+    endReason_[0] = '\0';
+    endClaimed_.store(false, std::memory_order_relaxed);
+    end_.store(InputEnd::None, std::memory_order_relaxed);
     running_.store(true, std::memory_order_relaxed);
     const OSStatus status = doStart();
     if (status != kNoErr) {
@@ -78,6 +81,19 @@ OSStatus AudioInputUnit::uninitialize() {
     return kNoErr;
 }
 
+void AudioInputUnit::reportInputEnd(InputEnd end, const char* reason) {
+    if (end == InputEnd::None || endClaimed_.exchange(true, std::memory_order_acq_rel)) {
+        return;
+    }
+    std::strncpy(endReason_, reason != nullptr ? reason : "", sizeof endReason_ - 1);
+    endReason_[sizeof endReason_ - 1] = '\0';
+    end_.store(end, std::memory_order_release);
+}
+
+std::string AudioInputUnit::inputEndReason() const {
+    return inputEnd() == InputEnd::None ? std::string() : std::string(endReason_);
+}
+
 void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) {
     std::uint32_t done = 0;
     do {
@@ -92,6 +108,7 @@ void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) 
     } while (done < frames);
     current_ = nullptr;
     currentFrames_ = 0;
+    deliveries_.fetch_add(1, std::memory_order_relaxed);
 }
 
 OSStatus AudioInputUnit::render(AudioUnitRenderActionFlags* /*ioActionFlags*/,

@@ -14,6 +14,10 @@ namespace fm::platform {
 
 enum class AudioUnitScope : std::uint32_t { Global = 0, Input = 1, Output = 2 };
 
+// How capture came to an end by itself while the unit ran: the input ran out (a file played to
+// its end) or was lost (the sound server went away, the device vanished).
+enum class InputEnd : int { None = 0, Ended = 1, Lost = 2 };
+
 class AudioInputUnit {
   public:
     static constexpr std::uint32_t kInputBus = 1;   // the microphone bus
@@ -47,6 +51,16 @@ class AudioInputUnit {
     const std::string& lastError() const { return lastError_; }
     bool isRunning() const { return running_.load(std::memory_order_relaxed); }
 
+    // Main thread: whether capture ended by itself since the last start, and why in words
+    // (empty while inputEnd() is None). No block follows an end that has been reported.
+    InputEnd inputEnd() const { return end_.load(std::memory_order_acquire); }
+    std::string inputEndReason() const;
+    // Main thread: blocks handed to the callback since the start, to see a stream that has
+    // stopped delivering; and to declare such a stream lost (it is then closed without waiting
+    // for its thread).
+    std::uint64_t deliveries() const { return deliveries_.load(std::memory_order_relaxed); }
+    void markLost(const char* reason) { reportInputEnd(InputEnd::Lost, reason); }
+
   protected:
     AudioInputUnit() = default;
 
@@ -61,6 +75,10 @@ class AudioInputUnit {
 
     void setLastError(std::string text) { lastError_ = std::move(text); }
 
+    // Any thread of the back end, without locking or allocating: capture has ended. The first
+    // report after a start is kept; later ones are ignored.
+    void reportInputEnd(InputEnd end, const char* reason);
+
   private:
     AURenderCallback callback_ = nullptr;
     void* reference_ = nullptr;
@@ -70,6 +88,11 @@ class AudioInputUnit {
     bool initialized_ = false;
     std::atomic<bool> running_{false};
     std::string lastError_;
+
+    std::atomic<std::uint64_t> deliveries_{0};
+    std::atomic<InputEnd> end_{InputEnd::None};
+    std::atomic<bool> endClaimed_{false};
+    char endReason_[256] = {};
 
     // Audio thread only: the block being delivered.
     const std::int16_t* current_ = nullptr;

@@ -50,6 +50,7 @@ void BlockSourceInputUnit::run() {
         const std::uint32_t got = source_->fill(block_.data(), blockFrames_);
         if (got == 0) {
             finished_.store(true, std::memory_order_relaxed);
+            reportInputEnd(InputEnd::Ended, "the input ended");
             return;
         }
         if (realTimePace_) {

@@ -1,5 +1,8 @@
 #include "platform/audio/FileBlockSource.h"
 
+#include <sys/stat.h>
+
+#include <cmath>
 #include <cstdio>
 
 #include "platform/audio/AudioTypes.h"
@@ -16,6 +19,14 @@ FileBlockSource::~FileBlockSource() {
 }
 
 bool FileBlockSource::open(std::string* error) {
+    // Opening a FIFO waits for a writer, and a device never ends: only files are played.
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (error != nullptr) {
+            *error = path_ + ": not a regular file";
+        }
+        return false;
+    }
     info_ = SF_INFO{};
     file_ = sf_open(path_.c_str(), SFM_READ, &info_);
     if (file_ == nullptr) {
@@ -48,19 +59,28 @@ std::uint32_t FileBlockSource::fill(std::int16_t* out, std::uint32_t frames) {
         frames = kMaxFramesPerSlice;
     }
     const int channels = info_.channels;
-    sf_count_t got = sf_readf_short(file_, interleaved_.data(), frames);
+    // Every format is read as libsndfile's floats, where full scale is 1.0 whatever the file
+    // holds (16-bit integers come back exactly; floating-point files keep their real level).
+    sf_count_t got = sf_readf_float(file_, interleaved_.data(), frames);
     if (got == 0 && loop_ && info_.frames > 0) {
         sf_seek(file_, 0, SEEK_SET);
-        got = sf_readf_short(file_, interleaved_.data(), frames);
+        got = sf_readf_float(file_, interleaved_.data(), frames);
     }
+    auto sample = [&](std::size_t at) -> std::int32_t {
+        const float x = interleaved_[at] * 32768.0f;
+        if (!(x > -32768.0f)) {
+            return -32768;  // also NaN
+        }
+        return x >= 32767.0f ? 32767 : static_cast<std::int32_t>(std::lrint(x));
+    };
     for (sf_count_t i = 0; i < got; ++i) {
         if (channels == 1) {
-            out[i] = interleaved_[static_cast<std::size_t>(i)];
+            out[i] = static_cast<std::int16_t>(sample(static_cast<std::size_t>(i)));
             continue;
         }
         std::int32_t sum = 0;
         for (int c = 0; c < channels; ++c) {
-            sum += interleaved_[static_cast<std::size_t>(i * channels + c)];
+            sum += sample(static_cast<std::size_t>(i * channels + c));
         }
         out[i] = static_cast<std::int16_t>(sum / channels);
     }

@@ -1,6 +1,6 @@
 #pragma once
-// Plays an audio file as captured input: any format libsndfile reads, mixed down to mono and
-// converted to 16-bit. The file is read as it plays, never whole into memory.
+// Plays an audio file as captured input: any format libsndfile reads, at its real level, mixed
+// down to mono and converted to 16-bit. The file is read as it plays, never whole into memory.
 #include <sndfile.h>
 
 #include <cstdint>
@@ -24,7 +24,7 @@ class FileBlockSource : public BlockSource {
     bool loop_;
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
-    std::vector<std::int16_t> interleaved_;  // sized in open() for multi-channel files
+    std::vector<float> interleaved_;  // sized in open() for multi-channel files
 };
 
 }  // namespace fm::platform

@@ -1,6 +1,9 @@
 #include "platform/audio/RtAudioInputUnit.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
 
 namespace fm::platform {
 namespace {
@@ -74,6 +77,12 @@ bool findDevice(const std::string& name, FoundDevice* found, std::string* error)
     return false;
 }
 
+// RtAudio's error callback carries no user data. It runs on the stream's own thread right
+// after our callback there (a failed read), or on another thread of the back end (a server
+// shutting the stream down); the unit is found through the one or the other.
+thread_local void* tCallbackLink = nullptr;
+std::atomic<RtAudioInputUnit*> gOpenUnit{nullptr};
+
 }  // namespace
 
 std::vector<CaptureDevice> listCaptureDevices(std::string* error) {
@@ -124,18 +133,24 @@ OSStatus RtAudioInputUnit::openStream() {
     RtAudio::StreamOptions options;
     options.streamName = "fieldmeter";
     unsigned frames = blockFrames_;
+    auto link = std::make_shared<StreamLink>();
+    link->unit.store(this);
     try {
-        found.rtaudio->openStream(nullptr, &input, RTAUDIO_SINT16, 44100, &frames, &onAudio, this,
-                                  &options);
+        found.rtaudio->openStream(nullptr, &input, RTAUDIO_SINT16, 44100, &frames, &onAudio,
+                                  link.get(), &options, &onError);
     } catch (const RtAudioError& e) {
         setLastError(e.getMessage());
         return kStatusDeviceFailed;
     }
     rtaudio_ = std::move(found.rtaudio);
+    link_ = std::move(link);
+    gOpenUnit.store(this, std::memory_order_release);
     return kNoErr;
 }
 
 OSStatus RtAudioInputUnit::doStart() {
+    readFailed_ = false;
+    failedReadsInARow_ = 0;
     if (!rtaudio_) {
         if (const OSStatus status = openStream(); status != kNoErr) {
             return status;
@@ -157,25 +172,98 @@ void RtAudioInputUnit::doStop() {
 }
 
 void RtAudioInputUnit::doUninitialize() {
+    closeStream();
+    RtAudioInputUnit* self = this;
+    gOpenUnit.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+}
+
+void RtAudioInputUnit::closeStream() {
+    if (!rtaudio_) {
+        return;
+    }
+    if (inputEnd() == InputEnd::Lost) {
+        // The stream's thread may be stuck in the server's library for good, holding the lock
+        // that stopping and closing take. Cut it off from this unit (a callback running now is
+        // let finish; it cannot be stuck there), then close the stream on a thread of its own.
+        link_->unit.store(nullptr);
+        while (link_->inCallback.load()) {
+            std::this_thread::yield();
+        }
+        std::thread([rtaudio = std::move(rtaudio_), link = link_] {
+            try {
+                if (rtaudio->isStreamOpen()) {
+                    rtaudio->closeStream();
+                }
+            } catch (const RtAudioError&) {
+            }
+        }).detach();
+        link_.reset();
+        return;
+    }
     try {
-        if (rtaudio_ && rtaudio_->isStreamRunning()) {
+        if (rtaudio_->isStreamRunning()) {
             rtaudio_->stopStream();
         }
-        if (rtaudio_ && rtaudio_->isStreamOpen()) {
+        if (rtaudio_->isStreamOpen()) {
             rtaudio_->closeStream();
         }
     } catch (const RtAudioError&) {
     }
     rtaudio_.reset();
+    link_.reset();
 }
 
 int RtAudioInputUnit::onAudio(void* /*output*/, void* input, unsigned frames, double /*time*/,
                               RtAudioStreamStatus /*status*/, void* user) {
-    auto* self = static_cast<RtAudioInputUnit*>(user);
-    if (input != nullptr) {
-        self->deliver(static_cast<const std::int16_t*>(input), frames);
+    auto* link = static_cast<StreamLink*>(user);
+    tCallbackLink = link;
+    link->inCallback.store(true);
+    RtAudioInputUnit* self = link->unit.load();
+    const int result = self != nullptr ? self->onBlock(input, frames) : 2;
+    link->inCallback.store(false);
+    return result;
+}
+
+int RtAudioInputUnit::onBlock(void* input, unsigned frames) {
+    if (inputEnd() != InputEnd::None) {
+        return 2;  // aborts the stream; its thread then waits until the stream is closed
+    }
+    // RtAudio calls back first and reads the next block afterwards: a read that failed left
+    // the last block in the buffer, which must not be taken again. A stream whose reads keep
+    // failing (a server gone: they fail at once, over and over) is lost; one overrun is not.
+    const bool readFailed = readFailed_;
+    readFailed_ = false;
+    failedReadsInARow_ = readFailed ? failedReadsInARow_ + 1 : 0;
+    if (failedReadsInARow_ >= kFailedReadsForLoss) {
+        reportInputEnd(InputEnd::Lost, readError_);
+        return 2;
+    }
+    if (input == nullptr) {
+        reportInputEnd(InputEnd::Lost, "the capture stream delivered no input");
+        return 2;
+    }
+    if (!readFailed) {
+        deliver(static_cast<const std::int16_t*>(input), frames);
     }
     return 0;
+}
+
+void RtAudioInputUnit::onError(RtAudioError::Type /*type*/, const std::string& text) {
+    if (auto* link = static_cast<StreamLink*>(tCallbackLink); link != nullptr) {
+        // The stream's own thread, after a read: judged at the next callback.
+        link->inCallback.store(true);
+        if (RtAudioInputUnit* unit = link->unit.load(); unit != nullptr) {
+            std::strncpy(unit->readError_, text.c_str(), sizeof unit->readError_ - 1);
+            unit->readError_[sizeof unit->readError_ - 1] = '\0';
+            unit->readFailed_ = true;
+        }
+        link->inCallback.store(false);
+        return;
+    }
+    // Another thread of the back end gave up on the stream (a server shutting it down).
+    if (RtAudioInputUnit* unit = gOpenUnit.load(std::memory_order_acquire); unit != nullptr) {
+        unit->reportInputEnd(InputEnd::Lost, text.c_str());
+    }
 }
 
 }  // namespace fm::platform

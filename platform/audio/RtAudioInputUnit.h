@@ -4,6 +4,7 @@
 // otherwise the first compiled API with an input device.
 #include <rtaudio/RtAudio.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,13 +37,34 @@ class RtAudioInputUnit : public AudioInputUnit {
     void doUninitialize() override;
 
   private:
+    // What RtAudio's threads hold of the unit. A lost stream may never come back from the sound
+    // server's library (a read stuck for good), so its closing must not be waited for: the
+    // stream is handed to a thread of its own to close, and its callbacks find no unit any more.
+    struct StreamLink {
+        std::atomic<RtAudioInputUnit*> unit{nullptr};
+        std::atomic<bool> inCallback{false};
+    };
+
     OSStatus openStream();
+    void closeStream();
     static int onAudio(void* output, void* input, unsigned frames, double streamTime,
                        RtAudioStreamStatus status, void* user);
+    // A failed stream (the sound server gone, the device unplugged) ends the capture: the unit
+    // reports the input as lost, and the stream is stopped at its next callback.
+    static void onError(RtAudioError::Type type, const std::string& text);
+    int onBlock(void* input, unsigned frames);
+
+    // Reads that fail this many times in a row mean the stream is lost.
+    static constexpr int kFailedReadsForLoss = 8;
 
     std::string deviceName_;
     unsigned blockFrames_;
     std::unique_ptr<RtAudio> rtaudio_;
+    std::shared_ptr<StreamLink> link_;
+    // The stream's thread only.
+    bool readFailed_ = false;
+    int failedReadsInARow_ = 0;
+    char readError_[256] = {};
 };
 
 }  // namespace fm::platform

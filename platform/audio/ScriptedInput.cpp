@@ -23,7 +23,8 @@ void ScriptedInput::failRenderOf(std::size_t blockIndex, OSStatus status) {
 
 bool ScriptedInput::deliverNextBlock() {
     std::lock_guard lock(deliveryMutex_);
-    if (attached_ == nullptr || next_ >= blocks_.size()) {
+    if (attached_ == nullptr || next_ >= blocks_.size() ||
+        attached_->inputEnd() != InputEnd::None) {
         return false;
     }
     const std::vector<std::int16_t>& block = blocks_[next_];
@@ -31,6 +32,15 @@ bool ScriptedInput::deliverNextBlock() {
     ++next_;
     attached_->deliver(block.data(), static_cast<std::uint32_t>(block.size()));
     attached_->currentFailure_ = kNoErr;
+    return true;
+}
+
+bool ScriptedInput::endInput(InputEnd end, const char* reason) {
+    std::lock_guard lock(deliveryMutex_);
+    if (attached_ == nullptr) {
+        return false;
+    }
+    attached_->reportInputEnd(end, reason);
     return true;
 }
 

@@ -25,6 +25,9 @@ class ScriptedInput {
     // Calls the running unit's input callback with the next block. False when no unit runs
     // or no block is left (the block then stays queued).
     bool deliverNextBlock();
+    // The running unit's input ends (runs out, or is lost) with `reason`; no block follows.
+    // False when no unit runs.
+    bool endInput(InputEnd end, const char* reason);
     // Delivers every queued block; returns how many were delivered.
     std::size_t deliverAll();
 

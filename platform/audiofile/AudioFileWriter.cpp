@@ -1,9 +1,11 @@
 #include "platform/audiofile/AudioFileWriter.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/documents/DocumentsFolder.h"

@@ -1,15 +1,21 @@
 #include "platform/motion/ReplayMotionSource.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace fm::platform {
 namespace {
+
+// Hours of motion at 100 lines a second fit many times over.
+constexpr off_t kMaxReplayBytes = off_t{64} << 20;
 
 std::string trim(const std::string& s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -91,22 +97,52 @@ ReplayMotionSource::ReplayMotionSource(std::vector<ReplayRow> rows, std::string 
 std::optional<ReplayMotionSource> ReplayMotionSource::load(const std::string& path,
                                                            std::function<double()> clock,
                                                            std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error != nullptr) {
-            *error = path + ": " + std::strerror(errno);
-        }
-        return std::nullopt;
-    }
-    std::stringstream content;
-    content << in.rdbuf();
-    std::string why;
-    auto rows = parseMotionReplay(content.str(), &why);
-    if (!rows) {
+    auto fail = [&](const std::string& why) {
         if (error != nullptr) {
             *error = path + ": " + why;
         }
         return std::nullopt;
+    };
+    // Without blocking: a FIFO with no writer would otherwise hold the start for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail("not a regular file");
+    }
+    if (st.st_size > kMaxReplayBytes) {
+        ::close(fd);
+        return fail("larger than " + std::to_string(kMaxReplayBytes >> 20) + " MiB");
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            return fail(std::strerror(e));
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > static_cast<std::size_t>(kMaxReplayBytes)) {  // it grew while read
+            ::close(fd);
+            return fail("larger than " + std::to_string(kMaxReplayBytes >> 20) + " MiB");
+        }
+    }
+    ::close(fd);
+    std::string why;
+    auto rows = parseMotionReplay(text, &why);
+    if (!rows) {
+        return fail(why);
     }
     return ReplayMotionSource(std::move(*rows), path, std::move(clock));
 }

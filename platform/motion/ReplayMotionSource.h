@@ -29,7 +29,8 @@ class ReplayMotionSource : public MotionSource {
     ReplayMotionSource(std::vector<ReplayRow> rows, std::string name,
                        std::function<double()> clock);
 
-    // Reads and parses the file; on failure *error says "FILE: reason".
+    // Reads and parses the file; on failure *error says "FILE: reason". Only a regular file of
+    // at most 64 MiB is read (a FIFO or a device would never end).
     static std::optional<ReplayMotionSource> load(const std::string& path,
                                                   std::function<double()> clock,
                                                   std::string* error);

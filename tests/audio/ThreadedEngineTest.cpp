@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "audio/EngineFixture.h"
@@ -86,6 +87,40 @@ TEST_F(ThreadedEngineTest, FileInputIsRecordedSampleForSample) {
     stop();
     EXPECT_EQ(readWithLibsndfile(cleanPath()).samples, samples);
     EXPECT_EQ(unit->blocksDelivered(), (samples.size() + 1023) / 1024);
+}
+
+TEST_F(ThreadedEngineTest, FloatFilesPlayAtTheirRealLevel) {
+    // Floating-point files hold -1 … 1; a peak of 0.705 is 0.705 of full scale, not silence.
+    std::vector<double> wave(4410);
+    for (std::size_t i = 0; i < wave.size(); ++i) {
+        wave[i] = 0.705 * std::sin(2.0 * M_PI * 441.0 * static_cast<double>(i) / 44100.0);
+    }
+    for (const int subtype : {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
+        SCOPED_TRACE(subtype == SF_FORMAT_FLOAT ? "32-bit float" : "64-bit float");
+        const std::string input = (folder_ / "float.wav").string();
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | subtype;
+        SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_write_double(f, wave.data(), static_cast<sf_count_t>(wave.size()));
+        sf_close(f);
+        engine_->setAudioInputSource(fm::platform::AudioInputSource::file(
+            input, fm::platform::DeliveryPace::AsFastAsPossible));
+        recordingActive.store(1);
+        start();
+        auto* unit = dynamic_cast<fm::platform::BlockSourceInputUnit*>(engine_->mAudioUnit);
+        ASSERT_NE(unit, nullptr);
+        ASSERT_TRUE(waitFor([&] { return unit->finished(); }));
+        recordingActive.store(0);
+        stop();
+        const auto recorded = readWithLibsndfile(cleanPath()).samples;
+        ASSERT_EQ(recorded.size(), wave.size());
+        for (std::size_t i = 0; i < wave.size(); ++i) {
+            ASSERT_NEAR(recorded[i], wave[i] * 32768.0, 1.0) << "sample " << i;
+        }
+    }
 }
 
 TEST_F(ThreadedEngineTest, DemoInputDrivesTheMetersUntilStopped) {

@@ -1,5 +1,7 @@
 // Runs the real program headless and checks what it leaves behind: its exit status, its
 // messages, screen.png and the recording.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "tests/e2e/ProgramRunner.h"
@@ -212,6 +214,73 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
     start({"--version"});
     EXPECT_EQ(finish(), 0);
     EXPECT_TRUE(QString::fromUtf8(process_.readAllStandardOutput()).startsWith("fieldmeter "));
+}
+
+TEST_F(ProgramRun, InputsThatNeverEndOrNeverAnswerAreRefusedWithoutHanging) {
+    const std::string inFifo = (dir_ / "in.fifo").string();
+    const std::string motionFifo = (dir_ / "motion.fifo").string();
+    ASSERT_EQ(::mkfifo(inFifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(motionFifo.c_str(), 0600), 0);
+    start({"--input", QString::fromStdString(inFifo), "--motion",
+           QString::fromStdString(motionFifo), "--duration", "1"});
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(
+        QString::fromStdString("cannot play " + inFifo + ": " + inFifo + ": not a regular file")))
+        << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(
+        QString::fromStdString("cannot replay motion: " + motionFifo + ": not a regular file")))
+        << stderr_.toStdString();
+
+    // A device that never ends, as the motion file.
+    stderr_.clear();
+    start({"--input", "demo", "--motion", "/dev/zero", "--duration", "1"});
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("cannot replay motion: /dev/zero: not a regular file"))
+        << stderr_.toStdString();
+
+    // A FIFO where the recording goes: refused with a reason, and the program runs on.
+    stderr_.clear();
+    const std::string cafFifo = (docsPath() / "output2.caf").string();
+    fs::remove(cafFifo);  // the last run's recording
+    ASSERT_EQ(::mkfifo(cafFifo.c_str(), 0600), 0);
+    start({"--input", "demo", "--duration", "2"});
+    send("R\n");
+    ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains(QString::fromStdString(
+        "cannot create " + cafFifo + ": a FIFO or socket is in its place, not a regular file")))
+        << stderr_.toStdString();
+    EXPECT_TRUE(fs::exists(docsPath() / "screen.png"));
+}
+
+TEST_F(ProgramRun, AWallClockThatRacesAheadDoesNotStretchTheMotionFile) {
+    // libfaketime runs the wall clock ten times too fast (as a clock set forward again and
+    // again would); the monotonic clock keeps real time.
+    const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (!fs::exists(faketime)) {
+        GTEST_SKIP() << "faketime is not installed";
+    }
+    const auto motion = dir_ / "motion.csv";
+    std::ofstream(motion) << "0,0.5,0\n1,0.7,0\n2,0.3,0\n";
+    extraEnv_.insert("LD_PRELOAD", faketime);
+    extraEnv_.insert("FAKETIME", "+0 x10");
+    extraEnv_.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    extraEnv_.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");
+    start({"--input", "demo", "--motion", QString::fromStdString(motion.string()), "--duration",
+           "60"});
+    send("Space\nR\n");
+    const auto caf = docsPath() / "output2.caf";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(caf) > 4096 + 2 * 88200; }, 30000));
+    send("R\n");
+    const auto raw = docsPath() / "rawAccel.out";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(raw) > 44; }, 30000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+
+    // The motion file lasts as long as the recording beside it, not ten times as long.
+    const auto recorded = readAll(caf).size();
+    const auto motionSamples = (fileSize(raw) - 44) / 2;
+    EXPECT_GT(motionSamples, recorded / 2);
+    EXPECT_LT(motionSamples, recorded + 44100 / 2) << recorded << " samples of sound";
 }
 
 }  // namespace

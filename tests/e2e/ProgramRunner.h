@@ -45,6 +45,9 @@ class ProgramRun : public ::testing::Test {
         env.remove("QT_QPA_PLATFORM");
         env.insert("ASAN_OPTIONS", "detect_leaks=0");
         env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
+        for (const QString& name : extraEnv_.keys()) {
+            env.insert(name, extraEnv_.value(name));
+        }
         process_.setProcessEnvironment(env);
         if (headlessOption) {
             args.prepend("--headless");
@@ -71,6 +74,7 @@ class ProgramRun : public ::testing::Test {
     fs::path docsPath() const { return dir_ / "docs"; }
 
     fs::path dir_;
+    QProcessEnvironment extraEnv_;  // added to the program's environment by start()
     QProcess process_;
     QString stderr_;
 };

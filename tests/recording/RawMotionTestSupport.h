@@ -34,7 +34,7 @@ class RawMotionTest : public ::testing::Test {
         std::copy(values.begin(), values.end(), rawSamples);
         std::copy(times.begin(), times.end(), rawSampleTimes);
         rawSampleCount = static_cast<std::int32_t>(values.size());
-        rawReadIndex = 0;
+        rewindRawSeries();
     }
 
     static std::vector<unsigned char> readBytes(const std::filesystem::path& path) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/ScheduledTimer.h"
+#include "audio/SignalState.h"
 #include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "screen/ImageButton.h"
@@ -166,6 +167,7 @@ TEST_F(RecordingTest, StoppingWritesTheMotionTakenWhileRecordingBesideIt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return accelIndex - start >= 5; }, 5000));
     vc.togglePlay(vc.playButton);
     EXPECT_GE(rawSampleCount, 5);
+    vc.finishMotionFile();  // written off the main thread
     const auto raw = docs_ / "rawAccel.out";
     ASSERT_TRUE(std::filesystem::exists(raw));
     EXPECT_GT(std::filesystem::file_size(raw), 44u);
@@ -182,6 +184,117 @@ TEST_F(RecordingTest, SecondProgrammaticPlayStopsTheEngineAndTheCounter) {
     vc.programmaticPlay();  // and starts them again
     EXPECT_NE(vc.mAudioUnit, nullptr);
     EXPECT_TRUE(counterTimer->isValid());
+}
+
+// The screen when there is no input: its start failed, it was lost, or a file ran out.
+class NoInputTest : public RecordingTest {
+  protected:
+    // A mono 16-bit file of `seconds` at a constant loud value.
+    std::string writeLoudFile(double seconds) {
+        std::filesystem::create_directories(docs_);
+        const std::string path = (docs_ / "input.wav").string();
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(f, nullptr);
+        const std::vector<std::int16_t> samples(static_cast<size_t>(seconds * 44100), 12000);
+        sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+        sf_close(f);
+        return path;
+    }
+
+    static bool metersAreSilent(ViewController& vc) {
+        for (int k = 0; k < kGraphPoints; ++k) {
+            if (waveformSamples[k].load() != 0.0 || spectrumPower[k].load() != 0.0f) {
+                return false;
+            }
+        }
+        return rmsValue.load() == 0.0 && vc.rmsPower->text() == "0.00";
+    }
+
+    // Not recording, nothing captured, and the user told why.
+    void expectNoInputShown(ViewController& vc, const std::string& inMessage) {
+        EXPECT_TRUE(vc.hasNoInput());
+        EXPECT_EQ(vc.isRecording(), 0);
+        EXPECT_EQ(recordingActive.load(), 0);
+        EXPECT_EQ(vc.playButton->imageName(), "Record-off.png");
+        EXPECT_EQ(vc.mAudioUnit, nullptr);
+        EXPECT_TRUE(vc.windowTitle().contains("no input")) << vc.windowTitle().toStdString();
+        EXPECT_TRUE(metersAreSilent(vc));
+        const auto& alerts = fm::app::AlertView::shownAlerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_TRUE(alerts[0].message.contains(QString::fromStdString(inMessage)))
+            << alerts[0].message.toStdString();
+    }
+};
+
+TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
+    const std::string input = writeLoudFile(1.0);
+    fm::platform::setAudioInputSource(
+        fm::platform::AudioInputSource::file(input, fm::platform::DeliveryPace::RealTime, true));
+    ViewController& vc = load();
+    vc.setWindowTitle("fieldmeter");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rmsValue.load() > 1000.0; }, 10000));
+    vc.updateRMS(nullptr);
+    ASSERT_NE(vc.rmsPower->text(), "0.00");
+
+    std::filesystem::rename(input, docs_ / "kept.wav");
+    ::testing::internal::CaptureStderr();
+    QTest::keyClick(&vc, Qt::Key_R);
+    ::testing::internal::GetCapturedStderr();
+    expectNoInputShown(vc, "file input.wav: ");
+    EXPECT_FALSE(counterTimer->isValid());  // the clock does not count a recording
+
+    std::filesystem::rename(docs_ / "kept.wav", input);
+    ::testing::internal::CaptureStderr();
+    QTest::keyClick(&vc, Qt::Key_R);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(vc.hasNoInput());
+    EXPECT_EQ(vc.isRecording(), 1);
+    EXPECT_EQ(vc.playButton->imageName(), "Record-on.png");
+    EXPECT_EQ(vc.windowTitle(), "fieldmeter");
+    EXPECT_TRUE(counterTimer->isValid());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rmsValue.load() > 1000.0; }, 10000));
+    QTest::keyClick(&vc, Qt::Key_R);
+    EXPECT_FALSE(readSamples(docs_ / "output2.caf").empty());
+}
+
+TEST_F(NoInputTest, ALostInputEndsTheRecordingWithWhatWasCapturedAndSaysSoOnce) {
+    ViewController& vc = load();
+    vc.playButton->click();
+    const auto captured = deliver({1024, 1024, 700}, 5);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(script_->endInput(fm::platform::InputEnd::Lost, "the sound server went away"));
+    deliver({1024}, 9);  // nothing follows the loss
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vc.hasNoInput(); }, 5000));
+    vc.updateRMS(nullptr);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    expectNoInputShown(vc, "scripted input: the sound server went away");
+    EXPECT_EQ(readSamples(docs_ / "output2.caf"), captured);
+    vc.finishMotionFile();
+    EXPECT_TRUE(std::filesystem::exists(docs_ / "rawAccel.out"));
+    const std::string line = "scripted input lost (the sound server went away)";
+    ASSERT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(err.find(line, err.find(line) + 1), std::string::npos) << err;
+}
+
+TEST_F(NoInputTest, AFileThatEndsLeavesTheMetersSilentWithOneLine) {
+    const std::string input = writeLoudFile(0.3);
+    fm::platform::setAudioInputSource(
+        fm::platform::AudioInputSource::file(input, fm::platform::DeliveryPace::AsFastAsPossible));
+    ::testing::internal::CaptureStderr();
+    ViewController& vc = load();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return vc.mAudioUnit->inputEnd() == fm::platform::InputEnd::Ended; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return metersAreSilent(vc); }, 5000));
+    vc.updateRMS(nullptr);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string line = "fieldmeter: file input.wav ended; the meters show silence\n";
+    ASSERT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(err.find(line, err.find(line) + 1), std::string::npos) << err;
+    EXPECT_FALSE(vc.hasNoInput());  // a file played to its end is not a failure
 }
 
 }  // namespace

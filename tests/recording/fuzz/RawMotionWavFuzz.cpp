@@ -52,7 +52,7 @@ void decode(const std::uint8_t* data, std::size_t size) {
         rawSampleTimes[i] = time;
     }
     rawSampleCount = static_cast<std::int32_t>(n);
-    rawReadIndex = 0;
+    rewindRawSeries();
 }
 
 std::int64_t expectedSamples() {

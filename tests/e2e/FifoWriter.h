@@ -1,0 +1,73 @@
+#pragma once
+// Feeds samples into the sound server's FIFO source (scripts/with-sound-server.sh).
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fm::test {
+
+// Feeds the signal into the FIFO over and over, at the pace the server reads it, until
+// stopped: a capture stream whose source runs dry would wait for data for ever.
+class FifoWriter {
+  public:
+    FifoWriter(const char* path, std::vector<std::int16_t> samples) : samples_(std::move(samples)) {
+        fd_ = ::open(path, O_WRONLY | O_NONBLOCK);
+        if (fd_ >= 0) {
+            thread_ = std::thread([this] { run(); });
+        }
+    }
+    ~FifoWriter() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    bool opened() const { return fd_ >= 0; }
+    std::string error() const { return error_; }
+
+  private:
+    void run() {
+        const auto* start = reinterpret_cast<const char*>(samples_.data());
+        const size_t total = samples_.size() * sizeof(std::int16_t);
+        const char* bytes = start;
+        size_t left = total;
+        while (!stop_) {
+            if (left == 0) {
+                bytes = start;
+                left = total;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, 100) <= 0) {
+                continue;  // the server reads at real-time pace; look again
+            }
+            const ssize_t n = ::write(fd_, bytes, left);
+            if (n < 0 && errno != EAGAIN) {
+                error_ = std::string("write: ") + std::strerror(errno);
+                return;
+            }
+            if (n > 0) {
+                bytes += n;
+                left -= static_cast<size_t>(n);
+            }
+        }
+    }
+
+    std::vector<std::int16_t> samples_;
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::string error_;
+};
+
+}  // namespace fm::test
