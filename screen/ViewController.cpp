@@ -17,7 +17,6 @@
 #include "mail/MailExport.h"
 #include "platform/motion/DeviceOrientationSource.h"
 #include "platform/motion/MotionSource.h"
-#include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "recording/RecordingState.h"
 #include "screen/FloatSlider.h"
@@ -46,7 +45,7 @@ ViewController::~ViewController() {
         accelerometer->setDelegate(nullptr);
     }
     // The timers call back into this object too.
-    for (auto* timer : {meterTimer_.get(), counterTimer.get(), gyroTimer.get()}) {
+    for (auto* timer : {meterTimer_.get(), counterTimer_.get(), gyroTimer_.get()}) {
         if (timer != nullptr) {
             timer->invalidate();
         }

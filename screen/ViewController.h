@@ -1,9 +1,9 @@
 #pragma once
 // The one screen: its views and controls (loaded from the layout "ViewController"), its audio
 // engine (the base class AudioEngine), its motion sources, and the actions of every control.
-// The member functions are defined in the folder of the subsystem that owns them: pages and
-// construction here, the meter update and sliders in audio/, recording control and motion
-// sensing in recording/.
+// Its member functions are defined in this folder, one file per concern: construction
+// (ViewController.cpp), pages, the meter update, sliders, recording control, motion actions and
+// file exports.
 #include <QWidget>
 #include <atomic>
 #include <chrono>
@@ -64,7 +64,7 @@ class ViewController : public QWidget,
     QWidget* view();
     bool isViewLoaded() const { return viewLoaded_; }
 
-    // Actions and operations, in the class's declaration order.
+    // Actions of the controls and the view's life cycle.
     void instructionsTapped(QObject* sender);
     void switchWavSpectrum(QObject* sender);
     void sensitivySliderValueChanged(QObject* sender);
@@ -107,7 +107,7 @@ class ViewController : public QWidget,
     signed char isRecording() const { return isRecording_.load(); }
     void setIsRecording(signed char value) { isRecording_.store(value); }
 
-    // User-interface fields, in declaration order (the layout fills the views).
+    // User-interface fields (the layout fills the views).
     ImageButton* playButton = nullptr;
     ImageButton* mailButton = nullptr;
     QLabel* timeLabel = nullptr;
@@ -139,6 +139,10 @@ class ViewController : public QWidget,
 
     // The one running meter timer (a recording start adds none while it runs).
     const std::shared_ptr<fm::app::ScheduledTimer>& meterTimer() const { return meterTimer_; }
+    // The repeating 1.0 s timer that advances the elapsed-time counter.
+    const std::shared_ptr<fm::app::ScheduledTimer>& counterTimer() const { return counterTimer_; }
+    // The repeating 1/30 s timer that polls the gyroscope.
+    const std::shared_ptr<fm::app::ScheduledTimer>& gyroTimer() const { return gyroTimer_; }
     // The swipe recognizers added to the view.
     const std::vector<fm::app::SwipeGestureRecognizer*>& swipeRecognizers() const {
         return swipeRecognizers_;
@@ -187,6 +191,8 @@ class ViewController : public QWidget,
     bool viewDidLoadRan_ = false;
     std::atomic<signed char> isRecording_{0};
     std::shared_ptr<fm::app::ScheduledTimer> meterTimer_;
+    std::shared_ptr<fm::app::ScheduledTimer> counterTimer_;
+    std::shared_ptr<fm::app::ScheduledTimer> gyroTimer_;
     std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
     bool noInput_ = false;

@@ -105,10 +105,10 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
-                               "--documents", "--motion", "--headless", "--duration", "--log",
-                               "--metrics", "--name", "--help", "--version", "--calibration",
-                               "--calibrate-to"}) {
+    for (const char* option :
+         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
+          "--motion", "--headless", "--duration", "--log", "--metrics", "--name", "--help",
+          "--version", "--calibration", "--calibrate-to"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

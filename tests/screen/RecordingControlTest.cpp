@@ -9,7 +9,6 @@
 
 #include "app/ScheduledTimer.h"
 #include "audio/SignalState.h"
-#include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "screen/ImageButton.h"
 #include "tests/screen/ScreenFixture.h"
@@ -105,8 +104,8 @@ TEST_F(RecordingTest, RecordKeyWorksOnlyWhereTheButtonIsShown) {
 
 TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestartsIt) {
     ViewController& vc = load();
-    ASSERT_TRUE(counterTimer);
-    auto tick = [&] { vc.updateCounter(counterTimer.get()); };
+    ASSERT_TRUE(vc.counterTimer());
+    auto tick = [&] { vc.updateCounter(vc.counterTimer().get()); };
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "00:01");
     while (elapsedSeconds < 75) {
@@ -117,10 +116,10 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
         tick();
     }
     EXPECT_EQ(vc.timeLabel->text(), "06:40");
-    EXPECT_TRUE(counterTimer->isValid());
+    EXPECT_TRUE(vc.counterTimer()->isValid());
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "PUSH STOP RECORDING! FILE TOO BIG");
-    EXPECT_FALSE(counterTimer->isValid());
+    EXPECT_FALSE(vc.counterTimer()->isValid());
     // The whole warning shows in its place, laid out as the label lays it out.
     const QRect room = vc.timeLabel->contentsRect();
     const int flags = static_cast<int>(vc.timeLabel->alignment()) |
@@ -132,7 +131,7 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
     vc.togglePlay(vc.playButton);
     EXPECT_EQ(vc.timeLabel->text(), "00:00");
     EXPECT_EQ(elapsedSeconds, 0);
-    ASSERT_TRUE(counterTimer->isValid());
+    ASSERT_TRUE(vc.counterTimer()->isValid());
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "00:01");
     vc.togglePlay(vc.playButton);
@@ -175,7 +174,7 @@ TEST_F(RecordingTest, StoppingWritesTheMotionTakenWhileRecordingBesideIt) {
 
 TEST_F(RecordingTest, SecondProgrammaticPlayStopsTheEngineAndTheCounter) {
     ViewController& vc = load();
-    auto counter = counterTimer;
+    auto counter = vc.counterTimer();
     vc.programmaticPlay();
     EXPECT_EQ(vc.mAudioUnit, nullptr);
     EXPECT_FALSE(script_->hasRunningUnit());
@@ -183,7 +182,7 @@ TEST_F(RecordingTest, SecondProgrammaticPlayStopsTheEngineAndTheCounter) {
     EXPECT_EQ(elapsedSeconds, 0);
     vc.programmaticPlay();  // and starts them again
     EXPECT_NE(vc.mAudioUnit, nullptr);
-    EXPECT_TRUE(counterTimer->isValid());
+    EXPECT_TRUE(vc.counterTimer()->isValid());
 }
 
 // The screen when there is no input: its start failed, it was lost, or a file ran out.
@@ -245,7 +244,7 @@ TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
     QTest::keyClick(&vc, Qt::Key_R);
     ::testing::internal::GetCapturedStderr();
     expectNoInputShown(vc, "file input.wav: ");
-    EXPECT_FALSE(counterTimer->isValid());  // the clock does not count a recording
+    EXPECT_FALSE(vc.counterTimer()->isValid());  // the clock does not count a recording
 
     std::filesystem::rename(docs_ / "kept.wav", input);
     ::testing::internal::CaptureStderr();
@@ -255,7 +254,7 @@ TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
     EXPECT_EQ(vc.isRecording(), 1);
     EXPECT_EQ(vc.playButton->imageName(), "Record-on.png");
     EXPECT_EQ(vc.windowTitle(), "fieldmeter");
-    EXPECT_TRUE(counterTimer->isValid());
+    EXPECT_TRUE(vc.counterTimer()->isValid());
     ASSERT_TRUE(QTest::qWaitFor([&] { return rmsValue.load() > 1000.0; }, 10000));
     QTest::keyClick(&vc, Qt::Key_R);
     EXPECT_FALSE(readSamples(docs_ / "output2.caf").empty());

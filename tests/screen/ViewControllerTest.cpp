@@ -10,7 +10,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
@@ -69,12 +68,12 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
     ASSERT_TRUE(vc.meterTimer());
     EXPECT_TRUE(vc.meterTimer()->isValid());
     EXPECT_DOUBLE_EQ(vc.meterTimer()->timeInterval(), 0.1);
-    ASSERT_TRUE(counterTimer);
-    EXPECT_TRUE(counterTimer->isValid());
-    EXPECT_DOUBLE_EQ(counterTimer->timeInterval(), 1.0);
-    ASSERT_TRUE(gyroTimer);
-    EXPECT_TRUE(gyroTimer->isValid());
-    EXPECT_NEAR(gyroTimer->timeInterval(), 1.0 / 30.0, 1e-12);
+    ASSERT_TRUE(vc.counterTimer());
+    EXPECT_TRUE(vc.counterTimer()->isValid());
+    EXPECT_DOUBLE_EQ(vc.counterTimer()->timeInterval(), 1.0);
+    ASSERT_TRUE(vc.gyroTimer());
+    EXPECT_TRUE(vc.gyroTimer()->isValid());
+    EXPECT_NEAR(vc.gyroTimer()->timeInterval(), 1.0 / 30.0, 1e-12);
     EXPECT_TRUE(motionUpdatesOn);
     EXPECT_TRUE(vc.motionManager->isGyroActive());
     EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());
@@ -350,7 +349,7 @@ TEST_F(ScreenTest, BracketKeysAndWheelTurnTheDeviceByTenDegrees) {
 
 TEST_F(ScreenTest, MotionUpdatesStopOnTheSecondToggleAndStayStoppedOnTheThird) {
     ViewController& vc = load();
-    auto firstTimer = gyroTimer;
+    auto firstTimer = vc.gyroTimer();
     vc.toggleUpdates();
     EXPECT_FALSE(vc.motionManager->isGyroActive());
     EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());  // keeps running
@@ -358,8 +357,8 @@ TEST_F(ScreenTest, MotionUpdatesStopOnTheSecondToggleAndStayStoppedOnTheThird) {
     EXPECT_TRUE(motionUpdatesOn);
     vc.toggleUpdates();
     EXPECT_FALSE(vc.motionManager->isGyroActive());
-    EXPECT_EQ(gyroTimer, firstTimer);  // nothing restarted
-    EXPECT_FALSE(gyroTimer->isValid());
+    EXPECT_EQ(vc.gyroTimer(), firstTimer);  // nothing restarted
+    EXPECT_FALSE(vc.gyroTimer()->isValid());
     vc.doGyroUpdate();  // no sample: reads zeros, changes nothing
 }
 

@@ -6,7 +6,6 @@
 
 #include "app/AlertView.h"
 #include "audio/SignalState.h"
-#include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "recording/RawMotion.h"
 #include "recording/RawMotionCapture.h"
@@ -15,8 +14,6 @@
 #include "screen/ImageButton.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
-
-std::shared_ptr<fm::app::ScheduledTimer> counterTimer;
 
 namespace {
 
@@ -74,8 +71,8 @@ void ViewController::togglePlay(QObject* sender) {
         button->setImageName("Record-on.png");
     }
     // A counter that ended after its warning starts again, so this recording counts too.
-    if (!counterTimer || !counterTimer->isValid()) {
-        counterTimer = startCounterTimer(this);
+    if (!counterTimer_ || !counterTimer_->isValid()) {
+        counterTimer_ = startCounterTimer(this);
     }
     setIsRecording(1);
 }
@@ -123,8 +120,8 @@ void ViewController::finishMotionFile() {
 void ViewController::programmaticPlay() {
     if (mAudioUnit != nullptr) {
         stopRecording();
-        if (counterTimer) {
-            counterTimer->invalidate();
+        if (counterTimer_) {
+            counterTimer_->invalidate();
         }
         mAudioUnit = nullptr;
         elapsedSeconds = 0;
@@ -133,10 +130,10 @@ void ViewController::programmaticPlay() {
     initializeOutputUnit();
     timeLabel->setText("00:00");
     // A replaced counter that still ran would count every second twice, beyond reach.
-    if (counterTimer) {
-        counterTimer->invalidate();
+    if (counterTimer_) {
+        counterTimer_->invalidate();
     }
-    counterTimer = startCounterTimer(this);
+    counterTimer_ = startCounterTimer(this);
     startMeterTimerIfNone();
     if (!inputStarted()) {
         showNoInput(startError());
@@ -194,8 +191,8 @@ void ViewController::showNoInput(const std::string& reason) {
         stopRecording();
         mAudioUnit = nullptr;
     }
-    if (counterTimer) {
-        counterTimer->invalidate();
+    if (counterTimer_) {
+        counterTimer_->invalidate();
     }
     clearSignalMeters();
     if (!noInput_) {

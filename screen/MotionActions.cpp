@@ -1,10 +1,7 @@
 // The controller's side of motion sensing: accelerometer samples into the rings, and the
 // gyroscope and attitude updates.
-#include "recording/ControllerTimers.h"
 #include "recording/MotionSensing.h"
 #include "screen/ViewController.h"
-
-std::shared_ptr<fm::app::ScheduledTimer> gyroTimer;
 
 void ViewController::accelerometerDidAccelerate(fm::platform::Accelerometer*,
                                                 const fm::platform::Acceleration& acceleration) {
@@ -17,16 +14,16 @@ void ViewController::toggleUpdates() {
         motionManager->startGyroUpdates();
         motionManager->startDeviceMotionUpdates();
         // A replaced timer that still ran could never be stopped again.
-        if (gyroTimer) {
-            gyroTimer->invalidate();
+        if (gyroTimer_) {
+            gyroTimer_->invalidate();
         }
-        gyroTimer = fm::app::ScheduledTimer::scheduledTimer(
+        gyroTimer_ = fm::app::ScheduledTimer::scheduledTimer(
             1.0 / 30.0, [this](fm::app::ScheduledTimer*) { doGyroUpdate(); });
         return;
     }
     motionManager->stopGyroUpdates();
-    if (gyroTimer) {
-        gyroTimer->invalidate();
+    if (gyroTimer_) {
+        gyroTimer_->invalidate();
     }
 }
 
