@@ -1,6 +1,5 @@
 // fieldmeter: the entry function. The command line describes the device (see --help); then
 // the application loop runs with AppDelegate until the window closes or --duration ends.
-#include <alsa/asoundlib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +17,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
-#include "app/Images.h"
 #include "app/LevelReports.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
@@ -29,6 +27,7 @@
 #include "platform/motion/ReplayMotionSource.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
+#include "toolkit/Images.h"
 
 namespace {
 
@@ -128,10 +127,6 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
     }
 }
 
-// ALSA's library prints its own lines while the capture devices are looked through; the program
-// says in one line what came of it instead.
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the loop like closing the window, so a
 // recording is ended and the files are closed.
 int gSignalPipe[2] = {-1, -1};
@@ -185,7 +180,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.listDevices) {
-        snd_lib_error_set_handler(quietAlsa);
         return listDevices();
     }
 
@@ -229,7 +223,7 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName("fieldmeter");
     QApplication::setDesktopFileName("fieldmeter");
-    QApplication::setWindowIcon(QIcon(fm::app::imageNamed("fieldmeter.png")));
+    QApplication::setWindowIcon(QIcon(fm::toolkit::imageNamed("fieldmeter.png")));
     const QStringList leftover = QCoreApplication::arguments().mid(1);
     if (!leftover.isEmpty()) {
         say("unknown option " + leftover.first().toStdString() + " (see --help)");
@@ -237,7 +231,6 @@ int main(int argc, char** argv) {
     }
 
     chooseMotionSource(options, sinceStart);
-    snd_lib_error_set_handler(quietAlsa);
     const bool demo = chooseAudioInput(options);
     const QString title = demo ? "fieldmeter (demo input)" : "fieldmeter";
     fm::screen::setCalibrationOptions(options.calibrationDb, options.calibrateToDb);

@@ -1,10 +1,25 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
-# fm_add_test(<name> SOURCES <files...> LIBS <targets...> [TSAN] [QT] [TIMEOUT <s>] [ENV <k=v...>])
-#   TSAN: the test exercises audio-thread code and also runs in the ThreadSanitizer build.
-#   QT:   the test needs Qt (never built in the ThreadSanitizer build).
+# fm_add_test(<name> SOURCES <files...> LIBS <targets...> [TSAN] [QT] [PROGRAM] [IMAGES]
+#             [SOUND_SERVER [SKIP_WITHOUT_SERVER]] [TIMEOUT <s>] [ENV <k=v...>])
+#   TSAN:         the test exercises audio-thread code and also runs in the ThreadSanitizer build.
+#   QT:           the test needs Qt and its offscreen display (never built in the ThreadSanitizer
+#                 build).
+#   IMAGES:       the test loads the drawn images.
+#   PROGRAM:      the test runs the real fieldmeter binary, named by FM_PROGRAM (implies QT and
+#                 IMAGES).
+#   SOUND_SERVER: the whole binary runs once inside a real PulseAudio server of its own
+#                 (scripts/with-sound-server.sh), which exits with 77 when it cannot start one.
+#   SKIP_WITHOUT_SERVER: that status counts as skipped rather than failed.
+#   ENV:          more environment for the test's process; a later entry wins.
+# Every other test runs case by case and, once more, as the whole binary in one process.
 function(fm_add_test name)
-  cmake_parse_arguments(T "TSAN;QT" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "TSAN;QT;PROGRAM;IMAGES;SOUND_SERVER;SKIP_WITHOUT_SERVER" "TIMEOUT" "SOURCES;LIBS;ENV"
+                        ${ARGN})
+  if(T_PROGRAM)
+    set(T_QT ON)
+    set(T_IMAGES ON)
+  endif()
   if(FM_TSAN_BUILD AND NOT T_TSAN)
     return()
   endif()
@@ -25,12 +40,29 @@ function(fm_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     FM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" FM_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(T_IMAGES)
+    add_dependencies(${name} fm_images)
+  endif()
+  if(T_PROGRAM)
+    target_compile_definitions(${name} PRIVATE FM_PROGRAM="$<TARGET_FILE:fieldmeter>")
+    add_dependencies(${name} fieldmeter)
+  endif()
   set(env "QT_QPA_PLATFORM=offscreen" "XDG_RUNTIME_DIR=${PROJECT_BINARY_DIR}/xdg-runtime"
           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
           "ASAN_OPTIONS=detect_leaks=1"
           "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
           "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
           ${T_ENV})
+  if(T_SOUND_SERVER)
+    # One server for the whole binary: starting one per case would take most of the run.
+    add_test(NAME ${name}
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-sound-server.sh $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+    if(T_SKIP_WITHOUT_SERVER)
+      set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+    endif()
+    return()
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
@@ -51,15 +83,3 @@ function(fm_add_bench name)
   target_compile_definitions(${name} PRIVATE
     FM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" FM_BINARY_DIR="${PROJECT_BINARY_DIR}")
 endfunction()
-
-# fm_add_subdirectories(): adds every subfolder of the current folder that has a CMakeLists.txt,
-# in name order, so a new subsystem folder joins the build without editing a shared file.
-macro(fm_add_subdirectories)
-  file(GLOB _fm_subdirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT _fm_subdirs)
-  foreach(_fm_dir ${_fm_subdirs})
-    if(IS_DIRECTORY ${_fm_dir} AND EXISTS ${_fm_dir}/CMakeLists.txt)
-      add_subdirectory(${_fm_dir})
-    endif()
-  endforeach()
-endmacro()

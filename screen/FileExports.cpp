@@ -2,12 +2,12 @@
 // motion conversion.
 #include <QLabel>
 
-#include "app/AlertView.h"
 #include "audio/SignalState.h"
 #include "mail/MailExport.h"
 #include "recording/RawMotionPlist.h"
 #include "recording/RawMotionWav.h"
 #include "screen/ViewController.h"
+#include "toolkit/AlertView.h"
 
 void ViewController::writeRawAccelDataToFile() {
     finishRawAccelDataFile();
@@ -28,8 +28,8 @@ fm::mail::MailExport& ViewController::mailExport() {
         };
         hooks.showAlert = [this](const std::string& title, const std::string& message,
                                  const std::string& button) {
-            fm::app::AlertView(QString::fromStdString(title), QString::fromStdString(message),
-                               QString::fromStdString(button), this)
+            fm::toolkit::AlertView(QString::fromStdString(title), QString::fromStdString(message),
+                                   QString::fromStdString(button), this)
                 .show();
         };
         hooks.recordingPath = [] { return cleanRecordFileURL; };

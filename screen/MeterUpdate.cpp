@@ -13,7 +13,7 @@
 
 void ViewController::setRMSPower(double) {}
 
-void ViewController::updateRMS(fm::app::ScheduledTimer*) {
+void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
     watchInput();
     // Levels reach 32,767 times the gain: the read-out shrinks rather than lose digits.
     const double raw = rmsValue.load(std::memory_order_relaxed);

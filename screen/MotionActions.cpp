@@ -17,8 +17,8 @@ void ViewController::toggleUpdates() {
         if (gyroTimer_) {
             gyroTimer_->invalidate();
         }
-        gyroTimer_ = fm::app::ScheduledTimer::scheduledTimer(
-            1.0 / 30.0, [this](fm::app::ScheduledTimer*) { doGyroUpdate(); });
+        gyroTimer_ = fm::toolkit::ScheduledTimer::scheduledTimer(
+            1.0 / 30.0, [this](fm::toolkit::ScheduledTimer*) { doGyroUpdate(); });
         return;
     }
     motionManager->stopGyroUpdates();

@@ -2,12 +2,12 @@
 #include <QLabel>
 #include <QScrollArea>
 
-#include "app/FrameAnimation.h"
 #include "audio/SignalState.h"
 #include "platform/motion/DeviceOrientationSource.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 #include "screen/ViewController.h"
+#include "toolkit/FrameAnimation.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -42,9 +42,9 @@ void ViewController::showPage(int page) {
     overlayMode = page;
 }
 
-void ViewController::handleViewsSwipe(fm::app::SwipeGestureRecognizer* recognizer) {
-    const bool left = recognizer->direction() == fm::app::SwipeGestureRecognizer::Left;
-    const bool right = recognizer->direction() == fm::app::SwipeGestureRecognizer::Right;
+void ViewController::handleViewsSwipe(fm::toolkit::SwipeGestureRecognizer* recognizer) {
+    const bool left = recognizer->direction() == fm::toolkit::SwipeGestureRecognizer::Left;
+    const bool right = recognizer->direction() == fm::toolkit::SwipeGestureRecognizer::Right;
     if (left && (overlayMode == 1 || overlayMode == 2)) {
         showPage(overlayMode + 1);
     } else if (right && (overlayMode == 2 || overlayMode == 3)) {
@@ -62,8 +62,8 @@ void ViewController::switchWavSpectrum(QObject*) {
 }
 
 void ViewController::instructionsTapped(QObject*) {
-    fm::app::animateFrame(instructionsOverlay, QRect(600, 0, 320, 480), 0.5,
-                          fm::app::AnimationCurve::EaseInOut);
+    fm::toolkit::animateFrame(instructionsOverlay, QRect(600, 0, 320, 480), 0.5,
+                              fm::toolkit::AnimationCurve::EaseInOut);
 }
 
 void ViewController::showAboutInstructions(QObject*) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <span>
 
-#include "app/AlertView.h"
 #include "audio/SignalState.h"
 #include "recording/MotionSensing.h"
 #include "recording/RawMotion.h"
@@ -14,14 +13,15 @@
 #include "screen/ImageButton.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
+#include "toolkit/AlertView.h"
 
 namespace {
 
 constexpr std::chrono::seconds kSilentStreamLimit{3};
 
-std::shared_ptr<fm::app::ScheduledTimer> startCounterTimer(ViewController* controller) {
-    return fm::app::ScheduledTimer::scheduledTimer(
-        1.0, [controller](fm::app::ScheduledTimer* t) { controller->updateCounter(t); });
+std::shared_ptr<fm::toolkit::ScheduledTimer> startCounterTimer(ViewController* controller) {
+    return fm::toolkit::ScheduledTimer::scheduledTimer(
+        1.0, [controller](fm::toolkit::ScheduledTimer* t) { controller->updateCounter(t); });
 }
 
 }  // namespace
@@ -32,8 +32,8 @@ void ViewController::startMeterTimerIfNone() {
     if (meterTimer_ && meterTimer_->isValid()) {
         return;
     }
-    meterTimer_ = fm::app::ScheduledTimer::scheduledTimer(
-        0.1, [this](fm::app::ScheduledTimer* t) { updateRMS(t); });
+    meterTimer_ = fm::toolkit::ScheduledTimer::scheduledTimer(
+        0.1, [this](fm::toolkit::ScheduledTimer* t) { updateRMS(t); });
 }
 
 void ViewController::togglePlay(QObject* sender) {
@@ -201,7 +201,7 @@ void ViewController::showNoInput(const std::string& reason) {
     }
     setWindowTitle("fieldmeter (no input)");
     const std::string what = inputSource().describe();
-    fm::app::AlertView(
+    fm::toolkit::AlertView(
         "No input",
         QString::fromStdString(what + ": " + (reason.empty() ? "cannot be captured" : reason)),
         "OK", this)
@@ -216,7 +216,7 @@ void ViewController::leaveNoInput() {
     }
 }
 
-void ViewController::updateCounter(fm::app::ScheduledTimer* timer) {
+void ViewController::updateCounter(fm::toolkit::ScheduledTimer* timer) {
     elapsedSeconds = elapsedSeconds + 1;
     if (elapsedSeconds > 400) {
         timeLabel->setText("PUSH STOP RECORDING! FILE TOO BIG");

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Images.h"
 #include "resources/Palette.h"
 #include "screen/BackdropLabel.h"
 #include "screen/FittedText.h"
 #include "screen/FloatSlider.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
+#include "toolkit/Images.h"
 
 // Device pixels per point where the painter draws: the screen's ratio, times the window's
 // zoom when the screen is shown scaled.
@@ -49,7 +49,7 @@ void ImageButton::setImage(const QPixmap& image) {
 
 void ImageButton::setImageName(const QString& name) {
     imageName_ = name;
-    setImage(fm::app::imageNamed(name));
+    setImage(fm::toolkit::imageNamed(name));
 }
 
 void ImageButton::paintEvent(QPaintEvent*) {
@@ -78,7 +78,7 @@ void ImageView::setImage(const QPixmap& image) {
 
 void ImageView::setImageName(const QString& name) {
     imageName_ = name;
-    setImage(fm::app::imageNamed(name));
+    setImage(fm::toolkit::imageNamed(name));
 }
 
 bool ImageView::passThrough() const {

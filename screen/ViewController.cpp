@@ -10,9 +10,6 @@
 #include <cstdio>
 #include <numbers>
 
-#include "app/Fonts.h"
-#include "app/IdleTimer.h"
-#include "app/Images.h"
 #include "audio/SignalState.h"
 #include "mail/MailExport.h"
 #include "platform/motion/DeviceOrientationSource.h"
@@ -24,6 +21,9 @@
 #include "screen/ImageView.h"
 #include "screen/ScreenLoader.h"
 #include "screen/SoundLevelDisplay.h"
+#include "toolkit/Fonts.h"
+#include "toolkit/IdleTimer.h"
+#include "toolkit/Images.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -174,7 +174,7 @@ void ViewController::viewDidLoad() {
     historyGraph->externalYConversion = 1.0;
     historyGraph->logScaleMode = true;
     // 7: there is no status bar on this screen. 8-9:
-    rmsPower->setFont(fm::app::fontWithName(fm::app::kDigitalFontName, kReadOutFontSize));
+    rmsPower->setFont(fm::toolkit::fontWithName(fm::toolkit::kDigitalFontName, kReadOutFontSize));
     // The digits keep to the band that full-size digits fill, above the caption, so that
     // smaller ones (a level too wide) stay centred in it.
     rmsPower->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
@@ -191,10 +191,10 @@ void ViewController::viewDidLoad() {
     overlayMode = 1;
     // 13: left, then right; a reload keeps the two it has.
     if (swipeRecognizers_.empty()) {
-        for (auto direction :
-             {fm::app::SwipeGestureRecognizer::Left, fm::app::SwipeGestureRecognizer::Right}) {
-            auto* recognizer = new fm::app::SwipeGestureRecognizer(
-                [this](fm::app::SwipeGestureRecognizer* r) { handleViewsSwipe(r); });
+        for (auto direction : {fm::toolkit::SwipeGestureRecognizer::Left,
+                               fm::toolkit::SwipeGestureRecognizer::Right}) {
+            auto* recognizer = new fm::toolkit::SwipeGestureRecognizer(
+                [this](fm::toolkit::SwipeGestureRecognizer* r) { handleViewsSwipe(r); });
             recognizer->setDirection(direction);
             recognizer->addToWidget(this);
             swipeRecognizers_.push_back(recognizer);
@@ -219,11 +219,11 @@ void ViewController::viewDidLoad() {
     // 18: the about page scrolls over the whole instructions image.
     aboutInstructions->setGeometry(0, 0, 320, 480);
     auto* content = new ImageView();
-    content->setImage(fm::app::imageNamed("instructionsInApp@2x.png"));
+    content->setImage(fm::toolkit::imageNamed("instructionsInApp@2x.png"));
     content->setFixedSize(320, 2752);
     aboutInstructions->setWidget(content);
     // 19
-    fm::app::setIdleTimerDisabled(true);
+    fm::toolkit::setIdleTimerDisabled(true);
 
     if (soundLevels_ == nullptr) {
         soundLevels_ = new fm::screen::SoundLevelDisplay(
@@ -292,8 +292,9 @@ void ViewController::keyPressEvent(QKeyEvent* event) {
             // screen directly (keys read from standard input) swipes here.
             for (auto* recognizer : swipeRecognizers_) {
                 const bool next = event->key() == Qt::Key_Right;
-                if (recognizer->direction() == (next ? fm::app::SwipeGestureRecognizer::Left
-                                                     : fm::app::SwipeGestureRecognizer::Right)) {
+                if (recognizer->direction() == (next
+                                                    ? fm::toolkit::SwipeGestureRecognizer::Left
+                                                    : fm::toolkit::SwipeGestureRecognizer::Right)) {
                     handleViewsSwipe(recognizer);
                 }
             }

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/ScheduledTimer.h"
-#include "app/SwipeGestureRecognizer.h"
 #include "audio/AudioEngine.h"
 #include "platform/motion/Accelerometer.h"
 #include "platform/motion/MotionManager.h"
+#include "toolkit/ScheduledTimer.h"
+#include "toolkit/SwipeGestureRecognizer.h"
 
 class QLabel;
 class QScrollArea;
@@ -75,7 +75,7 @@ class ViewController : public QWidget,
     void didReceiveMemoryWarning();
     void setRMSPower(double power);
     void viewDidLoad();
-    void handleViewsSwipe(fm::app::SwipeGestureRecognizer* recognizer);
+    void handleViewsSwipe(fm::toolkit::SwipeGestureRecognizer* recognizer);
     void viewDidUnload();
     void viewWillAppear(bool animated);
     void viewDidAppear(bool animated);
@@ -84,8 +84,8 @@ class ViewController : public QWidget,
     bool shouldAutorotateToInterfaceOrientation(int interfaceOrientation);
     bool shouldAutorotate();
     int supportedInterfaceOrientations() const;
-    void updateCounter(fm::app::ScheduledTimer* timer);
-    void updateRMS(fm::app::ScheduledTimer* timer);
+    void updateCounter(fm::toolkit::ScheduledTimer* timer);
+    void updateRMS(fm::toolkit::ScheduledTimer* timer);
     void writeRawAccelDataToFile();
     void processAndWriteToFile();
     void showAboutInstructions(QObject* sender);
@@ -138,13 +138,15 @@ class ViewController : public QWidget,
     ImageView* waveformTextImage = nullptr;
 
     // The one running meter timer (a recording start adds none while it runs).
-    const std::shared_ptr<fm::app::ScheduledTimer>& meterTimer() const { return meterTimer_; }
+    const std::shared_ptr<fm::toolkit::ScheduledTimer>& meterTimer() const { return meterTimer_; }
     // The repeating 1.0 s timer that advances the elapsed-time counter.
-    const std::shared_ptr<fm::app::ScheduledTimer>& counterTimer() const { return counterTimer_; }
+    const std::shared_ptr<fm::toolkit::ScheduledTimer>& counterTimer() const {
+        return counterTimer_;
+    }
     // The repeating 1/30 s timer that polls the gyroscope.
-    const std::shared_ptr<fm::app::ScheduledTimer>& gyroTimer() const { return gyroTimer_; }
+    const std::shared_ptr<fm::toolkit::ScheduledTimer>& gyroTimer() const { return gyroTimer_; }
     // The swipe recognizers added to the view.
-    const std::vector<fm::app::SwipeGestureRecognizer*>& swipeRecognizers() const {
+    const std::vector<fm::toolkit::SwipeGestureRecognizer*>& swipeRecognizers() const {
         return swipeRecognizers_;
     }
     // The size of the level read-out's digits, in points; a level too wide for it is shown
@@ -190,10 +192,10 @@ class ViewController : public QWidget,
     bool viewLoaded_ = false;
     bool viewDidLoadRan_ = false;
     std::atomic<signed char> isRecording_{0};
-    std::shared_ptr<fm::app::ScheduledTimer> meterTimer_;
-    std::shared_ptr<fm::app::ScheduledTimer> counterTimer_;
-    std::shared_ptr<fm::app::ScheduledTimer> gyroTimer_;
-    std::vector<fm::app::SwipeGestureRecognizer*> swipeRecognizers_;
+    std::shared_ptr<fm::toolkit::ScheduledTimer> meterTimer_;
+    std::shared_ptr<fm::toolkit::ScheduledTimer> counterTimer_;
+    std::shared_ptr<fm::toolkit::ScheduledTimer> gyroTimer_;
+    std::vector<fm::toolkit::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
     bool noInput_ = false;
     QString titleWithInput_;

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <cmath>
 
-#include "app/Clock.h"
+#include "toolkit/Clock.h"
 #include "views/ArcFiling.h"
 #include "views/ColorRamp.h"
 #include "views/PainterContext.h"
@@ -15,7 +15,7 @@ namespace {
 constexpr double kRadiansPerDegree = 0.0174532925;
 
 double secondsSinceNow(const std::optional<double>& time) {
-    return time ? fm::app::Clock::timeIntervalSinceNow(*time) : 0.0;
+    return time ? fm::toolkit::Clock::timeIntervalSinceNow(*time) : 0.0;
 }
 
 }  // namespace
@@ -30,13 +30,13 @@ DirectionSensorView* DirectionSensorView::initWithFrame(const QRectF& frame, QWi
 
 void DirectionSensorView::initWithCoder() {
     for (auto& time : readingTimeArray) {
-        time = fm::app::Clock::now();
+        time = fm::toolkit::Clock::now();
     }
     thetaPointArray.fill(110.0);
 }
 
 void DirectionSensorView::updatePolarR(double r, int theta) {
-    const double now = fm::app::Clock::now();
+    const double now = fm::toolkit::Clock::now();
     const double radius = fm::views::storedRadius(r);
     const int32_t to = fm::views::wrapDegree(theta);
     const fm::views::ArcToFile arc = fm::views::arcToFile(lastTheta, to);

@@ -5,7 +5,7 @@
 // with a V-shaped pointer and a rim circle.
 // From the layout: `new DirectionSensorView(parent)`, geometry, then initWithCoder() (a full
 // ring at radius 110, every reading fresh); in code: initWithFrame(frame) (no times, radii 0).
-// Ages come from fm::app::Clock, which tests can pin.
+// Ages come from fm::toolkit::Clock, which tests can pin.
 #include <QRectF>
 #include <QWidget>
 #include <array>

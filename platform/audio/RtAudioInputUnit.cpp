@@ -1,5 +1,7 @@
 #include "platform/audio/RtAudioInputUnit.h"
 
+#include <alsa/asoundlib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -8,8 +10,17 @@
 namespace fm::platform {
 namespace {
 
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA's library prints its own lines while RtAudio looks through the capture devices; the
+// program says in one line what came of it instead. Set before any RtAudio object is made.
+void quietAlsa() {
+    snd_lib_error_set_handler(ignoreAlsaMessage);
+}
+
 // Pulse first: it is what desktops (and PipeWire) offer, and what the tests' server provides.
 std::vector<RtAudio::Api> candidateApis() {
+    quietAlsa();
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
     std::vector<RtAudio::Api> ordered;

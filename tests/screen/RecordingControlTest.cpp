@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/ScheduledTimer.h"
 #include "audio/SignalState.h"
 #include "recording/MotionSensing.h"
 #include "screen/ImageButton.h"
 #include "tests/screen/ScreenFixture.h"
+#include "toolkit/ScheduledTimer.h"
 
 using fm::test::ScreenTest;
 
@@ -143,14 +143,14 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
 TEST_F(RecordingTest, ThreeRecordingsLeaveOneMeterTimer) {
     ViewController& vc = load();
     const auto meter = vc.meterTimer();
-    const auto timers = fm::app::ScheduledTimer::scheduledCount();
+    const auto timers = fm::toolkit::ScheduledTimer::scheduledCount();
     for (int i = 0; i < 3; ++i) {
         vc.togglePlay(vc.playButton);
         vc.togglePlay(vc.playButton);
     }
     EXPECT_EQ(vc.meterTimer(), meter);
     EXPECT_TRUE(meter->isValid());
-    EXPECT_EQ(fm::app::ScheduledTimer::scheduledCount(), timers);
+    EXPECT_EQ(fm::toolkit::ScheduledTimer::scheduledCount(), timers);
     // And the history advances once per tick of that one timer.
     const int before = historyIndex;
     const long fired = meter->fireCount();
@@ -222,7 +222,7 @@ class NoInputTest : public RecordingTest {
         EXPECT_EQ(vc.mAudioUnit, nullptr);
         EXPECT_TRUE(vc.windowTitle().contains("no input")) << vc.windowTitle().toStdString();
         EXPECT_TRUE(metersAreSilent(vc));
-        const auto& alerts = fm::app::AlertView::shownAlerts();
+        const auto& alerts = fm::toolkit::AlertView::shownAlerts();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_TRUE(alerts[0].message.contains(QString::fromStdString(inMessage)))
             << alerts[0].message.toStdString();

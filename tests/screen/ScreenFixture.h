@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 
-#include "app/AlertView.h"
 #include "audio/SignalState.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/ScriptedInput.h"
@@ -19,6 +18,7 @@
 #include "platform/motion/MotionSource.h"
 #include "recording/RecordingState.h"
 #include "screen/ViewController.h"
+#include "toolkit/AlertView.h"
 
 namespace fm::test {
 
@@ -58,7 +58,7 @@ class ScreenTest : public ::testing::Test {
         rmsValue.store(0.0);
         sensitivityGain.store(0.0f);
         baseLevel.store(0.0f);
-        fm::app::AlertView::clearShownAlerts();
+        fm::toolkit::AlertView::clearShownAlerts();
     }
 
     void TearDown() override {
@@ -76,7 +76,8 @@ class ScreenTest : public ::testing::Test {
         return *vc_;
     }
 
-    fm::app::SwipeGestureRecognizer* recognizer(fm::app::SwipeGestureRecognizer::Direction d) {
+    fm::toolkit::SwipeGestureRecognizer* recognizer(
+        fm::toolkit::SwipeGestureRecognizer::Direction d) {
         for (auto* r : vc_->swipeRecognizers()) {
             if (r->direction() == d) {
                 return r;
@@ -84,8 +85,12 @@ class ScreenTest : public ::testing::Test {
         }
         return nullptr;
     }
-    void swipeLeft() { vc_->handleViewsSwipe(recognizer(fm::app::SwipeGestureRecognizer::Left)); }
-    void swipeRight() { vc_->handleViewsSwipe(recognizer(fm::app::SwipeGestureRecognizer::Right)); }
+    void swipeLeft() {
+        vc_->handleViewsSwipe(recognizer(fm::toolkit::SwipeGestureRecognizer::Left));
+    }
+    void swipeRight() {
+        vc_->handleViewsSwipe(recognizer(fm::toolkit::SwipeGestureRecognizer::Right));
+    }
 
     std::filesystem::path docs_;
     std::shared_ptr<fm::platform::ScriptedInput> script_;

@@ -20,8 +20,8 @@
 #include "views/DirectionSensorView.h"
 #include "views/GraphView.h"
 
-using fm::app::SwipeGestureRecognizer;
 using fm::test::ScreenTest;
+using fm::toolkit::SwipeGestureRecognizer;
 
 namespace {
 

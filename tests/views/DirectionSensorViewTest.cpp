@@ -3,12 +3,12 @@
 #include <cmath>
 #include <memory>
 
-#include "app/Clock.h"
+#include "toolkit/Clock.h"
 #include "views/ColorRamp.h"
 #include "views/DirectionSensorView.h"
 #include "views/RecordingContext.h"
 
-using fm::app::Clock;
+using fm::toolkit::Clock;
 using fm::views::DrawCall;
 using fm::views::DrawOp;
 using fm::views::RecordingContext;

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/Clock.h"
+#include "toolkit/Clock.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -79,7 +79,7 @@ TEST(Pixels, ColorViewFloodsTheView) {
 }
 
 TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
-    fm::app::Clock::setNow(1'700'000'000.0);
+    fm::toolkit::Clock::setNow(1'700'000'000.0);
     lastTheta = 0;
     auto view = std::make_unique<DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
@@ -98,17 +98,17 @@ TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
     EXPECT_LT(rim.blue(), 60);
 
     // 10.5 seconds on the ring is at its floor: dark and faint.
-    fm::app::Clock::advance(10.5);
+    fm::toolkit::Clock::advance(10.5);
     const QImage faded = render(*view, "direction-faded", Qt::black);
     const QColor f = at(faded, 160, 83);
     expectNear(f, static_cast<int>(std::lround(192.7 * 0.09 * 0.09)),
                static_cast<int>(std::lround(192.7 * 0.09 * 0.09)),
                static_cast<int>(std::lround(79.7 * 0.09 * 0.09)), 255, 2, "faded");
-    fm::app::Clock::useSystemTime();
+    fm::toolkit::Clock::useSystemTime();
 }
 
 TEST(Pixels, RingTurnsTheLatestReadingUp) {
-    fm::app::Clock::setNow(1'700'000'000.0);
+    fm::toolkit::Clock::setNow(1'700'000'000.0);
     lastTheta = 0;
     auto view = std::make_unique<DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
@@ -127,7 +127,7 @@ TEST(Pixels, RingTurnsTheLatestReadingUp) {
     const double b = (300.5 - 271.0 - 90.0) * M_PI / 180.0;
     expectNear(at(image, 160 + 77 * std::cos(b), 160 + 77 * std::sin(b)), 193, 193, 80, 255, 2,
                "old ring");
-    fm::app::Clock::useSystemTime();
+    fm::toolkit::Clock::useSystemTime();
     lastTheta = 0;
 }
 
