@@ -11,6 +11,24 @@
 #include "views/DirectionSensorView.h"
 #include "views/GraphView.h"
 
+namespace {
+
+// The spectrum's power in the graph's units.
+constexpr float kSpectrumGraphScale = 250.0f;
+// The level bars climb one step for every 10% more level; 100 steps fill them.
+constexpr float kBarStepRatio = 1.1f;
+constexpr float kBarSteps = 100.0f;
+constexpr double kDegreesPerRadian = 57.2957795;
+// The direction sensor's radius: two points for each level above the floor.
+constexpr double kDirectionFloorLevel = 5.0;
+constexpr double kDirectionPointsPerLevel = 2.0;
+// The sensor's angle when the device faces 0 degrees; it turns against the device.
+constexpr int kDirectionFacingZero = 180;
+// The level at which the colour page's normPower reaches 1.
+constexpr double kColourFullLevel = 255.0;
+
+}  // namespace
+
 void ViewController::setRMSPower(double) {}
 
 void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
@@ -37,13 +55,13 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
             waveformGraph->dataPoints2[k] = 0.0;
         } else {
             waveformGraph->dataPoints[k] = 0.0;
-            const float p = spectrumPower[k].load(std::memory_order_relaxed) * 250.0f;
+            const float p = spectrumPower[k].load(std::memory_order_relaxed) * kSpectrumGraphScale;
             waveformGraph->dataPoints2[k] = static_cast<double>(p);
         }
     }
     spectrumGraph->setNeedsDisplay();
 
-    if (overlayMode == 1 || overlayMode == 2) {
+    if (overlayMode == kBarsPage || overlayMode == kDirectionPage) {
         waveformGraph->setNeedsDisplay();
         const double level = rmsValue.load(std::memory_order_relaxed);
         const int c = historyIndex % kGraphPoints;
@@ -51,21 +69,22 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
         historyGraph->beatXPosition = static_cast<float>(c);
         historyIndex = historyIndex + 1;
         historyGraph->setNeedsDisplay();
-        if (overlayMode == 1) {
+        if (overlayMode == kBarsPage) {
             const float l = static_cast<float>(level);
-            const float p = std::log2(l) / std::log2(1.1f) / 100.0f;
+            const float p = std::log2(l) / std::log2(kBarStepRatio) / kBarSteps;
             powerBar->normPower = p;
             powerBar2->normPower = p;
             powerBar->setNeedsDisplay();
             powerBar2->setNeedsDisplay();
         } else {
-            const int t = static_cast<int>(yaw * 57.2957795);
-            dsensorView->updatePolarR((level - 5.0) * 2.0, 180 - t);
+            const int t = static_cast<int>(yaw * kDegreesPerRadian);
+            dsensorView->updatePolarR((level - kDirectionFloorLevel) * kDirectionPointsPerLevel,
+                                      kDirectionFacingZero - t);
             dsensorView->setNeedsDisplay();
         }
-    } else if (overlayMode == 3) {
+    } else if (overlayMode == kColourPage) {
         colorOverlay->normPower =
-            static_cast<float>(rmsValue.load(std::memory_order_relaxed) / 255.0);
+            static_cast<float>(rmsValue.load(std::memory_order_relaxed) / kColourFullLevel);
         colorOverlay->setNeedsDisplay();
     }
     if (soundLevels_ != nullptr) {

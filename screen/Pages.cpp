@@ -16,7 +16,7 @@ std::uint8_t rotationLocked = 0;
 
 namespace {
 
-// Hidden flags of the seven page views, page by page (1 bars, 2 direction, 3 colour).
+// Hidden flags of the seven page views, page by page (bars, direction, colour).
 struct PageRow {
     bool hiddenOn[3];
 };
@@ -29,8 +29,8 @@ constexpr PageRow kPlayButton{{false, false, true}};
 
 }  // namespace
 
-void ViewController::showPage(int page) {
-    const int i = page - 1;
+void ViewController::showPage(Page page) {
+    const int i = page - kBarsPage;
     // Set outright, in this order, so a page change repairs any other visibility.
     powerBar->setHidden(kPowerBar.hiddenOn[i]);
     powerBar2->setHidden(kPowerBar.hiddenOn[i]);
@@ -45,10 +45,14 @@ void ViewController::showPage(int page) {
 void ViewController::handleViewsSwipe(fm::toolkit::SwipeGestureRecognizer* recognizer) {
     const bool left = recognizer->direction() == fm::toolkit::SwipeGestureRecognizer::Left;
     const bool right = recognizer->direction() == fm::toolkit::SwipeGestureRecognizer::Right;
-    if (left && (overlayMode == 1 || overlayMode == 2)) {
-        showPage(overlayMode + 1);
-    } else if (right && (overlayMode == 2 || overlayMode == 3)) {
-        showPage(overlayMode - 1);
+    if (left && overlayMode == kBarsPage) {
+        showPage(kDirectionPage);
+    } else if (left && overlayMode == kDirectionPage) {
+        showPage(kColourPage);
+    } else if (right && overlayMode == kDirectionPage) {
+        showPage(kBarsPage);
+    } else if (right && overlayMode == kColourPage) {
+        showPage(kDirectionPage);
     }
 }
 
@@ -79,8 +83,12 @@ void ViewController::hideAboutInstructions(QObject*) {
     closeButton->setHidden(true);
 }
 
+// Every one of the four interface orientations.
 int ViewController::supportedInterfaceOrientations() const {
-    return 2 | 4 | 8 | 16;
+    return interfaceOrientationBit(InterfaceOrientationPortrait) |
+           interfaceOrientationBit(InterfaceOrientationPortraitUpsideDown) |
+           interfaceOrientationBit(InterfaceOrientationLandscapeRight) |
+           interfaceOrientationBit(InterfaceOrientationLandscapeLeft);
 }
 
 bool ViewController::shouldAutorotate() {
@@ -100,7 +108,8 @@ bool ViewController::shouldAutorotateToInterfaceOrientation(int interfaceOrienta
             return false;
         }
         rotationLocked = 1;
-        return interfaceOrientation == 26;  // no orientation has this value
+        constexpr int kNoInterfaceOrientation = 26;  // no orientation has this value
+        return interfaceOrientation == kNoInterfaceOrientation;
     }
     return interfaceOrientation == InterfaceOrientationPortrait ||
            interfaceOrientation == InterfaceOrientationPortraitUpsideDown;
@@ -114,11 +123,8 @@ void ViewController::deviceOrientationDidChange(int deviceOrientation) {
         return;
     }
     const int interface = deviceOrientation;  // device and interface values coincide here
-    const int bit = interface == InterfaceOrientationPortrait             ? 2
-                    : interface == InterfaceOrientationPortraitUpsideDown ? 4
-                    : interface == InterfaceOrientationLandscapeRight     ? 8
-                                                                          : 16;
-    if (shouldAutorotate() && (supportedInterfaceOrientations() & bit) != 0) {
+    if (shouldAutorotate() &&
+        (supportedInterfaceOrientations() & interfaceOrientationBit(interface)) != 0) {
         emit interfaceOrientationChanged(interface);
     }
 }

@@ -155,25 +155,25 @@ void ViewController::connectActions() {
 }
 
 void ViewController::viewDidLoad() {
-    // 2-3: the motion sources; samples arrive at 100 Hz.
+    // The motion sources; accelerometer samples arrive at 100 Hz.
     motionManager = std::make_unique<fm::platform::MotionManager>();
     accelerometer = fm::platform::Accelerometer::sharedAccelerometer();
     accelerometer->setUpdateInterval(0.01);
     accelerometer->setDelegate(this);
-    // 4: the screen's classification.
+    // The tall screen is told by its height alone.
     if (screenHeight_ == 568.0) {
         isTallScreen = 1;
     }
-    // 5
+    // Nothing records until the record button is pressed.
     rawSampleCount = 0;
     recordingActive.store(0, std::memory_order_relaxed);
     setIsRecording(0);
-    // 6
+    // The waveform is drawn at half height; both graphs on a log scale.
     waveformGraph->externalYConversion = 0.5;
     waveformGraph->logScaleMode = true;
     historyGraph->externalYConversion = 1.0;
     historyGraph->logScaleMode = true;
-    // 7: there is no status bar on this screen. 8-9:
+    // The read-out in seven-segment digits.
     rmsPower->setFont(fm::toolkit::fontWithName(fm::toolkit::kDigitalFontName, kReadOutFontSize));
     // The digits keep to the band that full-size digits fill, above the caption, so that
     // smaller ones (a level too wide) stay centred in it.
@@ -182,14 +182,14 @@ void ViewController::viewDidLoad() {
                                  std::max(0, rmsPower->height() - 2 * rmsPower->margin() -
                                                  rmsPower->fontMetrics().height()));
     playButton->setAutoFillBackground(false);
-    // 10-11: the FFT before capture. A reloaded view must not stop the capture that runs.
+    // The FFT is planned before capture starts (planning is not thread-safe). A reloaded view
+    // must not stop the capture that runs.
     FFTSetup();
     if (mAudioUnit == nullptr) {
         programmaticPlay();
     }
-    // 12
-    overlayMode = 1;
-    // 13: left, then right; a reload keeps the two it has.
+    overlayMode = kBarsPage;
+    // Swipes left and right turn the pages; a reload keeps the two recognizers it has.
     if (swipeRecognizers_.empty()) {
         for (auto direction : {fm::toolkit::SwipeGestureRecognizer::Left,
                                fm::toolkit::SwipeGestureRecognizer::Right}) {
@@ -200,7 +200,7 @@ void ViewController::viewDidLoad() {
             swipeRecognizers_.push_back(recognizer);
         }
     }
-    // 14-15
+    // A tall screen starts with more gain.
     motionUpdatesOn = false;
     if (isTallScreen == 1) {
         // The slider's handler squares its value: start it at the root of the gain, so that
@@ -210,19 +210,19 @@ void ViewController::viewDidLoad() {
     } else {
         sensitivityGain.store(1.0f, std::memory_order_relaxed);
     }
-    // 16
+    // The base level starts at 1 on a slider from 0 to 100.
     baseLevel.store(1.0f, std::memory_order_relaxed);
     baseSlider->setMaximumValue(100.0f);
     baseSlider->setMinimumValue(0.0f);
-    // 17
+    // The gyroscope and attitude updates start with the screen.
     toggleUpdates();
-    // 18: the about page scrolls over the whole instructions image.
+    // The about page scrolls over the whole instructions image.
     aboutInstructions->setGeometry(0, 0, 320, 480);
     auto* content = new ImageView();
     content->setImage(fm::toolkit::imageNamed("instructionsInApp@2x.png"));
     content->setFixedSize(320, 2752);
     aboutInstructions->setWidget(content);
-    // 19
+    // A meter is watched, not touched: the screen must not dim or lock while it runs.
     fm::toolkit::setIdleTimerDisabled(true);
 
     if (soundLevels_ == nullptr) {

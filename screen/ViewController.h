@@ -49,12 +49,26 @@ enum InterfaceOrientation : int {
     InterfaceOrientationLandscapeRight = 3,
 };
 
+// The interface orientations as bits of a mask: each orientation's bit is 1 shifted left by
+// its value.
+constexpr int interfaceOrientationBit(int interfaceOrientation) {
+    return 1 << interfaceOrientation;
+}
+
 class ViewController : public QWidget,
                        public AudioEngine,
                        public fm::platform::AccelerometerDelegate {
     Q_OBJECT
 
   public:
+    // The three pages, in the order a left swipe walks through them.
+    enum Page : std::int32_t {
+        kNoPage = 0,
+        kBarsPage = 1,       // the level bars
+        kDirectionPage = 2,  // the direction sensor
+        kColourPage = 3,     // the colour flood
+    };
+
     // Creates the controller for the layout `nibName`; the view is loaded on first use of
     // view(). `screenHeight` is the main screen's height in points (480, or 568 when tall).
     ViewController(const QString& nibName, double screenHeight, QWidget* parent = nullptr);
@@ -124,7 +138,8 @@ class ViewController : public QWidget,
     BarGraph* powerBar = nullptr;
     BarGraph* powerBar2 = nullptr;
     std::unique_ptr<fm::platform::MotionManager> motionManager;
-    std::int32_t overlayMode = 0;
+    // The page on show; none until viewDidLoad().
+    Page overlayMode = kNoPage;
     ColorView* colorOverlay = nullptr;
     GraphView* spectrumGraph = nullptr;
     DirectionSensorView* dsensorView = nullptr;
@@ -178,7 +193,7 @@ class ViewController : public QWidget,
   private:
     void loadView();
     void connectActions();
-    void showPage(int page);
+    void showPage(Page page);
     void deviceOrientationDidChange(int deviceOrientation);
     void startMeterTimerIfNone();
     void saveRecordedMotion();

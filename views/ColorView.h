@@ -2,8 +2,8 @@
 // Floods the whole view with one colour picked by normPower from the colour ramp (black, blue,
 // yellow, orange, red, then orange again up to white). The screen writes normPower, then asks
 // for a redraw.
-// From the layout: `new ColorView(parent)`, geometry, then initWithCoder() (which, like the
-// original class, adds nothing); in code: ColorView::initWithFrame(frame).
+// From the layout: `new ColorView(parent)`, geometry, then initWithCoder() (which adds
+// nothing); in code: ColorView::initWithFrame(frame).
 #include <QRectF>
 #include <QWidget>
 

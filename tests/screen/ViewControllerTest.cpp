@@ -48,7 +48,7 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
     EXPECT_FLOAT_EQ(vc.baseSlider->minimumValue(), 0.0f);
     EXPECT_FLOAT_EQ(vc.baseSlider->maximumValue(), 100.0f);
     EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 1.0f);  // as the layout left it
-    EXPECT_EQ(vc.overlayMode, 1);
+    EXPECT_EQ(vc.overlayMode, ViewController::kBarsPage);
     EXPECT_EQ(pageViewsShown(vc), kPage1);
     EXPECT_EQ(vc.waveformTextImage->imageName(), "waveformtext.png");
     EXPECT_FALSE(vc.waveformTextImage->image().isNull());
@@ -123,19 +123,19 @@ TEST_F(ScreenTest, ReloadedViewKeepsCaptureAndItsTwoRecognizers) {
 TEST_F(ScreenTest, SwipesStepThroughThreePagesWithoutWrapping) {
     ViewController& vc = load();
     swipeRight();  // nothing before page 1
-    EXPECT_EQ(vc.overlayMode, 1);
+    EXPECT_EQ(vc.overlayMode, ViewController::kBarsPage);
     EXPECT_EQ(pageViewsShown(vc), kPage1);
     swipeLeft();
-    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
     EXPECT_EQ(pageViewsShown(vc), kPage2);
     swipeLeft();
-    EXPECT_EQ(vc.overlayMode, 3);
+    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
     EXPECT_EQ(pageViewsShown(vc), kPage3);
     swipeLeft();  // nothing after page 3
-    EXPECT_EQ(vc.overlayMode, 3);
+    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
     EXPECT_EQ(pageViewsShown(vc), kPage3);
     swipeRight();
-    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
     EXPECT_EQ(pageViewsShown(vc), kPage2);
 
     // A page change sets every view outright, repairing changes made by other means.
@@ -152,11 +152,11 @@ TEST_F(ScreenTest, SwipesStepThroughThreePagesWithoutWrapping) {
 TEST_F(ScreenTest, ArrowKeysSentToTheScreenSwipe) {
     ViewController& vc = load();
     press(&vc, Qt::Key_Right);
-    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
     press(&vc, Qt::Key_Right);
-    EXPECT_EQ(vc.overlayMode, 3);
+    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
     press(&vc, Qt::Key_Left);
-    EXPECT_EQ(vc.overlayMode, 2);
+    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
 }
 
 TEST_F(ScreenTest, CaptionTogglesBetweenWaveformAndSpectrum) {
