@@ -6,6 +6,8 @@
 #include "app/ScreenWindow.h"
 #include "screen/ViewController.h"
 
+namespace fm::app {
+
 AppDelegate::AppDelegate(fm::platform::DeviceOptions options, QString windowTitle)
     : options_(std::move(options)), title_(std::move(windowTitle)) {}
 
@@ -31,7 +33,7 @@ QWidget* AppDelegate::window() const {
 
 bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     const int height = fm::platform::screenHeightPoints(options_);
-    auto* controller = new ViewController("ViewController", height);
+    auto* controller = new fm::screen::ViewController("ViewController", height);
     // The controller keeps the title (it says when there is no input); the window shows it.
     controller->setWindowTitle(title_);
     controller->view();  // loads the layout and runs viewDidLoad
@@ -54,9 +56,11 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     window_->setWindowTitle(controller->windowTitle());
     QObject::connect(controller, &QWidget::windowTitleChanged, window_.get(),
                      &QWidget::setWindowTitle);
-    QObject::connect(controller, &ViewController::interfaceOrientationChanged, window_.get(),
-                     &ScreenWindow::setInterfaceOrientation);
+    QObject::connect(controller, &fm::screen::ViewController::interfaceOrientationChanged,
+                     window_.get(), &ScreenWindow::setInterfaceOrientation);
     window_->show();
     controller->setFocus();
     return true;
 }
+
+}  // namespace fm::app

@@ -9,7 +9,13 @@
 #include "platform/device/DeviceOptions.h"
 
 class QWidget;
+
+namespace fm::screen {
 class ViewController;
+}
+
+namespace fm::app {
+
 class ScreenWindow;
 
 class AppDelegate : public QObject {
@@ -28,13 +34,15 @@ class AppDelegate : public QObject {
     // The program is ending: a recording in progress is ended and the files are closed.
     void applicationWillTerminate();
 
-    ViewController* viewController() const { return viewController_; }
+    fm::screen::ViewController* viewController() const { return viewController_; }
     QWidget* window() const;
 
   private:
     fm::platform::DeviceOptions options_;
     QString title_;
-    std::unique_ptr<ScreenWindow> window_;                // with a display
-    std::unique_ptr<ViewController> headlessController_;  // without one
-    ViewController* viewController_ = nullptr;
+    std::unique_ptr<ScreenWindow> window_;                            // with a display
+    std::unique_ptr<fm::screen::ViewController> headlessController_;  // without one
+    fm::screen::ViewController* viewController_ = nullptr;
 };
+
+}  // namespace fm::app

@@ -19,6 +19,8 @@
 
 #include "platform/documents/DocumentsFolder.h"
 
+namespace fm::app {
+
 HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
     : screen_(screen), path_(std::move(path)), scale_(scale) {
     connect(&timer_, &QTimer::timeout, this, &HeadlessScreen::save);
@@ -149,3 +151,5 @@ void HeadlessScreen::press(const QString& name) {
     QKeyEvent releaseEvent(QEvent::KeyRelease, key, Qt::NoModifier, text);
     QApplication::sendEvent(target, &releaseEvent);
 }
+
+}  // namespace fm::app

@@ -10,6 +10,8 @@
 class QSocketNotifier;
 class QWidget;
 
+namespace fm::app {
+
 class HeadlessScreen : public QObject {
     Q_OBJECT
   public:
@@ -37,3 +39,5 @@ class HeadlessScreen : public QObject {
     QByteArray pending_;
     int fd_ = -1;
 };
+
+}  // namespace fm::app

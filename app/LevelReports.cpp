@@ -15,6 +15,8 @@
 #include "platform/metrics/MetricsServer.h"
 #include "screen/ViewController.h"
 
+namespace fm::app {
+
 namespace {
 
 void say(const std::string& line) {
@@ -34,7 +36,8 @@ std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) 
     return host;
 }
 
-LevelReports::LevelReports(const fm::platform::DeviceOptions& options, ViewController* controller)
+LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
+                           fm::screen::ViewController* controller)
     : controller_(controller), logPath_(options.logFile) {
     if (!logPath_.empty()) {
         std::string error;
@@ -55,7 +58,7 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options, ViewContr
         auto text = [name = meterName(options)] {
             fm::audio::MeterReading reading;
             reading.levels = fm::audio::readSoundLevels();
-            reading.rawLevel = rmsValue.load(std::memory_order_relaxed);
+            reading.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
             reading.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
             return fm::audio::prometheusText(name, reading);
         };
@@ -84,7 +87,7 @@ void LevelReports::pollLevels() {
 
 void LevelReports::writeRow(const fm::audio::SoundLevelSnapshot& levels) {
     fm::audio::LevelLogExtras extras;
-    extras.rawLevel = rmsValue.load(std::memory_order_relaxed);
+    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     if (controller_ != nullptr && controller_->motionManager) {
         if (auto motion = controller_->motionManager->deviceMotion()) {
@@ -106,3 +109,5 @@ void LevelReports::writeRow(const fm::audio::SoundLevelSnapshot& levels) {
         logFailing_ = true;
     }
 }
+
+}  // namespace fm::app

@@ -10,8 +10,6 @@
 
 #include "platform/device/DeviceOptions.h"
 
-class ViewController;
-
 namespace fm::audio {
 class LevelLogFile;
 struct SoundLevelSnapshot;
@@ -19,12 +17,18 @@ struct SoundLevelSnapshot;
 namespace fm::platform {
 class MetricsServer;
 }
+namespace fm::screen {
+class ViewController;
+}
+
+namespace fm::app {
 
 class LevelReports : public QObject {
     Q_OBJECT
   public:
     // `controller` gives the device's yaw for the log; it must outlive this object.
-    LevelReports(const fm::platform::DeviceOptions& options, ViewController* controller);
+    LevelReports(const fm::platform::DeviceOptions& options,
+                 fm::screen::ViewController* controller);
     ~LevelReports() override;
 
     // The meter's name in the metrics: --name, else the host's name.
@@ -34,7 +38,7 @@ class LevelReports : public QObject {
     void pollLevels();
     void writeRow(const fm::audio::SoundLevelSnapshot& levels);
 
-    ViewController* controller_;
+    fm::screen::ViewController* controller_;
     std::string logPath_;
     std::unique_ptr<fm::audio::LevelLogFile> log_;
     bool logFailing_ = false;
@@ -42,3 +46,5 @@ class LevelReports : public QObject {
     QTimer logTimer_;
     std::unique_ptr<fm::platform::MetricsServer> metrics_;
 };
+
+}  // namespace fm::app

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <cmath>
 
+namespace fm::app {
+
 ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
     auto* scene = new QGraphicsScene(this);
     proxy_ = scene->addWidget(screen);
@@ -71,3 +73,5 @@ void ScreenWindow::relayout() {
                  static_cast<int>(std::lround(shown.height() * scale_)));
     centerOn(bounds.center());
 }
+
+}  // namespace fm::app

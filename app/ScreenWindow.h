@@ -5,6 +5,8 @@
 
 class QGraphicsProxyWidget;
 
+namespace fm::app {
+
 class ScreenWindow : public QGraphicsView {
     Q_OBJECT
   public:
@@ -23,3 +25,5 @@ class ScreenWindow : public QGraphicsView {
     double scale_;
     int orientation_ = 1;
 };
+
+}  // namespace fm::app

@@ -151,7 +151,7 @@ void quitOnSignals() {
 
 // Qt ends the process with exit() when the display connection is lost; the recording is ended
 // and the files are closed on that road too.
-AppDelegate* gDelegate = nullptr;
+fm::app::AppDelegate* gDelegate = nullptr;
 void finishOnExit() {
     if (gDelegate != nullptr) {
         gDelegate->applicationWillTerminate();
@@ -237,17 +237,17 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        AppDelegate delegate(options, title);
+        fm::app::AppDelegate delegate(options, title);
         delegate.applicationDidFinishLaunchingWithOptions();
-        std::unique_ptr<HeadlessScreen> headless;
+        std::unique_ptr<fm::app::HeadlessScreen> headless;
         if (options.headless) {
-            headless = std::make_unique<HeadlessScreen>(delegate.viewController(),
-                                                        QString::fromStdString(screenPath),
-                                                        options.scale.value_or(1.0));
+            headless = std::make_unique<fm::app::HeadlessScreen>(delegate.viewController(),
+                                                                 QString::fromStdString(screenPath),
+                                                                 options.scale.value_or(1.0));
             headless->readKeysFrom(STDIN_FILENO);
         }
         // Opened after the screen and the engine, closed before them.
-        LevelReports reports(options, delegate.viewController());
+        fm::app::LevelReports reports(options, delegate.viewController());
         if (options.durationSeconds) {
             QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
                                &QCoreApplication::quit);

@@ -1,5 +1,7 @@
 #include "audio/AudioEngine.h"
 
+namespace fm::audio {
+
 AudioEngine::AudioEngine()
     : renderBuffer_(std::make_unique<std::int16_t[]>(fm::platform::kMaxFramesPerSlice)) {}
 
@@ -23,3 +25,5 @@ void AudioEngine::flushRecordingFile() {
         mAudioFileRefClean->flush();
     }
 }
+
+}  // namespace fm::audio

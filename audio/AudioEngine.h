@@ -23,6 +23,8 @@
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/fft/PackedRealFft.h"
 
+namespace fm::audio {
+
 class AudioEngine {
   public:
     AudioEngine();
@@ -102,3 +104,5 @@ void clearSignalMeters();
 
 // The code text checkStatus prints: "'fmt?'" or "-50".
 std::string statusCodeText(fm::platform::OSStatus status);
+
+}  // namespace fm::audio

@@ -13,6 +13,8 @@
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RecordingState.h"
 
+namespace fm::audio {
+
 using namespace fm::platform;
 
 std::string statusCodeText(OSStatus status) {
@@ -227,7 +229,7 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
     fm::audio::soundLevelMeter().process(samples, frames);
 
-    if (recordingActive.load(std::memory_order_relaxed) != 0 &&
+    if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {
         engine->mAudioFileRefClean->writeAsync(frames, &list);
     }
@@ -235,3 +237,5 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     accumulateSpectrumSamples(*engine, samples, frames);
     return 0;
 }
+
+}  // namespace fm::audio

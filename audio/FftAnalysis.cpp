@@ -7,6 +7,8 @@
 #include "audio/SignalState.h"
 #include "platform/fft/PackedRealFft.h"
 
+namespace fm::audio {
+
 void AudioEngine::FFTSetup() {
     if (fft_) {
         return;  // made once for the life of the engine
@@ -89,3 +91,5 @@ void accumulateSpectrumSamples(AudioEngine& engine, const std::int16_t* samples,
     alignas(fm::platform::PackedRealFft::kInputAlignment) float floatBlock[2048];
     analyseSpectrumBlock(engine, floatBlock);
 }
+
+}  // namespace fm::audio

@@ -4,6 +4,8 @@
 // 320 band powers of spectrumPower. Runs on the audio thread inside the input callback.
 #include <cstdint>
 
+namespace fm::audio {
+
 class AudioEngine;
 
 // Two halves of a split-complex array.
@@ -30,3 +32,5 @@ void convertBlockToFloat(AudioEngine* engine, const void* samples, float* floatB
 // precision: power[b] = 0.25 × Σ_{m=1..4} (y[4b+m−1]² + y[4b+m]²), the four pair sums added in
 // order of m. The pairs overlap; they are not four separate bins. Needs realp[0 … 640].
 void bandPowersFromPacked(const float* realp, const float* imagp, float* power, int bands);
+
+}  // namespace fm::audio

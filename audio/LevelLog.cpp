@@ -11,6 +11,7 @@
 #include <ctime>
 
 namespace fm::audio {
+
 namespace {
 
 // Fixed-point text that does not depend on the locale (a decimal comma would break the CSV).

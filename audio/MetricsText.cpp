@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 namespace fm::audio {
+
 namespace {
 
 // A label value with backslash, double quote and line feed escaped.

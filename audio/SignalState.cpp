@@ -1,5 +1,7 @@
 #include "audio/SignalState.h"
 
+namespace fm::audio {
+
 std::atomic<bool> showWaveform{true};
 std::array<std::atomic<double>, kGraphPoints> waveformSamples{};
 std::atomic<double> rmsValue{0.0};
@@ -12,3 +14,5 @@ std::string cleanRecordFileURL;
 float highFreqValue = 0.0f;
 float lowFreqValue = 0.0f;
 float numPassValue = 0.0f;
+
+}  // namespace fm::audio

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fm::audio {
+
 // Width in samples of every graph: snapshot length, band count, history length.
 inline constexpr int kGraphPoints = 320;
 
@@ -38,3 +40,5 @@ extern std::string cleanRecordFileURL;
 extern float highFreqValue;
 extern float lowFreqValue;
 extern float numPassValue;
+
+}  // namespace fm::audio

@@ -2,12 +2,12 @@
 
 #include <chrono>
 
+namespace fm::recording {
+
 double accelValues[kAccelRingSize] = {};
 double accelTimes[kAccelRingSize] = {};
 std::int32_t accelIndex = 0;
 bool motionUpdatesOn = false;
-
-namespace fm::recording {
 
 double scaledAccelValue(double zInG) {
     const double v = zInG / 2.3;

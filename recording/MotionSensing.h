@@ -3,6 +3,8 @@
 // with the wall-clock time of each. Main thread only.
 #include <cstdint>
 
+namespace fm::recording {
+
 inline constexpr int kAccelRingSize = 50000;
 
 // Scaled z samples, each in [-10.0, 10.0].
@@ -13,8 +15,6 @@ extern double accelTimes[kAccelRingSize];
 extern std::int32_t accelIndex;
 // Set once toggleUpdates has started the motion manager.
 extern bool motionUpdatesOn;
-
-namespace fm::recording {
 
 // The value stored for a z reading in g: z / 2.3 scaled to +-10; a reading beyond +-2.3 g
 // is stored as 0.0 (not clipped to the limit).

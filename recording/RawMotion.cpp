@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace fm::recording {
+
 double rawSamples[kRawSampleCapacity] = {};
 double rawSampleTimes[kRawSampleCapacity] = {};
 std::string rawFilePath;
@@ -99,3 +101,5 @@ void expandNextRawSample(double* buffer, std::int32_t* count) {
         std::fill_n(buffer, *count, value);
     }
 }
+
+}  // namespace fm::recording

@@ -10,6 +10,8 @@
 
 #include "recording/RecordingState.h"
 
+namespace fm::recording {
+
 // Capacity of the raw series (500 s of motion at 100 Hz).
 inline constexpr std::int32_t kRawSampleCapacity = 50000;
 // Output samples one expansion delivers at most; a longer step takes several expansions.
@@ -54,3 +56,5 @@ std::int32_t rawSeriesLength();
 // Output samples of the step from raw sample i to i + 1, or -1 when the step is negative,
 // not a number, or too long to count in 32 bits.
 std::int64_t rawStepSampleCount(std::int32_t i);
+
+}  // namespace fm::recording

@@ -5,6 +5,8 @@
 
 #include "recording/RawMotion.h"
 
+namespace fm::recording {
+
 std::int32_t fillRawSeriesFromAccel(std::span<const double> values, std::span<const double> times,
                                     std::int32_t nextSlot, double startMs, double endMs) {
     const std::size_t size = std::min(values.size(), times.size());
@@ -33,3 +35,5 @@ std::int32_t fillRawSeriesFromAccel(std::span<const double> values, std::span<co
     rewindRawSeries();
     return rawSampleCount;
 }
+
+}  // namespace fm::recording

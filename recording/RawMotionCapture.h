@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+namespace fm::recording {
+
 // values/times are the accelerometer rings (same length, times in ms since 1970) and nextSlot
 // the slot the next sample will take, so the oldest sample sits there. Copies the samples whose
 // time lies in [startMs, endMs] into rawSamples/rawSampleTimes in time order, at most
@@ -10,3 +12,5 @@
 // rewinds rawReadIndex. Returns the number taken.
 std::int32_t fillRawSeriesFromAccel(std::span<const double> values, std::span<const double> times,
                                     std::int32_t nextSlot, double startMs, double endMs);
+
+}  // namespace fm::recording

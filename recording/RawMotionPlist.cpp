@@ -16,6 +16,8 @@
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RawMotion.h"
 
+namespace fm::recording {
+
 namespace {
 
 // Writes text to a temporary file beside path, then renames it over path, so that a reader
@@ -108,3 +110,5 @@ void processAndWriteToFile() {
     }
     std::fwrite(log.data(), 1, log.size(), stderr);
 }
+
+}  // namespace fm::recording

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace fm::recording {
+
 // The raw motion values kept as an XML property list beside the sound.
 
 // Writes all kRawSampleCapacity entries of rawSamples, in index order, as an XML property list
@@ -7,3 +10,5 @@
 // a float), one line each on standard error. A file that cannot be written or read back is
 // reported there instead.
 void processAndWriteToFile();
+
+}  // namespace fm::recording

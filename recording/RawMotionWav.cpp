@@ -18,6 +18,8 @@
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RawMotion.h"
 
+namespace fm::recording {
+
 namespace {
 
 // Every output sample the series expands to; the last raw sample has no successor and
@@ -197,3 +199,5 @@ void finishRawAccelDataFile() {
 bool rawAccelDataFileBusy() {
     return background().running.load(std::memory_order_acquire);
 }
+
+}  // namespace fm::recording

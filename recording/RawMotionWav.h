@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+namespace fm::recording {
+
 // Converts the whole raw series (from its first sample; rawReadIndex is rewound) into an open
 // file: header, then the samples. The header's lengths are the final ones. Progress messages
 // go to standard output. Returns false with the reason in *error when a write fails or the
@@ -31,3 +33,5 @@ void finishRawAccelDataFile();
 
 // Main thread: true while a background conversion runs.
 bool rawAccelDataFileBusy();
+
+}  // namespace fm::recording

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace fm::recording {
+
 // 1 while the audio callback appends every captured block to "output2.caf".
 extern std::atomic<std::int32_t> recordingActive;
 // Seconds counted since the engine start or the last recording start.
@@ -11,3 +13,5 @@ extern std::int32_t elapsedSeconds;
 // Valid entries of the raw motion series, and the conversion's position in it.
 extern std::int32_t rawSampleCount;
 extern std::int32_t rawReadIndex;
+
+}  // namespace fm::recording

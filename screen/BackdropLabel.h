@@ -5,6 +5,8 @@
 // whole label (hugsText false) for a text that changes width as it runs, like the level.
 #include <QLabel>
 
+namespace fm::screen {
+
 class BackdropLabel : public QLabel {
     Q_OBJECT
     Q_PROPERTY(bool hugsText READ hugsText WRITE setHugsText)
@@ -23,3 +25,5 @@ class BackdropLabel : public QLabel {
   private:
     bool hugsText_ = true;
 };
+
+}  // namespace fm::screen

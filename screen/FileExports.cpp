@@ -9,14 +9,17 @@
 #include "screen/ViewController.h"
 #include "toolkit/AlertView.h"
 
+namespace fm::screen {
+
 void ViewController::writeRawAccelDataToFile() {
-    finishRawAccelDataFile();
-    ::writeRawAccelDataToFile();
+    fm::recording::finishRawAccelDataFile();
+    fm::recording::writeRawAccelDataToFile();
 }
 
 void ViewController::processAndWriteToFile() {
-    finishRawAccelDataFile();  // the series is not to be read while a conversion uses it
-    ::processAndWriteToFile();
+    fm::recording::finishRawAccelDataFile();  // the series is not to be read while a conversion
+                                              // uses it
+    fm::recording::processAndWriteToFile();
 }
 
 fm::mail::MailExport& ViewController::mailExport() {
@@ -32,7 +35,7 @@ fm::mail::MailExport& ViewController::mailExport() {
                                    QString::fromStdString(button), this)
                 .show();
         };
-        hooks.recordingPath = [] { return cleanRecordFileURL; };
+        hooks.recordingPath = [] { return fm::audio::cleanRecordFileURL; };
         mailExport_ = std::make_unique<fm::mail::MailExport>(std::move(hooks));
     }
     return *mailExport_;
@@ -46,3 +49,5 @@ void ViewController::mailComposeControllerDidFinish(fm::platform::MailComposeDia
                                                     int result, const std::string& error) {
     mailExport().mailComposeControllerDidFinish(controller, result, error);
 }
+
+}  // namespace fm::screen

@@ -3,6 +3,8 @@
 // QSlider's integer steps are mapped onto the range in 1000 steps.
 #include <QSlider>
 
+namespace fm::screen {
+
 class FloatSlider : public QSlider {
     Q_OBJECT
     Q_PROPERTY(double minimumValue READ minimumValueD WRITE setMinimumValueD)
@@ -41,3 +43,5 @@ class FloatSlider : public QSlider {
     float value_ = 0.0f;
     bool syncing_ = false;
 };
+
+}  // namespace fm::screen

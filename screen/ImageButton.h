@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QPixmap>
 
+namespace fm::screen {
+
 class ImageButton : public QAbstractButton {
     Q_OBJECT
     // Lets the layout name the image by file name.
@@ -27,3 +29,5 @@ class ImageButton : public QAbstractButton {
     QPixmap scaled_;
     QString imageName_;
 };
+
+}  // namespace fm::screen

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+namespace fm::screen {
+
 class ImageView : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString imageName READ imageName WRITE setImageName)
@@ -35,3 +37,5 @@ class ImageView : public QWidget {
     QPixmap scaled_;
     QString imageName_;
 };
+
+}  // namespace fm::screen

@@ -11,6 +11,8 @@
 #include "views/DirectionSensorView.h"
 #include "views/GraphView.h"
 
+namespace fm::screen {
+
 namespace {
 
 // The spectrum's power in the graph's units.
@@ -34,7 +36,7 @@ void ViewController::setRMSPower(double) {}
 void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
     watchInput();
     // Levels reach 32,767 times the gain: the read-out shrinks rather than lose digits.
-    const double raw = rmsValue.load(std::memory_order_relaxed);
+    const double raw = fm::audio::rmsValue.load(std::memory_order_relaxed);
     fm::screen::setTextFittingWidth(
         rmsPower,
         soundLevels_ != nullptr ? soundLevels_->readoutText(raw) : QString::asprintf("%.02f", raw),
@@ -47,15 +49,16 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
         }
     }
 
-    const bool waveform = showWaveform.load(std::memory_order_relaxed);
-    for (int k = 0; k < kGraphPoints; ++k) {
+    const bool waveform = fm::audio::showWaveform.load(std::memory_order_relaxed);
+    for (int k = 0; k < fm::audio::kGraphPoints; ++k) {
         if (waveform) {
-            const double s = waveformSamples[k].load(std::memory_order_relaxed);
+            const double s = fm::audio::waveformSamples[k].load(std::memory_order_relaxed);
             waveformGraph->dataPoints[k] = std::trunc(std::fabs(s));
             waveformGraph->dataPoints2[k] = 0.0;
         } else {
             waveformGraph->dataPoints[k] = 0.0;
-            const float p = spectrumPower[k].load(std::memory_order_relaxed) * kSpectrumGraphScale;
+            const float p =
+                fm::audio::spectrumPower[k].load(std::memory_order_relaxed) * kSpectrumGraphScale;
             waveformGraph->dataPoints2[k] = static_cast<double>(p);
         }
     }
@@ -63,11 +66,11 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
 
     if (overlayMode == kBarsPage || overlayMode == kDirectionPage) {
         waveformGraph->setNeedsDisplay();
-        const double level = rmsValue.load(std::memory_order_relaxed);
-        const int c = historyIndex % kGraphPoints;
+        const double level = fm::audio::rmsValue.load(std::memory_order_relaxed);
+        const int c = fm::audio::historyIndex % fm::audio::kGraphPoints;
         historyGraph->dataPoints[c] = level;
         historyGraph->beatXPosition = static_cast<float>(c);
-        historyIndex = historyIndex + 1;
+        fm::audio::historyIndex = fm::audio::historyIndex + 1;
         historyGraph->setNeedsDisplay();
         if (overlayMode == kBarsPage) {
             const float l = static_cast<float>(level);
@@ -83,11 +86,13 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
             dsensorView->setNeedsDisplay();
         }
     } else if (overlayMode == kColourPage) {
-        colorOverlay->normPower =
-            static_cast<float>(rmsValue.load(std::memory_order_relaxed) / kColourFullLevel);
+        colorOverlay->normPower = static_cast<float>(
+            fm::audio::rmsValue.load(std::memory_order_relaxed) / kColourFullLevel);
         colorOverlay->setNeedsDisplay();
     }
     if (soundLevels_ != nullptr) {
         soundLevels_->tick();
     }
 }
+
+}  // namespace fm::screen

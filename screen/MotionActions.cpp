@@ -3,14 +3,16 @@
 #include "recording/MotionSensing.h"
 #include "screen/ViewController.h"
 
+namespace fm::screen {
+
 void ViewController::accelerometerDidAccelerate(fm::platform::Accelerometer*,
                                                 const fm::platform::Acceleration& acceleration) {
     fm::recording::storeAccelSample(acceleration.z, fm::recording::secondsSince1970());
 }
 
 void ViewController::toggleUpdates() {
-    if (!motionUpdatesOn) {
-        motionUpdatesOn = true;
+    if (!fm::recording::motionUpdatesOn) {
+        fm::recording::motionUpdatesOn = true;
         motionManager->startGyroUpdates();
         motionManager->startDeviceMotionUpdates();
         // A replaced timer that still ran could never be stopped again.
@@ -34,3 +36,5 @@ void ViewController::doGyroUpdate() {
     }
     (void)rate;  // nothing reads the rate; the direction comes from the attitude's yaw
 }
+
+}  // namespace fm::screen

@@ -12,6 +12,8 @@
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
 
+namespace fm::screen {
+
 std::uint8_t rotationLocked = 0;
 
 namespace {
@@ -57,8 +59,8 @@ void ViewController::handleViewsSwipe(fm::toolkit::SwipeGestureRecognizer* recog
 }
 
 void ViewController::switchWavSpectrum(QObject*) {
-    const bool wasWaveform = showWaveform.load(std::memory_order_relaxed);
-    showWaveform.store(!wasWaveform, std::memory_order_relaxed);
+    const bool wasWaveform = fm::audio::showWaveform.load(std::memory_order_relaxed);
+    fm::audio::showWaveform.store(!wasWaveform, std::memory_order_relaxed);
     if (waveformTextImage == nullptr) {
         return;  // let go by viewDidUnload: nothing to show the caption on
     }
@@ -143,3 +145,5 @@ void ViewController::viewWillAppear(bool) {}
 void ViewController::viewDidAppear(bool) {}
 void ViewController::viewWillDisappear(bool) {}
 void ViewController::viewDidDisappear(bool) {}
+
+}  // namespace fm::screen

@@ -15,6 +15,8 @@
 #include "screen/ViewController.h"
 #include "toolkit/AlertView.h"
 
+namespace fm::screen {
+
 namespace {
 
 constexpr std::chrono::seconds kSilentStreamLimit{3};
@@ -46,23 +48,24 @@ void ViewController::togglePlay(QObject* sender) {
         return;
     }
     // Raised before the old engine stops, so the new engine's first block is recorded.
-    recordingActive.store(1, std::memory_order_relaxed);
+    fm::recording::recordingActive.store(1, std::memory_order_relaxed);
     stopRecording();
     mAudioUnit = nullptr;
     if (soundLevels_ != nullptr) {
         soundLevels_->recordingStarted();  // between the engines: every recorded block counts
     }
-    elapsedSeconds = 0;
-    finishRawAccelDataFile();  // the last recording's motion file is still being written
-    rewindRawSeries();
-    rawSampleCount = 0;
+    fm::recording::elapsedSeconds = 0;
+    fm::recording::finishRawAccelDataFile();  // the last recording's motion file is still being
+                                              // written
+    fm::recording::rewindRawSeries();
+    fm::recording::rawSampleCount = 0;
     recordingStartMs_ = fm::recording::secondsSince1970() * 1000.0;
     initializeOutputUnit();
     timeLabel->setText("00:00");
     startMeterTimerIfNone();
     if (!inputStarted()) {
         // Nothing can be captured: the screen must not look as if a recording ran.
-        recordingActive.store(0, std::memory_order_relaxed);
+        fm::recording::recordingActive.store(0, std::memory_order_relaxed);
         showNoInput(startError());
         return;
     }
@@ -81,12 +84,12 @@ void ViewController::togglePlay(QObject* sender) {
 // motion taken meanwhile beside it.
 void ViewController::endRecording() {
     setIsRecording(0);
-    recordingActive.store(0, std::memory_order_relaxed);
+    fm::recording::recordingActive.store(0, std::memory_order_relaxed);
     // The file on disk holds the whole recording from now on, though it stays open.
     flushRecordingFile();
     saveRecordedMotion();
     if (soundLevels_ != nullptr) {
-        soundLevels_->recordingStopped(QString::fromStdString(cleanRecordFileURL));
+        soundLevels_->recordingStopped(QString::fromStdString(fm::audio::cleanRecordFileURL));
     }
 }
 
@@ -95,7 +98,7 @@ void ViewController::finishBeforeQuit() {
         endRecording();
     }
     // The motion file is written on a thread of its own; the program must not end before it.
-    finishRawAccelDataFile();
+    fm::recording::finishRawAccelDataFile();
     if (mAudioUnit != nullptr) {
         stopRecording();
         mAudioUnit = nullptr;
@@ -105,16 +108,17 @@ void ViewController::finishBeforeQuit() {
 // The motion taken while the recording ran becomes "rawAccel.out" beside it.
 void ViewController::saveRecordedMotion() {
     const double endMs = fm::recording::secondsSince1970() * 1000.0;
-    finishRawAccelDataFile();
-    fillRawSeriesFromAccel(std::span<const double>(accelValues, kAccelRingSize),
-                           std::span<const double>(accelTimes, kAccelRingSize), accelIndex,
-                           recordingStartMs_, endMs);
+    fm::recording::finishRawAccelDataFile();
+    fm::recording::fillRawSeriesFromAccel(
+        std::span<const double>(fm::recording::accelValues, fm::recording::kAccelRingSize),
+        std::span<const double>(fm::recording::accelTimes, fm::recording::kAccelRingSize),
+        fm::recording::accelIndex, recordingStartMs_, endMs);
     // Off the main thread: the meters and the clock keep running while the file is written.
-    writeRawAccelDataToFileInBackground();
+    fm::recording::writeRawAccelDataToFileInBackground();
 }
 
 void ViewController::finishMotionFile() {
-    finishRawAccelDataFile();
+    fm::recording::finishRawAccelDataFile();
 }
 
 void ViewController::programmaticPlay() {
@@ -124,7 +128,7 @@ void ViewController::programmaticPlay() {
             counterTimer_->invalidate();
         }
         mAudioUnit = nullptr;
-        elapsedSeconds = 0;
+        fm::recording::elapsedSeconds = 0;
         return;
     }
     initializeOutputUnit();
@@ -167,7 +171,7 @@ void ViewController::watchInput() {
     const std::string reason = mAudioUnit->inputEndReason();
     if (end == fm::platform::InputEnd::Ended) {
         // A file played to its end: silence from now on, not its last level frozen.
-        clearSignalMeters();
+        fm::audio::clearSignalMeters();
         std::fprintf(stderr, "fieldmeter: %s ended; the meters show silence\n",
                      inputSource().describe().c_str());
         return;
@@ -186,7 +190,7 @@ void ViewController::showNoInput(const std::string& reason) {
             playButton->setImageName("Record-off.png");
         }
     }
-    recordingActive.store(0, std::memory_order_relaxed);
+    fm::recording::recordingActive.store(0, std::memory_order_relaxed);
     if (mAudioUnit != nullptr) {
         stopRecording();
         mAudioUnit = nullptr;
@@ -194,7 +198,7 @@ void ViewController::showNoInput(const std::string& reason) {
     if (counterTimer_) {
         counterTimer_->invalidate();
     }
-    clearSignalMeters();
+    fm::audio::clearSignalMeters();
     if (!noInput_) {
         noInput_ = true;
         titleWithInput_ = windowTitle();
@@ -217,13 +221,16 @@ void ViewController::leaveNoInput() {
 }
 
 void ViewController::updateCounter(fm::toolkit::ScheduledTimer* timer) {
-    elapsedSeconds = elapsedSeconds + 1;
-    if (elapsedSeconds > 400) {
+    fm::recording::elapsedSeconds = fm::recording::elapsedSeconds + 1;
+    if (fm::recording::elapsedSeconds > 400) {
         timeLabel->setText("PUSH STOP RECORDING! FILE TOO BIG");
         if (timer != nullptr) {
             timer->invalidate();
         }
         return;
     }
-    timeLabel->setText(QString::asprintf("%02d:%02d", elapsedSeconds / 60, elapsedSeconds % 60));
+    timeLabel->setText(QString::asprintf("%02d:%02d", fm::recording::elapsedSeconds / 60,
+                                         fm::recording::elapsedSeconds % 60));
 }
+
+}  // namespace fm::screen

@@ -13,6 +13,8 @@
 #include "views/DirectionSensorView.h"
 #include "views/GraphView.h"
 
+namespace fm::screen {
+
 namespace {
 
 class ScreenUiLoader : public QUiLoader {
@@ -20,13 +22,13 @@ class ScreenUiLoader : public QUiLoader {
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
         QWidget* w = nullptr;
         if (className == "GraphView") {
-            w = remember(new GraphView(parent));
+            w = remember(new fm::views::GraphView(parent));
         } else if (className == "BarGraph") {
-            w = remember(new BarGraph(parent));
+            w = remember(new fm::views::BarGraph(parent));
         } else if (className == "ColorView") {
-            w = remember(new ColorView(parent));
+            w = remember(new fm::views::ColorView(parent));
         } else if (className == "DirectionSensorView") {
-            w = remember(new DirectionSensorView(parent));
+            w = remember(new fm::views::DirectionSensorView(parent));
         } else if (className == "ImageView") {
             w = new ImageView(parent);
         } else if (className == "ImageButton") {
@@ -84,13 +86,13 @@ QWidget* loadScreenLayout(const QString& name, QWidget* parent, QString* error) 
         }
     }
     for (QWidget* w : loader.customViews) {
-        if (auto* g = qobject_cast<GraphView*>(w)) {
+        if (auto* g = qobject_cast<fm::views::GraphView*>(w)) {
             g->initWithCoder();
-        } else if (auto* b = qobject_cast<BarGraph*>(w)) {
+        } else if (auto* b = qobject_cast<fm::views::BarGraph*>(w)) {
             b->initWithCoder();
-        } else if (auto* c = qobject_cast<ColorView*>(w)) {
+        } else if (auto* c = qobject_cast<fm::views::ColorView*>(w)) {
             c->initWithCoder();
-        } else if (auto* d = qobject_cast<DirectionSensorView*>(w)) {
+        } else if (auto* d = qobject_cast<fm::views::DirectionSensorView*>(w)) {
             d->initWithCoder();
         }
     }
@@ -118,3 +120,5 @@ void stretchScreenLayout(QWidget* root, int extra) {
         w->setGeometry(g);
     }
 }
+
+}  // namespace fm::screen

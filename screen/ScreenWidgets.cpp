@@ -15,6 +15,8 @@
 #include "screen/ImageView.h"
 #include "toolkit/Images.h"
 
+namespace fm::screen {
+
 // Device pixels per point where the painter draws: the screen's ratio, times the window's
 // zoom when the screen is shown scaled.
 double pixelRatio(const QPainter& p) {
@@ -219,7 +221,6 @@ void FloatSlider::positionMoved(int position) {
 
 // Fitted text
 
-namespace fm::screen {
 namespace {
 
 // The width the text takes in `font`: its advance, or its ink where that reaches further.

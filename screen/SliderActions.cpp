@@ -5,27 +5,32 @@
 #include "screen/FloatSlider.h"
 #include "screen/ViewController.h"
 
+namespace fm::screen {
+
 void ViewController::sensitivySliderValueChanged(QObject*) {
     const float v = sensitivySlider->value();
-    sensitivityGain.store(v * v, std::memory_order_relaxed);
+    fm::audio::sensitivityGain.store(v * v, std::memory_order_relaxed);
 }
 
 void ViewController::baseSliderValueChanged(QObject*) {
-    baseLevel.store(baseSlider->value(), std::memory_order_relaxed);
+    fm::audio::baseLevel.store(baseSlider->value(), std::memory_order_relaxed);
 }
 
 void ViewController::highFreqSliderValueChanged(QObject*) {
-    highFreqValue = highFreqSlider->value();
+    fm::audio::highFreqValue = highFreqSlider->value();
     // Shown like its two siblings; nothing else would ever write this label.
-    highFreqLabel->setText(QString::asprintf("%.0f", static_cast<double>(highFreqValue)));
+    highFreqLabel->setText(
+        QString::asprintf("%.0f", static_cast<double>(fm::audio::highFreqValue)));
 }
 
 void ViewController::lowFreqSliderValueChanged(QObject*) {
-    lowFreqValue = lowFreqSlider->value();
-    lowFreqLabel->setText(QString::asprintf("%.0f", static_cast<double>(lowFreqValue)));
+    fm::audio::lowFreqValue = lowFreqSlider->value();
+    lowFreqLabel->setText(QString::asprintf("%.0f", static_cast<double>(fm::audio::lowFreqValue)));
 }
 
 void ViewController::numPassLabelSliderValueChanged(QObject*) {
-    numPassValue = numPassSlider->value();
-    numPassLabel->setText(QString::asprintf("%.0f", static_cast<double>(numPassValue)));
+    fm::audio::numPassValue = numPassSlider->value();
+    numPassLabel->setText(QString::asprintf("%.0f", static_cast<double>(fm::audio::numPassValue)));
 }
+
+}  // namespace fm::screen

@@ -29,6 +29,8 @@
 #include "views/DirectionSensorView.h"
 #include "views/GraphView.h"
 
+namespace fm::screen {
+
 std::uint8_t isTallScreen = 0;
 
 ViewController::ViewController(const QString& nibName, double screenHeight, QWidget* parent)
@@ -146,8 +148,8 @@ void ViewController::connectActions() {
             connect(button, &QAbstractButton::clicked, this, send);
         } else if (auto* slider = qobject_cast<FloatSlider*>(w)) {
             connect(slider, &FloatSlider::valueChangedFloat, this, send);
-        } else if (auto* graph = qobject_cast<GraphView*>(w)) {
-            connect(graph, &GraphView::tapped, this, send);
+        } else if (auto* graph = qobject_cast<fm::views::GraphView*>(w)) {
+            connect(graph, &fm::views::GraphView::tapped, this, send);
         } else if (auto* image = qobject_cast<ImageView*>(w)) {
             connect(image, &ImageView::tapped, this, send);
         }
@@ -165,8 +167,8 @@ void ViewController::viewDidLoad() {
         isTallScreen = 1;
     }
     // Nothing records until the record button is pressed.
-    rawSampleCount = 0;
-    recordingActive.store(0, std::memory_order_relaxed);
+    fm::recording::rawSampleCount = 0;
+    fm::recording::recordingActive.store(0, std::memory_order_relaxed);
     setIsRecording(0);
     // The waveform is drawn at half height; both graphs on a log scale.
     waveformGraph->externalYConversion = 0.5;
@@ -201,17 +203,17 @@ void ViewController::viewDidLoad() {
         }
     }
     // A tall screen starts with more gain.
-    motionUpdatesOn = false;
+    fm::recording::motionUpdatesOn = false;
     if (isTallScreen == 1) {
         // The slider's handler squares its value: start it at the root of the gain, so that
         // the first touch moves the gain on from 3.5 instead of jumping to the slider squared.
-        sensitivityGain.store(3.5f, std::memory_order_relaxed);
+        fm::audio::sensitivityGain.store(3.5f, std::memory_order_relaxed);
         sensitivySlider->setValue(std::sqrt(3.5f));
     } else {
-        sensitivityGain.store(1.0f, std::memory_order_relaxed);
+        fm::audio::sensitivityGain.store(1.0f, std::memory_order_relaxed);
     }
     // The base level starts at 1 on a slider from 0 to 100.
-    baseLevel.store(1.0f, std::memory_order_relaxed);
+    fm::audio::baseLevel.store(1.0f, std::memory_order_relaxed);
     baseSlider->setMaximumValue(100.0f);
     baseSlider->setMinimumValue(0.0f);
     // The gyroscope and attitude updates start with the screen.
@@ -278,7 +280,7 @@ void ViewController::keyPressEvent(QKeyEvent* event) {
             if (soundLevels_ != nullptr) {
                 soundLevels_->toggleReadout();
                 rmsPower->setText(
-                    soundLevels_->readoutText(rmsValue.load(std::memory_order_relaxed)));
+                    soundLevels_->readoutText(fm::audio::rmsValue.load(std::memory_order_relaxed)));
             }
             break;
         case Qt::Key_K:
@@ -312,3 +314,5 @@ void ViewController::wheelEvent(QWheelEvent* event) {
     fm::platform::turnDeviceBy(notches * 10.0 * std::numbers::pi / 180.0);
     event->accept();
 }
+
+}  // namespace fm::screen

@@ -18,13 +18,6 @@
 
 class QLabel;
 class QScrollArea;
-class GraphView;
-class BarGraph;
-class ColorView;
-class DirectionSensorView;
-class ImageButton;
-class ImageView;
-class FloatSlider;
 
 namespace fm::mail {
 class MailExport;
@@ -32,9 +25,19 @@ class MailExport;
 namespace fm::platform {
 class MailComposeDialog;
 }
+namespace fm::views {
+class GraphView;
+class BarGraph;
+class ColorView;
+class DirectionSensorView;
+}  // namespace fm::views
+
 namespace fm::screen {
+
+class ImageButton;
+class ImageView;
+class FloatSlider;
 class SoundLevelDisplay;
-}
 
 // 1 when the screen is 568 points high; set by construction.
 extern std::uint8_t isTallScreen;
@@ -56,7 +59,7 @@ constexpr int interfaceOrientationBit(int interfaceOrientation) {
 }
 
 class ViewController : public QWidget,
-                       public AudioEngine,
+                       public fm::audio::AudioEngine,
                        public fm::platform::AccelerometerDelegate {
     Q_OBJECT
 
@@ -133,16 +136,16 @@ class ViewController : public QWidget,
     FloatSlider* lowFreqSlider = nullptr;
     FloatSlider* numPassSlider = nullptr;
     fm::platform::Accelerometer* accelerometer = nullptr;
-    GraphView* waveformGraph = nullptr;
-    GraphView* historyGraph = nullptr;
-    BarGraph* powerBar = nullptr;
-    BarGraph* powerBar2 = nullptr;
+    fm::views::GraphView* waveformGraph = nullptr;
+    fm::views::GraphView* historyGraph = nullptr;
+    fm::views::BarGraph* powerBar = nullptr;
+    fm::views::BarGraph* powerBar2 = nullptr;
     std::unique_ptr<fm::platform::MotionManager> motionManager;
     // The page on show; none until viewDidLoad().
     Page overlayMode = kNoPage;
-    ColorView* colorOverlay = nullptr;
-    GraphView* spectrumGraph = nullptr;
-    DirectionSensorView* dsensorView = nullptr;
+    fm::views::ColorView* colorOverlay = nullptr;
+    fm::views::GraphView* spectrumGraph = nullptr;
+    fm::views::DirectionSensorView* dsensorView = nullptr;
     ImageView* graphOverlay = nullptr;
     FloatSlider* sensitivySlider = nullptr;
     FloatSlider* baseSlider = nullptr;
@@ -222,3 +225,5 @@ class ViewController : public QWidget,
     std::unique_ptr<fm::mail::MailExport> mailExport_;
     fm::screen::SoundLevelDisplay* soundLevels_ = nullptr;  // a child of the screen
 };
+
+}  // namespace fm::screen

@@ -4,6 +4,8 @@
 
 #include "views/PainterContext.h"
 
+namespace fm::views {
+
 BarGraph::BarGraph(QWidget* parent) : QWidget(parent) {}
 
 BarGraph* BarGraph::initWithFrame(const QRectF& frame, QWidget* parent) {
@@ -33,3 +35,5 @@ void BarGraph::paintEvent(QPaintEvent*) {
     fm::views::PainterContext context(painter);
     drawRect(context);
 }
+
+}  // namespace fm::views

@@ -8,6 +8,8 @@
 
 #include "views/DrawingContext.h"
 
+namespace fm::views {
+
 class BarGraph : public QWidget {
     Q_OBJECT
 
@@ -25,3 +27,5 @@ class BarGraph : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+}  // namespace fm::views

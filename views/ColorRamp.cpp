@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace fm::views {
+
 namespace {
 
 struct Band {

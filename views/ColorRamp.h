@@ -1,7 +1,9 @@
 #pragma once
+
+namespace fm::views {
+
 // The two level-to-colour ramps: the colour page's flood colour and the direction ring's segment
 // colour. Channels come out on a 0 ... 255 scale, single precision.
-namespace fm::views {
 
 struct Rgb255 {
     float red = 0.0f;

@@ -5,6 +5,8 @@
 #include "views/ColorRamp.h"
 #include "views/PainterContext.h"
 
+namespace fm::views {
+
 ColorView::ColorView(QWidget* parent) : QWidget(parent) {}
 
 ColorView* ColorView::initWithFrame(const QRectF& frame, QWidget* parent) {
@@ -30,3 +32,5 @@ void ColorView::paintEvent(QPaintEvent*) {
     fm::views::PainterContext context(painter);
     drawRect(context);
 }
+
+}  // namespace fm::views

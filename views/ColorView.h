@@ -9,6 +9,8 @@
 
 #include "views/DrawingContext.h"
 
+namespace fm::views {
+
 class ColorView : public QWidget {
     Q_OBJECT
 
@@ -29,3 +31,5 @@ class ColorView : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+}  // namespace fm::views

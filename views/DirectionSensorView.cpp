@@ -8,6 +8,8 @@
 #include "views/ColorRamp.h"
 #include "views/PainterContext.h"
 
+namespace fm::views {
+
 int32_t lastTheta = 0;
 
 namespace {
@@ -110,3 +112,5 @@ void DirectionSensorView::paintEvent(QPaintEvent*) {
     fm::views::PainterContext context(painter);
     drawRect(context);
 }
+
+}  // namespace fm::views

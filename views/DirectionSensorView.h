@@ -14,6 +14,8 @@
 
 #include "views/DrawingContext.h"
 
+namespace fm::views {
+
 // The degree of the latest reading filed by any DirectionSensorView; starts at 0.
 extern int32_t lastTheta;
 
@@ -49,3 +51,5 @@ class DirectionSensorView : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+}  // namespace fm::views

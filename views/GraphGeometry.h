@@ -1,6 +1,8 @@
 #pragma once
-// Where a GraphView sample lands. H is the view's height in points, y grows downward.
+
 namespace fm::views {
+
+// Where a GraphView sample lands. H is the view's height in points, y grows downward.
 
 // Linear form: H - (value + 5) * yConversion, in double, handed over as float.
 float linearGraphY(double value, double yConversion, double height);

@@ -7,6 +7,8 @@
 #include "views/GraphGeometry.h"
 #include "views/PainterContext.h"
 
+namespace fm::views {
+
 double xConversion = 0.0;
 double yConversion = 0.0;
 
@@ -117,3 +119,5 @@ void GraphView::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = false;
     event->accept();
 }
+
+}  // namespace fm::views

@@ -15,6 +15,8 @@
 
 #include "views/DrawingContext.h"
 
+namespace fm::views {
+
 // Points per sample step along x, one value for every GraphView: the view initialised last
 // decides it.
 extern double xConversion;
@@ -59,3 +61,5 @@ class GraphView : public QWidget {
     bool pressed_ = false;
     QPointF pressPosition_;
 };
+
+}  // namespace fm::views

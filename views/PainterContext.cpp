@@ -3,6 +3,7 @@
 #include <QtMath>
 
 namespace fm::views {
+
 namespace {
 
 QColor clampedColor(float r, float g, float b, float a) {

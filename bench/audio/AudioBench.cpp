@@ -36,10 +36,10 @@ class PumpUnit : public fm::platform::AudioInputUnit {
 struct Rig {
     Rig() {
         engine.FFTSetup();
-        unit.setInputCallback(&audioInputCallback, &engine);
+        unit.setInputCallback(&fm::audio::audioInputCallback, &engine);
         engine.mAudioUnit = &unit;
-        sensitivityGain.store(1.0f);
-        baseLevel.store(1.0f);
+        fm::audio::sensitivityGain.store(1.0f);
+        fm::audio::baseLevel.store(1.0f);
         std::mt19937 rng(3);
         std::uniform_int_distribution<int> dist(-20000, 20000);
         block.resize(1024);
@@ -48,7 +48,7 @@ struct Rig {
         }
     }
     ~Rig() { engine.mAudioUnit = nullptr; }
-    AudioEngine engine;
+    fm::audio::AudioEngine engine;
     PumpUnit unit;
     std::vector<std::int16_t> block;
 };
@@ -79,7 +79,7 @@ void BM_Callback1024(benchmark::State& state) {
     for (auto _ : state) {
         rig.unit.pump(rig.block.data(), 1024);
     }
-    benchmark::DoNotOptimize(rmsValue.load());
+    benchmark::DoNotOptimize(fm::audio::rmsValue.load());
 }
 BENCHMARK(BM_Callback1024);
 
@@ -99,7 +99,7 @@ void BM_Analysis2048(benchmark::State& state) {
     std::copy(rig.block.begin(), rig.block.end(),
               static_cast<std::int16_t*>(rig.engine.samplesBuffer));
     for (auto _ : state) {
-        analyseSpectrumBlock(rig.engine, floatBlock);
+        fm::audio::analyseSpectrumBlock(rig.engine, floatBlock);
     }
 }
 BENCHMARK(BM_Analysis2048);
@@ -137,7 +137,7 @@ double numpyReferenceSeconds(const char* mode, int blocks) {
 
 void recordFigures() {
     Rig rig;
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     const double callbackUs =
         medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("callback_block_us", callbackUs);  // the sound levels included
@@ -153,7 +153,7 @@ void recordFigures() {
     std::vector<double> ratios;
     for (int round = 0; round < 21; ++round) {
         const double analysis =
-            medianMicros([&] { analyseSpectrumBlock(rig.engine, floatBlock); }, 5, 2000);
+            medianMicros([&] { fm::audio::analyseSpectrumBlock(rig.engine, floatBlock); }, 5, 2000);
         const double bare =
             medianMicros([&] { rig.engine.fftSetupObject->executeOnly(floatBlock); }, 5, 2000);
         ratios.push_back(analysis / bare);
@@ -172,7 +172,7 @@ void recordFigures() {
     const double start = threadCpuSeconds();
     for (int b = 0; b < blocks; ++b) {
         std::copy_n(source.begin() + (b % 64) * 2048, 2048, gathered);
-        analyseSpectrumBlock(rig.engine, floatBlock);
+        fm::audio::analyseSpectrumBlock(rig.engine, floatBlock);
     }
     const double ours = threadCpuSeconds() - start;
     fm::bench::recordSummary("analysis_hour_seconds", ours);

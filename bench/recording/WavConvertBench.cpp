@@ -20,12 +20,12 @@ double totalSeconds = 0.0;
 double totalSamples = 0.0;
 
 void fillSeries() {
-    for (int i = 0; i < kRawSampleCapacity; ++i) {
-        rawSamples[i] = 10.0 * std::sin(i * 0.01);
-        rawSampleTimes[i] = 1.7e12 + 10.0 * i;
+    for (int i = 0; i < fm::recording::kRawSampleCapacity; ++i) {
+        fm::recording::rawSamples[i] = 10.0 * std::sin(i * 0.01);
+        fm::recording::rawSampleTimes[i] = 1.7e12 + 10.0 * i;
     }
-    rawSampleCount = kRawSampleCapacity;
-    rewindRawSeries();
+    fm::recording::rawSampleCount = fm::recording::kRawSampleCapacity;
+    fm::recording::rewindRawSeries();
 }
 
 void BM_WavConvert(benchmark::State& state) {
@@ -38,7 +38,7 @@ void BM_WavConvert(benchmark::State& state) {
     dup2(devNull, STDOUT_FILENO);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        writeRawAccelDataToFile();
+        fm::recording::writeRawAccelDataToFile();
         const auto end = std::chrono::steady_clock::now();
         totalSeconds += std::chrono::duration<double>(end - start).count();
         totalSamples += static_cast<double>((std::filesystem::file_size(out) - 44) / 2);

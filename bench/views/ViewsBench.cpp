@@ -41,7 +41,7 @@ void drawLoop(benchmark::State& state, View& view) {
 }
 
 void BM_DrawDirection(benchmark::State& state) {
-    auto view = std::make_unique<DirectionSensorView>();
+    auto view = std::make_unique<fm::views::DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
     view->initWithCoder();
     // A ring of mixed readings, the way a few seconds of turning leave it; they age (and turn
@@ -55,7 +55,7 @@ void BM_DrawDirection(benchmark::State& state) {
 // The waveform graph as the screen feeds it: magnitudes of a waveform in the first curve, the
 // second (spectrum) array zeroed, so it is the flat red line.
 void BM_DrawGraph(benchmark::State& state) {
-    auto view = std::make_unique<GraphView>();
+    auto view = std::make_unique<fm::views::GraphView>();
     view->setGeometry(0, 0, 320, 110);
     view->initWithCoder();
     view->externalYConversion = 0.5;
@@ -69,7 +69,7 @@ void BM_DrawGraph(benchmark::State& state) {
 
 // Not a screen case: both curves busy at once, for comparison.
 void BM_DrawGraphBothBusy(benchmark::State& state) {
-    auto view = std::make_unique<GraphView>();
+    auto view = std::make_unique<fm::views::GraphView>();
     view->setGeometry(0, 0, 320, 110);
     view->initWithCoder();
     view->externalYConversion = 0.5;
@@ -82,14 +82,14 @@ void BM_DrawGraphBothBusy(benchmark::State& state) {
 }
 
 void BM_DrawColorView(benchmark::State& state) {
-    auto view = std::make_unique<ColorView>();
+    auto view = std::make_unique<fm::views::ColorView>();
     view->setGeometry(0, 0, 320, 480);
     view->normPower = 0.7f;
     drawLoop(state, *view);
 }
 
 void BM_DrawBarGraph(benchmark::State& state) {
-    auto view = std::make_unique<BarGraph>();
+    auto view = std::make_unique<fm::views::BarGraph>();
     view->setGeometry(0, 0, 30, 200);
     view->normPower = 0.6f;
     drawLoop(state, *view);

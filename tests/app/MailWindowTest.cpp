@@ -45,9 +45,9 @@ class MailWindowTest : public ScreenTest {
     std::filesystem::path sent() const { return docs_ / "sent.eml"; }
 
     // The screen in its window, as the program shows it, with a short recording made.
-    ScreenWindow& show(double scale, double height) {
-        ViewController& vc = load(height);
-        window_ = std::make_unique<ScreenWindow>(&vc, scale);
+    fm::app::ScreenWindow& show(double scale, double height) {
+        fm::screen::ViewController& vc = load(height);
+        window_ = std::make_unique<fm::app::ScreenWindow>(&vc, scale);
         vc_.release();  // now the window's
         window_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
@@ -72,15 +72,15 @@ class MailWindowTest : public ScreenTest {
     }
 
     std::optional<std::string> oldSendmail_;
-    std::unique_ptr<ScreenWindow> window_;
-    ViewController* controller_ = nullptr;
+    std::unique_ptr<fm::app::ScreenWindow> window_;
+    fm::screen::ViewController* controller_ = nullptr;
 };
 
 TEST_F(MailWindowTest, EveryControlOfOneComposerIsInsideTheWindowAndSendWorksByClick) {
     for (const auto& [scale, height] : {std::pair{1.0, 480.0}, std::pair{1.5, 480.0},
                                         std::pair{2.0, 480.0}, std::pair{1.0, 568.0}}) {
         SCOPED_TRACE(testing::Message() << "scale " << scale << ", height " << height);
-        ScreenWindow& window = show(scale, height);
+        fm::app::ScreenWindow& window = show(scale, height);
         QTest::keyClick(&window, Qt::Key_M);
         const auto composers = controller_->findChildren<MailComposeDialog*>();
         ASSERT_EQ(composers.size(), 1);
@@ -126,7 +126,7 @@ TEST_F(MailWindowTest, EveryControlOfOneComposerIsInsideTheWindowAndSendWorksByC
         window_.reset();
     }
     // Escape in the window cancels the composer, and M opens a new one afterwards.
-    ScreenWindow& window = show(1.0, 480.0);
+    fm::app::ScreenWindow& window = show(1.0, 480.0);
     QTest::keyClick(&window, Qt::Key_M);
     QPointer<MailComposeDialog> first = controller_->findChild<MailComposeDialog*>();
     ASSERT_TRUE(first);

@@ -17,10 +17,10 @@ namespace {
 class WindowTest : public ScreenTest {
   protected:
     // The window as the program makes it for a display, zoomed by `scale`.
-    ViewController& launch(double scale) {
+    fm::screen::ViewController& launch(double scale) {
         fm::platform::DeviceOptions options;
         options.scale = scale;
-        delegate_ = std::make_unique<AppDelegate>(options, "fieldmeter");
+        delegate_ = std::make_unique<fm::app::AppDelegate>(options, "fieldmeter");
         delegate_->applicationDidFinishLaunchingWithOptions();
         view_ = qobject_cast<QGraphicsView*>(delegate_->window());
         EXPECT_NE(view_, nullptr);
@@ -44,27 +44,27 @@ class WindowTest : public ScreenTest {
         QTest::mouseClick(view_->viewport(), Qt::LeftButton, Qt::NoModifier, inWindow(w, at));
     }
 
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<fm::app::AppDelegate> delegate_;
     QGraphicsView* view_ = nullptr;
 };
 
 TEST_F(WindowTest, ClicksOnTheCaptionAndOnTheGraphSwitchWaveformAndSpectrum) {
     for (double scale : {1.0, 2.0}) {
-        ViewController& vc = launch(scale);
+        fm::screen::ViewController& vc = launch(scale);
         SCOPED_TRACE(scale);
         // The cover lies over everything until it is tapped away.
         click(vc.instructionsOverlay, vc.instructionsOverlay->rect().center());
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return vc.instructionsOverlay->geometry().left() >= 320; }, 3000));
 
-        const bool before = showWaveform.load();
+        const bool before = fm::audio::showWaveform.load();
         click(vc.waveformTextImage, vc.waveformTextImage->rect().center());
-        EXPECT_EQ(showWaveform.load(), !before);
+        EXPECT_EQ(fm::audio::showWaveform.load(), !before);
         EXPECT_EQ(vc.waveformTextImage->imageName().toStdString(),
                   before ? "spectrumtext.png" : "waveformtext.png");
         // Beside the caption, the graph itself takes the tap.
         click(vc.waveformGraph, QPoint(200, 60));
-        EXPECT_EQ(showWaveform.load(), before);
+        EXPECT_EQ(fm::audio::showWaveform.load(), before);
         EXPECT_EQ(vc.waveformTextImage->imageName().toStdString(),
                   before ? "waveformtext.png" : "spectrumtext.png");
         delegate_.reset();

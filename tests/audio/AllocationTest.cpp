@@ -52,7 +52,7 @@ class AllocationTest : public EngineTest {};
 
 TEST_F(AllocationTest, ThousandCallbacksAllocateNothing) {
     start();
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     for (int i = 0; i < 1000; ++i) {
         script_->addBlock(rampBlock(i % 3 == 0 ? 940 : 1024, i));
     }
@@ -76,9 +76,9 @@ TEST_F(AllocationTest, ThousandCallbacksAllocateNothing) {
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(delivered, 1000u);
     EXPECT_EQ(allocationsCounted.load(), 0);
-    EXPECT_GT(rmsValue.load(), 0.0);
-    EXPECT_NE(spectrumPower[0].load(), 0.0f);  // the spectrum ran
-    recordingActive.store(0);
+    EXPECT_GT(fm::audio::rmsValue.load(), 0.0);
+    EXPECT_NE(fm::audio::spectrumPower[0].load(), 0.0f);  // the spectrum ran
+    fm::recording::recordingActive.store(0);
     stop();
 }
 

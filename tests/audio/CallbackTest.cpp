@@ -31,68 +31,69 @@ TEST_F(CallbackTest, SnapshotStrideFollowsBlockLength) {
     }
     // The last element of a 1024-frame block is sample 957.
     deliver(rampBlock(1024));
-    EXPECT_EQ(waveformSamples[319].load(), 957.0);
+    EXPECT_EQ(fm::audio::waveformSamples[319].load(), 957.0);
 }
 
 TEST_F(CallbackTest, ShortBlockSpansTheSnapshotAndEmptyBlockChangesNothing) {
     start();
     deliver(rampBlock(100, 1000));
     for (std::size_t k = 0; k < 320; ++k) {
-        ASSERT_EQ(waveformSamples[k].load(), 1000.0 + static_cast<double>(k * 100 / 320)) << k;
+        ASSERT_EQ(fm::audio::waveformSamples[k].load(), 1000.0 + static_cast<double>(k * 100 / 320))
+            << k;
     }
-    EXPECT_EQ(waveformSamples[0].load(), 1000.0);
-    EXPECT_EQ(waveformSamples[319].load(), 1099.0);
-    const double level = rmsValue.load();
+    EXPECT_EQ(fm::audio::waveformSamples[0].load(), 1000.0);
+    EXPECT_EQ(fm::audio::waveformSamples[319].load(), 1099.0);
+    const double level = fm::audio::rmsValue.load();
     EXPECT_GT(level, 0.0);
 
     const auto before = snapshot();
     const std::uint32_t index = engine_->index2;
     deliver({});  // 0 frames: no division by zero, nothing moves
     EXPECT_EQ(snapshot(), before);
-    EXPECT_EQ(rmsValue.load(), level);
+    EXPECT_EQ(fm::audio::rmsValue.load(), level);
     EXPECT_EQ(engine_->index2, index);
-    EXPECT_FALSE(std::isnan(rmsValue.load()));
+    EXPECT_FALSE(std::isnan(fm::audio::rmsValue.load()));
 }
 
 TEST_F(CallbackTest, LevelIsRmsTimesGainMinusBaseNeverNegative) {
     start();
-    baseLevel.store(1.0f);
+    fm::audio::baseLevel.store(1.0f);
     deliver(constantBlock(1024, 0));
-    EXPECT_EQ(rmsValue.load(), 0.0);  // r = −1.0 is clamped
+    EXPECT_EQ(fm::audio::rmsValue.load(), 0.0);  // r = −1.0 is clamped
 
-    baseLevel.store(0.0f);
+    fm::audio::baseLevel.store(0.0f);
     std::vector<std::int16_t> square(1024);
     for (std::size_t j = 0; j < square.size(); ++j) {
         square[j] = (j / 7) % 2 == 0 ? 32767 : -32767;
     }
     deliver(square);
-    EXPECT_EQ(rmsValue.load(), 32767.0);
+    EXPECT_EQ(fm::audio::rmsValue.load(), 32767.0);
 
     // RMS of ±300 is 300: 300 × 2.5 − 50 = 700.
-    sensitivityGain.store(2.5f);
-    baseLevel.store(50.0f);
+    fm::audio::sensitivityGain.store(2.5f);
+    fm::audio::baseLevel.store(50.0f);
     std::vector<std::int16_t> alternating(940);
     for (std::size_t j = 0; j < alternating.size(); ++j) {
         alternating[j] = j % 2 == 0 ? 300 : -300;
     }
     deliver(alternating);
-    EXPECT_EQ(rmsValue.load(), 700.0);
+    EXPECT_EQ(fm::audio::rmsValue.load(), 700.0);
 
     // Full-scale negative samples square to 2^30 without overflow.
-    sensitivityGain.store(1.0f);
-    baseLevel.store(0.0f);
+    fm::audio::sensitivityGain.store(1.0f);
+    fm::audio::baseLevel.store(0.0f);
     deliver(constantBlock(333, -32768));
-    EXPECT_EQ(rmsValue.load(), 32768.0);
+    EXPECT_EQ(fm::audio::rmsValue.load(), 32768.0);
 }
 
 TEST_F(CallbackTest, RenderErrorLeavesEverythingAndPrintsWithoutLineEnd) {
     start();
     deliver(rampBlock(1024, 5));
-    const double level = rmsValue.load();
+    const double level = fm::audio::rmsValue.load();
     const auto before = snapshot();
     const std::uint32_t index = engine_->index2;
 
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     script_->addBlock(constantBlock(1024, 9999));
     script_->addBlock(constantBlock(1024, 9999));
     script_->failRenderOf(1, -10863);
@@ -104,14 +105,14 @@ TEST_F(CallbackTest, RenderErrorLeavesEverythingAndPrintsWithoutLineEnd) {
     // Consecutive errors run together on one line.
     EXPECT_EQ(out, "AudioUnitRender error: -10863AudioUnitRender error: " +
                        std::to_string(statusCode("!dat")));
-    EXPECT_EQ(rmsValue.load(), level);
+    EXPECT_EQ(fm::audio::rmsValue.load(), level);
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(engine_->index2, index);
 
     // The next block is processed normally.
     deliver(constantBlock(1024, 100));
-    EXPECT_EQ(rmsValue.load(), 100.0);
-    recordingActive.store(0);
+    EXPECT_EQ(fm::audio::rmsValue.load(), 100.0);
+    fm::recording::recordingActive.store(0);
     stop();
     const ReadBack back = readWithLibsndfile(cleanPath());
     ASSERT_TRUE(back.ok) << back.description;
@@ -121,7 +122,7 @@ TEST_F(CallbackTest, RenderErrorLeavesEverythingAndPrintsWithoutLineEnd) {
 TEST_F(CallbackTest, RecordsExactlyTheBlocksWhileRecordingIsActive) {
     start();
     deliver(rampBlock(1024, -20000));  // before: not recorded
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     std::vector<std::int16_t> expected;
     const std::size_t lengths[] = {1024, 940, 17, 0, 2048, 333, 16384};
     int offset = 0;
@@ -135,7 +136,7 @@ TEST_F(CallbackTest, RecordsExactlyTheBlocksWhileRecordingIsActive) {
         deliver(block);
         offset += 3001;
     }
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     deliver(rampBlock(1024, 12345));  // after: not recorded
     stop();
 
@@ -163,7 +164,7 @@ TEST_F(CallbackTest, RecordsExactlyTheBlocksWhileRecordingIsActive) {
 
 TEST_F(CallbackTest, FlushMakesQueuedFramesReadableWhileTheFileStaysOpen) {
     start();
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     deliver(rampBlock(4000, 1));
     deliver(rampBlock(1024, 2));
     engine_->flushRecordingFile();
@@ -174,7 +175,7 @@ TEST_F(CallbackTest, FlushMakesQueuedFramesReadableWhileTheFileStaysOpen) {
     EXPECT_EQ(readWithPythonCafParser(cleanPath()).samples, expected);
 
     deliver(rampBlock(10, 3));  // still open: later blocks keep landing
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     stop();
     EXPECT_EQ(readWithLibsndfile(cleanPath()).samples.size(), expected.size() + 10);
 }
@@ -183,11 +184,11 @@ TEST_F(CallbackTest, EngineStartLogsPathsAndRestartErasesTheRecording) {
     start();
     const std::string wav = (folder_ / "output.wav").string();
     EXPECT_EQ(startLog_, ">>> " + wav + "\n>>> " + cleanPath() + "\n");
-    EXPECT_EQ(recordFileURL, wav);
-    EXPECT_EQ(cleanRecordFileURL, cleanPath());
+    EXPECT_EQ(fm::audio::recordFileURL, wav);
+    EXPECT_EQ(fm::audio::cleanRecordFileURL, cleanPath());
     ASSERT_NE(engine_->mAudioUnit, nullptr);
 
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     deliver(rampBlock(1024));
     stop();
     EXPECT_EQ(stopLog_, "\nstopRecording\nOSStatus(ExtAudioFileDispose): 0\n");
@@ -200,7 +201,7 @@ TEST_F(CallbackTest, EngineStartLogsPathsAndRestartErasesTheRecording) {
     EXPECT_TRUE(readWithLibsndfile(cleanPath()).samples.empty());
     EXPECT_EQ(engine_->index2, index);
     deliver(rampBlock(512, 9));
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     stop();
     EXPECT_EQ(readWithLibsndfile(cleanPath()).samples, rampBlock(512, 9));
 }
@@ -215,23 +216,23 @@ TEST_F(CallbackTest, UnusableDocumentsFolderKeepsTheMetersRunning) {
               std::string::npos)
         << startLog_;
     EXPECT_EQ(engine_->mAudioFileRefClean, nullptr);
-    recordingActive.store(1);
+    fm::recording::recordingActive.store(1);
     deliver(constantBlock(1024, 200));
-    EXPECT_EQ(rmsValue.load(), 200.0);
-    recordingActive.store(0);
+    EXPECT_EQ(fm::audio::rmsValue.load(), 200.0);
+    fm::recording::recordingActive.store(0);
     stop();
     EXPECT_EQ(stopLog_, "\nstopRecording\nOSStatus(ExtAudioFileDispose): -50\n");
 }
 
 TEST(CheckStatus, PrintsPrintableCodesQuotedAndOthersAsDecimal) {
-    EXPECT_EQ(statusCodeText(statusCode("fmt?")), "'fmt?'");
-    EXPECT_EQ(statusCodeText(-50), "-50");
-    EXPECT_EQ(statusCodeText(0x41420042), "1094844482");  // 'AB\0B' has a NUL byte
+    EXPECT_EQ(fm::audio::statusCodeText(statusCode("fmt?")), "'fmt?'");
+    EXPECT_EQ(fm::audio::statusCodeText(-50), "-50");
+    EXPECT_EQ(fm::audio::statusCodeText(0x41420042), "1094844482");  // 'AB\0B' has a NUL byte
 
     ::testing::internal::CaptureStderr();
-    checkStatus(0, "AudioUnitInitialize");
-    checkStatus(statusCode("nodv"), "AudioUnitInitialize");
-    checkStatus(-10875, "AudioOutputUnitStart");
+    fm::audio::checkStatus(0, "AudioUnitInitialize");
+    fm::audio::checkStatus(statusCode("nodv"), "AudioUnitInitialize");
+    fm::audio::checkStatus(-10875, "AudioOutputUnitStart");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Error: AudioUnitInitialize ('nodv')\nError: AudioOutputUnitStart (-10875)\n");
 }
@@ -239,7 +240,7 @@ TEST(CheckStatus, PrintsPrintableCodesQuotedAndOthersAsDecimal) {
 TEST(EngineStartFailure, UnreadableInputIsReportedAndNothingIsCaptured) {
     const auto folder = freshTempFolder("engine");
     fm::platform::setDocumentsFolder(folder.string());
-    AudioEngine engine;
+    fm::audio::AudioEngine engine;
     engine.setAudioInputSource(fm::platform::AudioInputSource::file(
         (folder / "missing.wav").string(), fm::platform::DeliveryPace::AsFastAsPossible));
     engine.FFTSetup();

@@ -32,16 +32,16 @@ inline std::filesystem::path freshTempFolder(const std::string& tag) {
 }
 
 inline void resetSignalState() {
-    for (auto& v : waveformSamples) {
+    for (auto& v : fm::audio::waveformSamples) {
         v.store(0.0);
     }
-    for (auto& v : spectrumPower) {
+    for (auto& v : fm::audio::spectrumPower) {
         v.store(0.0f);
     }
-    rmsValue.store(0.0);
-    sensitivityGain.store(1.0f);
-    baseLevel.store(0.0f);
-    recordingActive.store(0);
+    fm::audio::rmsValue.store(0.0);
+    fm::audio::sensitivityGain.store(1.0f);
+    fm::audio::baseLevel.store(0.0f);
+    fm::recording::recordingActive.store(0);
 }
 
 inline std::vector<std::int16_t> constantBlock(std::size_t frames, std::int16_t value) {
@@ -64,13 +64,13 @@ class EngineTest : public ::testing::Test {
         fm::platform::setDocumentsFolder(folder_.string());
         resetSignalState();
         script_ = std::make_shared<fm::platform::ScriptedInput>();
-        engine_ = std::make_unique<AudioEngine>();
+        engine_ = std::make_unique<fm::audio::AudioEngine>();
         engine_->setAudioInputSource(fm::platform::AudioInputSource::scripted(script_));
         engine_->FFTSetup();
     }
     void TearDown() override {
         engine_.reset();
-        recordingActive.store(0);
+        fm::recording::recordingActive.store(0);
         fm::platform::setDocumentsFolder("");
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);
@@ -93,7 +93,7 @@ class EngineTest : public ::testing::Test {
     }
     std::vector<double> snapshot() const {
         std::vector<double> out;
-        for (const auto& v : waveformSamples) {
+        for (const auto& v : fm::audio::waveformSamples) {
             out.push_back(v.load());
         }
         return out;
@@ -102,7 +102,7 @@ class EngineTest : public ::testing::Test {
 
     std::filesystem::path folder_;
     std::shared_ptr<fm::platform::ScriptedInput> script_;
-    std::unique_ptr<AudioEngine> engine_;
+    std::unique_ptr<fm::audio::AudioEngine> engine_;
     std::string startLog_;
     std::string stopLog_;
 };

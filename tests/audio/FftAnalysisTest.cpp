@@ -20,7 +20,7 @@ class SpectrumTest : public EngineTest {
     }
     std::vector<float> bands() const {
         std::vector<float> out;
-        for (const auto& v : spectrumPower) {
+        for (const auto& v : fm::audio::spectrumPower) {
             out.push_back(v.load());
         }
         return out;
@@ -125,7 +125,7 @@ TEST_F(SpectrumTest, PackedTransformAgreesWithDirectDft) {
         const double y[5] = {re[2 * b], im[2 * b], re[2 * b + 1], im[2 * b + 1], re[2 * b + 2]};
         const double expected = 0.25 * (y[0] * y[0] + 2 * y[1] * y[1] + 2 * y[2] * y[2] +
                                         2 * y[3] * y[3] + y[4] * y[4]);
-        EXPECT_NEAR(spectrumPower[static_cast<std::size_t>(b)].load(), expected,
+        EXPECT_NEAR(fm::audio::spectrumPower[static_cast<std::size_t>(b)].load(), expected,
                     1e-5 * expected + 1e-6)
             << "band " << b;
     }
@@ -136,14 +136,14 @@ TEST(BandPowers, OverlappingPairsInSinglePrecision) {
     const float realp[3] = {1.0f, 3.0f, 5.0f};
     const float imagp[3] = {2.0f, 4.0f, 0.0f};
     float power[1];
-    bandPowersFromPacked(realp, imagp, power, 1);
+    fm::audio::bandPowersFromPacked(realp, imagp, power, 1);
     EXPECT_EQ(power[0], 21.0f);
 
     // The pair sums 2^24, 0, 1, 2 are added in order in float: the 1 is lost against 2^24 and
     // the 2 is not, giving (2^24 + 2) / 4; summing in double would give 4194305.
     const float r2[3] = {4096.0f, 0.0f, 1.0f};
     const float i2[3] = {0.0f, 1.0f, 0.0f};
-    bandPowersFromPacked(r2, i2, power, 1);
+    fm::audio::bandPowersFromPacked(r2, i2, power, 1);
     EXPECT_EQ(power[0], 4194304.5f);
 }
 

@@ -40,14 +40,15 @@ TEST_F(ThreadedEngineTest, MainThreadChangesSettingsWhileTheAudioThreadRuns) {
     // The main thread moves gain, base and the recording flag and reads the results meanwhile.
     double seen = 0.0;
     for (int i = 0; script_->blocksQueued() > 0; ++i) {
-        sensitivityGain.store(i % 2 == 0 ? 1.0f : 2.0f);
-        baseLevel.store(static_cast<float>(i % 10));
-        recordingActive.store(i % 3 == 0 ? 1 : 0);
-        seen += rmsValue.load() + waveformSamples[i % 320].load() + spectrumPower[i % 320].load();
+        fm::audio::sensitivityGain.store(i % 2 == 0 ? 1.0f : 2.0f);
+        fm::audio::baseLevel.store(static_cast<float>(i % 10));
+        fm::recording::recordingActive.store(i % 3 == 0 ? 1 : 0);
+        seen += fm::audio::rmsValue.load() + fm::audio::waveformSamples[i % 320].load() +
+                fm::audio::spectrumPower[i % 320].load();
         std::this_thread::yield();
     }
     audio.join();
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     stop();
     EXPECT_GT(seen, 0.0);
     // Every recorded block is whole.
@@ -78,12 +79,13 @@ TEST_F(ThreadedEngineTest, FileInputIsRecordedSampleForSample) {
     }
     engine_->setAudioInputSource(
         fm::platform::AudioInputSource::file(input, fm::platform::DeliveryPace::AsFastAsPossible));
-    recordingActive.store(1);  // raised before the start: the first block is recorded
+    fm::recording::recordingActive.store(
+        1);  // raised before the start: the first block is recorded
     start();
     auto* unit = dynamic_cast<fm::platform::BlockSourceInputUnit*>(engine_->mAudioUnit);
     ASSERT_NE(unit, nullptr);
     ASSERT_TRUE(waitFor([&] { return unit->finished(); }));
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     stop();
     EXPECT_EQ(readWithLibsndfile(cleanPath()).samples, samples);
     EXPECT_EQ(unit->blocksDelivered(), (samples.size() + 1023) / 1024);
@@ -108,12 +110,12 @@ TEST_F(ThreadedEngineTest, FloatFilesPlayAtTheirRealLevel) {
         sf_close(f);
         engine_->setAudioInputSource(fm::platform::AudioInputSource::file(
             input, fm::platform::DeliveryPace::AsFastAsPossible));
-        recordingActive.store(1);
+        fm::recording::recordingActive.store(1);
         start();
         auto* unit = dynamic_cast<fm::platform::BlockSourceInputUnit*>(engine_->mAudioUnit);
         ASSERT_NE(unit, nullptr);
         ASSERT_TRUE(waitFor([&] { return unit->finished(); }));
-        recordingActive.store(0);
+        fm::recording::recordingActive.store(0);
         stop();
         const auto recorded = readWithLibsndfile(cleanPath()).samples;
         ASSERT_EQ(recorded.size(), wave.size());
@@ -132,17 +134,17 @@ TEST_F(ThreadedEngineTest, DemoInputDrivesTheMetersUntilStopped) {
     ASSERT_TRUE(waitFor([&] { return unit->blocksDelivered() > 50; }));
     stop();
     const auto delivered = unit->blocksDelivered();
-    EXPECT_GT(rmsValue.load(), 0.0);
+    EXPECT_GT(fm::audio::rmsValue.load(), 0.0);
     float total = 0.0f;
-    for (const auto& v : spectrumPower) {
+    for (const auto& v : fm::audio::spectrumPower) {
         total += v.load();
     }
     EXPECT_GT(total, 0.0f);
     // Stopped means stopped: no block arrives afterwards.
-    const double level = rmsValue.load();
+    const double level = fm::audio::rmsValue.load();
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(unit->blocksDelivered(), delivered);
-    EXPECT_EQ(rmsValue.load(), level);
+    EXPECT_EQ(fm::audio::rmsValue.load(), level);
 }
 
 }  // namespace

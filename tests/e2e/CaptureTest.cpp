@@ -83,12 +83,12 @@ TEST(CaptureFromSoundServer, LevelAndRecordingMatchTheSignal) {
         s = (rng() & 1) != 0 ? 10000 : -10000;
     }
 
-    AudioEngine engine;
+    fm::audio::AudioEngine engine;
     engine.setAudioInputSource(fm::platform::AudioInputSource::microphone());
     engine.FFTSetup();
-    sensitivityGain.store(1.0f);
-    baseLevel.store(0.0f);
-    recordingActive.store(1);
+    fm::audio::sensitivityGain.store(1.0f);
+    fm::audio::baseLevel.store(0.0f);
+    fm::recording::recordingActive.store(1);
     ::testing::internal::CaptureStderr();
     engine.initializeOutputUnit();
     const std::string startLog = ::testing::internal::GetCapturedStderr();
@@ -126,7 +126,7 @@ TEST(CaptureFromSoundServer, LevelAndRecordingMatchTheSignal) {
     std::vector<std::int16_t> recorded;
     std::size_t at = std::string::npos;
     while (clock_type::now() < deadline) {
-        sawLevel = sawLevel || rmsValue.load() == 10000.0;
+        sawLevel = sawLevel || fm::audio::rmsValue.load() == 10000.0;
         engine.flushRecordingFile();
         const ReadBack now = readWithLibsndfile(engine.mAudioFileRefClean->path());
         if (now.ok) {
@@ -140,7 +140,7 @@ TEST(CaptureFromSoundServer, LevelAndRecordingMatchTheSignal) {
         }
         std::this_thread::sleep_for(20ms);
     }
-    recordingActive.store(0);
+    fm::recording::recordingActive.store(0);
     ::testing::internal::CaptureStdout();
     engine.stopRecording();
     ::testing::internal::GetCapturedStdout();

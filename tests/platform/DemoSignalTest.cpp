@@ -69,7 +69,7 @@ TEST_F(DemoSignalSpectrum, TonesStandOutInTheSpectrum) {
     }
     std::vector<float> power(320);
     for (std::size_t k = 0; k < power.size(); ++k) {
-        power[k] = spectrumPower[k].load();
+        power[k] = fm::audio::spectrumPower[k].load();
     }
     std::vector<float> sorted = power;
     std::nth_element(sorted.begin(), sorted.begin() + 160, sorted.end());

@@ -7,9 +7,9 @@
 namespace {
 
 void clearRings() {
-    std::fill(std::begin(accelValues), std::end(accelValues), 0.0);
-    std::fill(std::begin(accelTimes), std::end(accelTimes), 0.0);
-    accelIndex = 0;
+    std::fill(std::begin(fm::recording::accelValues), std::end(fm::recording::accelValues), 0.0);
+    std::fill(std::begin(fm::recording::accelTimes), std::end(fm::recording::accelTimes), 0.0);
+    fm::recording::accelIndex = 0;
 }
 
 TEST(MotionSensing, ZIsScaledByTwoPointThreeAndOutOfRangeReadingsBecomeZero) {
@@ -25,26 +25,27 @@ TEST(MotionSensing, SampleStoresValueAndMillisecondTimeAtTheSameIndex) {
     clearRings();
     fm::recording::storeAccelSample(-1.0, 1700000000.25);
     fm::recording::storeAccelSample(0.23, 1700000000.26);
-    EXPECT_EQ(accelIndex, 2);
-    EXPECT_DOUBLE_EQ(accelValues[0], -1.0 / 2.3 * 10.0);
-    EXPECT_DOUBLE_EQ(accelTimes[0], 1700000000250.0);
-    EXPECT_DOUBLE_EQ(accelValues[1], 1.0);
-    EXPECT_DOUBLE_EQ(accelTimes[1], 1700000000.26 * 1000.0);
+    EXPECT_EQ(fm::recording::accelIndex, 2);
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[0], -1.0 / 2.3 * 10.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelTimes[0], 1700000000250.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[1], 1.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelTimes[1], 1700000000.26 * 1000.0);
 }
 
 TEST(MotionSensing, RingWrapsAfterFiftyThousandSamplesAndOverwritesSlotZero) {
     clearRings();
-    for (int i = 0; i < kAccelRingSize; ++i) {
+    for (int i = 0; i < fm::recording::kAccelRingSize; ++i) {
         fm::recording::storeAccelSample(0.23, 1000.0 + i * 0.01);
     }
-    EXPECT_EQ(accelIndex, 0);
-    EXPECT_DOUBLE_EQ(accelValues[kAccelRingSize - 1], 1.0);
-    EXPECT_DOUBLE_EQ(accelTimes[0], 1000.0 * 1000.0);
+    EXPECT_EQ(fm::recording::accelIndex, 0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[fm::recording::kAccelRingSize - 1], 1.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelTimes[0], 1000.0 * 1000.0);
     fm::recording::storeAccelSample(2.3, 2000.0);
-    EXPECT_EQ(accelIndex, 1);
-    EXPECT_DOUBLE_EQ(accelValues[0], 10.0);
-    EXPECT_DOUBLE_EQ(accelTimes[0], 2000000.0);
-    EXPECT_DOUBLE_EQ(accelValues[1], 1.0);  // the next slot still holds the old sample
+    EXPECT_EQ(fm::recording::accelIndex, 1);
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[0], 10.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelTimes[0], 2000000.0);
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[1],
+                     1.0);  // the next slot still holds the old sample
 }
 
 TEST(MotionSensing, WallClockIsSecondsSince1970) {

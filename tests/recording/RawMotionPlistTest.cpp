@@ -12,21 +12,21 @@ namespace {
 using RawMotionPlist = RawMotionTest;
 
 TEST_F(RawMotionPlist, WritesReadsBackAndLogsEverySample) {
-    std::vector<double> values(kRawSampleCapacity);
+    std::vector<double> values(fm::recording::kRawSampleCapacity);
     for (std::size_t i = 0; i < values.size(); ++i) {
         values[i] = (static_cast<double>(i) - 25000.0) / 3.0;
     }
     values[1] = 0.1;
     values[2] = -1e-9;
     setSeries(values, std::vector<double>(values.size(), 0.0));
-    rawSampleCount = 3;  // the whole array is stored whatever the count
+    fm::recording::rawSampleCount = 3;  // the whole array is stored whatever the count
 
     ::testing::internal::CaptureStderr();
-    processAndWriteToFile();
+    fm::recording::processAndWriteToFile();
     const std::string log = ::testing::internal::GetCapturedStderr();
 
     const auto path = folder_ / "rawAccel.wav";
-    EXPECT_EQ(rawFilePath, path.string());
+    EXPECT_EQ(fm::recording::rawFilePath, path.string());
 
     std::istringstream lines(log);
     std::string line;
@@ -74,7 +74,7 @@ TEST_F(RawMotionPlist, UnwritableFolderIsReportedNotLogged) {
     std::filesystem::create_directory(folder_ / "rawAccel.wav");
     std::filesystem::create_directory(folder_ / "rawAccel.wav" / "keep");
     ::testing::internal::CaptureStderr();
-    processAndWriteToFile();
+    fm::recording::processAndWriteToFile();
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("Could not write " + (folder_ / "rawAccel.wav").string()), std::string::npos)
         << log;

@@ -29,12 +29,13 @@ class RawMotionTest : public ::testing::Test {
     // Fills the raw series as a recording would leave it.
     static void setSeries(const std::vector<double>& values, const std::vector<double>& times) {
         ASSERT_EQ(values.size(), times.size());
-        std::fill(std::begin(rawSamples), std::end(rawSamples), 0.0);
-        std::fill(std::begin(rawSampleTimes), std::end(rawSampleTimes), 0.0);
-        std::copy(values.begin(), values.end(), rawSamples);
-        std::copy(times.begin(), times.end(), rawSampleTimes);
-        rawSampleCount = static_cast<std::int32_t>(values.size());
-        rewindRawSeries();
+        std::fill(std::begin(fm::recording::rawSamples), std::end(fm::recording::rawSamples), 0.0);
+        std::fill(std::begin(fm::recording::rawSampleTimes),
+                  std::end(fm::recording::rawSampleTimes), 0.0);
+        std::copy(values.begin(), values.end(), fm::recording::rawSamples);
+        std::copy(times.begin(), times.end(), fm::recording::rawSampleTimes);
+        fm::recording::rawSampleCount = static_cast<std::int32_t>(values.size());
+        fm::recording::rewindRawSeries();
     }
 
     static std::vector<unsigned char> readBytes(const std::filesystem::path& path) {

@@ -37,7 +37,7 @@ class WavConversion : public RawMotionTest {
 
     std::string convert() {
         ::testing::internal::CaptureStdout();
-        writeRawAccelDataToFile();
+        fm::recording::writeRawAccelDataToFile();
         return ::testing::internal::GetCapturedStdout();
     }
 
@@ -96,16 +96,16 @@ TEST_F(WavConversion, HeaderIsLaidOutFieldByField) {
     EXPECT_EQ(le16(b, 34), 16u);
     EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
     EXPECT_EQ(le32(b, 40), 2u * 882);
-    EXPECT_EQ(rawFilePath, outPath().string());
+    EXPECT_EQ(fm::recording::rawFilePath, outPath().string());
 }
 
 TEST_F(WavConversion, WriteIntBytesOrdersBytesBothWays) {
     std::FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
-    ASSERT_TRUE(writeIntBytes(0x11223344u, f, false, 4));
-    ASSERT_TRUE(writeIntBytes(0x11223344u, f, true, 4));
-    ASSERT_TRUE(writeIntBytes(0xABCDu, f, false, 2));
-    ASSERT_TRUE(writeIntBytes(0xABCDu, f, true, 2));
+    ASSERT_TRUE(fm::recording::writeIntBytes(0x11223344u, f, false, 4));
+    ASSERT_TRUE(fm::recording::writeIntBytes(0x11223344u, f, true, 4));
+    ASSERT_TRUE(fm::recording::writeIntBytes(0xABCDu, f, false, 2));
+    ASSERT_TRUE(fm::recording::writeIntBytes(0xABCDu, f, true, 2));
     std::rewind(f);
     unsigned char b[12];
     ASSERT_EQ(std::fread(b, 1, 12, f), 12u);
@@ -210,13 +210,13 @@ TEST_F(WavConversion, FullDiskIsReportedAndTheProgramCarriesOn) {
 
     // The write failed in the middle of a long step; nothing of it may leak into what follows.
     std::filesystem::remove(outPath());
-    rawSamples[0] = 1.0;
-    rawSamples[1] = -1.0;
-    rawSampleTimes[1] = 10.0;
-    rawReadIndex = 0;  // as a caller that only moves the index back would leave it
-    double buffer[kExpansionBufferSize];
+    fm::recording::rawSamples[0] = 1.0;
+    fm::recording::rawSamples[1] = -1.0;
+    fm::recording::rawSampleTimes[1] = 10.0;
+    fm::recording::rawReadIndex = 0;  // as a caller that only moves the index back would leave it
+    double buffer[fm::recording::kExpansionBufferSize];
     std::int32_t count = 0;
-    expandNextRawSample(buffer, &count);
+    fm::recording::expandNextRawSample(buffer, &count);
     EXPECT_EQ(count, 441);
     convert();
     expectFileHolds(std::vector<short>(441, 32767));
@@ -230,7 +230,7 @@ TEST_F(WavConversion, PartlyWrittenFileIsRemoved) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{8192, 8192};
         setrlimit(RLIMIT_FSIZE, &limit);
-        writeRawAccelDataToFile();
+        fm::recording::writeRawAccelDataToFile();
         _exit(std::filesystem::exists(outPath()) ? 1 : 0);
     }
     int status = 0;
@@ -252,14 +252,15 @@ TEST_F(WavConversion, UnopenableFileIsReported) {
 
 TEST_F(WavConversion, LongStepsSpanSeveralBufferLoads) {
     setSeries({1.0, -1.0}, {0.0, 300.0});  // 13230 samples, well over one buffer
-    double buffer[kExpansionBufferSize];
+    double buffer[fm::recording::kExpansionBufferSize];
     std::vector<std::int32_t> counts;
     std::int32_t count = 0;
-    for (expandNextRawSample(buffer, &count); count != -1; expandNextRawSample(buffer, &count)) {
+    for (fm::recording::expandNextRawSample(buffer, &count); count != -1;
+         fm::recording::expandNextRawSample(buffer, &count)) {
         counts.push_back(count);
     }
     EXPECT_EQ(counts, (std::vector<std::int32_t>{5000, 5000, 3230}));
-    EXPECT_EQ(rawReadIndex, 1);
+    EXPECT_EQ(fm::recording::rawReadIndex, 1);
     convert();
     expectFileHolds(std::vector<short>(13230, 32767));
 }

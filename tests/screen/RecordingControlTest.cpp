@@ -58,14 +58,14 @@ class RecordingTest : public ScreenTest {
 };
 
 TEST_F(RecordingTest, StartStopAndStartAgainRecordEachTimeExactlyWhatWasCaptured) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     const auto clean = docs_ / "output2.caf";
     deliver({1024}, 1);  // monitoring: nothing recorded
     EXPECT_TRUE(readSamples(clean).empty());
 
     vc.playButton->click();
     EXPECT_EQ(vc.isRecording(), 1);
-    EXPECT_EQ(recordingActive.load(), 1);
+    EXPECT_EQ(fm::recording::recordingActive.load(), 1);
     EXPECT_EQ(vc.playButton->imageName(), "Record-on.png");
     EXPECT_EQ(vc.timeLabel->text(), "00:00");
     EXPECT_TRUE(script_->hasRunningUnit());  // a fresh engine
@@ -73,7 +73,7 @@ TEST_F(RecordingTest, StartStopAndStartAgainRecordEachTimeExactlyWhatWasCaptured
 
     vc.playButton->click();
     EXPECT_EQ(vc.isRecording(), 0);
-    EXPECT_EQ(recordingActive.load(), 0);
+    EXPECT_EQ(fm::recording::recordingActive.load(), 0);
     EXPECT_EQ(vc.playButton->imageName(), "Record-off.png");
     EXPECT_NE(vc.mAudioUnit, nullptr);  // the engine keeps running for the meters
     // The stop put the whole recording on disk, though the file is still open.
@@ -86,11 +86,11 @@ TEST_F(RecordingTest, StartStopAndStartAgainRecordEachTimeExactlyWhatWasCaptured
     const auto second = deliver({512, 1024}, 30);
     vc.playButton->click();
     EXPECT_EQ(readSamples(clean), second);
-    EXPECT_EQ(cleanRecordFileURL, clean.string());
+    EXPECT_EQ(fm::audio::cleanRecordFileURL, clean.string());
 }
 
 TEST_F(RecordingTest, RecordKeyWorksOnlyWhereTheButtonIsShown) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     QKeyEvent r(QEvent::KeyPress, Qt::Key_R, Qt::NoModifier, "r");
     QApplication::sendEvent(&vc, &r);
     EXPECT_EQ(vc.isRecording(), 1);
@@ -103,16 +103,16 @@ TEST_F(RecordingTest, RecordKeyWorksOnlyWhereTheButtonIsShown) {
 }
 
 TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestartsIt) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     ASSERT_TRUE(vc.counterTimer());
     auto tick = [&] { vc.updateCounter(vc.counterTimer().get()); };
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "00:01");
-    while (elapsedSeconds < 75) {
+    while (fm::recording::elapsedSeconds < 75) {
         tick();
     }
     EXPECT_EQ(vc.timeLabel->text(), "01:15");
-    while (elapsedSeconds < 400) {
+    while (fm::recording::elapsedSeconds < 400) {
         tick();
     }
     EXPECT_EQ(vc.timeLabel->text(), "06:40");
@@ -130,7 +130,7 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
     // Stopping leaves the label; a new recording counts from 00:00 again.
     vc.togglePlay(vc.playButton);
     EXPECT_EQ(vc.timeLabel->text(), "00:00");
-    EXPECT_EQ(elapsedSeconds, 0);
+    EXPECT_EQ(fm::recording::elapsedSeconds, 0);
     ASSERT_TRUE(vc.counterTimer()->isValid());
     tick();
     EXPECT_EQ(vc.timeLabel->text(), "00:01");
@@ -141,7 +141,7 @@ TEST_F(RecordingTest, CounterShowsMinutesAndSecondsThenWarnsAndARecordingRestart
 }
 
 TEST_F(RecordingTest, ThreeRecordingsLeaveOneMeterTimer) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     const auto meter = vc.meterTimer();
     const auto timers = fm::toolkit::ScheduledTimer::scheduledCount();
     for (int i = 0; i < 3; ++i) {
@@ -152,20 +152,20 @@ TEST_F(RecordingTest, ThreeRecordingsLeaveOneMeterTimer) {
     EXPECT_TRUE(meter->isValid());
     EXPECT_EQ(fm::toolkit::ScheduledTimer::scheduledCount(), timers);
     // And the history advances once per tick of that one timer.
-    const int before = historyIndex;
+    const int before = fm::audio::historyIndex;
     const long fired = meter->fireCount();
     ASSERT_TRUE(QTest::qWaitFor([&] { return meter->fireCount() >= fired + 3; }, 5000));
-    EXPECT_EQ(historyIndex - before, meter->fireCount() - fired);
+    EXPECT_EQ(fm::audio::historyIndex - before, meter->fireCount() - fired);
 }
 
 TEST_F(RecordingTest, StoppingWritesTheMotionTakenWhileRecordingBesideIt) {
     motion_->accel = fm::platform::Acceleration{0.0, 0.0, 0.5};
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.togglePlay(vc.playButton);
-    const int start = accelIndex;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return accelIndex - start >= 5; }, 5000));
+    const int start = fm::recording::accelIndex;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fm::recording::accelIndex - start >= 5; }, 5000));
     vc.togglePlay(vc.playButton);
-    EXPECT_GE(rawSampleCount, 5);
+    EXPECT_GE(fm::recording::rawSampleCount, 5);
     vc.finishMotionFile();  // written off the main thread
     const auto raw = docs_ / "rawAccel.out";
     ASSERT_TRUE(std::filesystem::exists(raw));
@@ -173,13 +173,13 @@ TEST_F(RecordingTest, StoppingWritesTheMotionTakenWhileRecordingBesideIt) {
 }
 
 TEST_F(RecordingTest, SecondProgrammaticPlayStopsTheEngineAndTheCounter) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     auto counter = vc.counterTimer();
     vc.programmaticPlay();
     EXPECT_EQ(vc.mAudioUnit, nullptr);
     EXPECT_FALSE(script_->hasRunningUnit());
     EXPECT_FALSE(counter->isValid());
-    EXPECT_EQ(elapsedSeconds, 0);
+    EXPECT_EQ(fm::recording::elapsedSeconds, 0);
     vc.programmaticPlay();  // and starts them again
     EXPECT_NE(vc.mAudioUnit, nullptr);
     EXPECT_TRUE(vc.counterTimer()->isValid());
@@ -204,20 +204,21 @@ class NoInputTest : public RecordingTest {
         return path;
     }
 
-    static bool metersAreSilent(ViewController& vc) {
-        for (int k = 0; k < kGraphPoints; ++k) {
-            if (waveformSamples[k].load() != 0.0 || spectrumPower[k].load() != 0.0f) {
+    static bool metersAreSilent(fm::screen::ViewController& vc) {
+        for (int k = 0; k < fm::audio::kGraphPoints; ++k) {
+            if (fm::audio::waveformSamples[k].load() != 0.0 ||
+                fm::audio::spectrumPower[k].load() != 0.0f) {
                 return false;
             }
         }
-        return rmsValue.load() == 0.0 && vc.rmsPower->text() == "0.00";
+        return fm::audio::rmsValue.load() == 0.0 && vc.rmsPower->text() == "0.00";
     }
 
     // Not recording, nothing captured, and the user told why.
-    void expectNoInputShown(ViewController& vc, const std::string& inMessage) {
+    void expectNoInputShown(fm::screen::ViewController& vc, const std::string& inMessage) {
         EXPECT_TRUE(vc.hasNoInput());
         EXPECT_EQ(vc.isRecording(), 0);
-        EXPECT_EQ(recordingActive.load(), 0);
+        EXPECT_EQ(fm::recording::recordingActive.load(), 0);
         EXPECT_EQ(vc.playButton->imageName(), "Record-off.png");
         EXPECT_EQ(vc.mAudioUnit, nullptr);
         EXPECT_TRUE(vc.windowTitle().contains("no input")) << vc.windowTitle().toStdString();
@@ -233,9 +234,9 @@ TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
     const std::string input = writeLoudFile(1.0);
     fm::platform::setAudioInputSource(
         fm::platform::AudioInputSource::file(input, fm::platform::DeliveryPace::RealTime, true));
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.setWindowTitle("fieldmeter");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rmsValue.load() > 1000.0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fm::audio::rmsValue.load() > 1000.0; }, 10000));
     vc.updateRMS(nullptr);
     ASSERT_NE(vc.rmsPower->text(), "0.00");
 
@@ -255,13 +256,13 @@ TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
     EXPECT_EQ(vc.playButton->imageName(), "Record-on.png");
     EXPECT_EQ(vc.windowTitle(), "fieldmeter");
     EXPECT_TRUE(vc.counterTimer()->isValid());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rmsValue.load() > 1000.0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fm::audio::rmsValue.load() > 1000.0; }, 10000));
     QTest::keyClick(&vc, Qt::Key_R);
     EXPECT_FALSE(readSamples(docs_ / "output2.caf").empty());
 }
 
 TEST_F(NoInputTest, ALostInputEndsTheRecordingWithWhatWasCapturedAndSaysSoOnce) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.playButton->click();
     const auto captured = deliver({1024, 1024, 700}, 5);
     ::testing::internal::CaptureStderr();
@@ -284,7 +285,7 @@ TEST_F(NoInputTest, AFileThatEndsLeavesTheMetersSilentWithOneLine) {
     fm::platform::setAudioInputSource(
         fm::platform::AudioInputSource::file(input, fm::platform::DeliveryPace::AsFastAsPossible));
     ::testing::internal::CaptureStderr();
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return vc.mAudioUnit->inputEnd() == fm::platform::InputEnd::Ended; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return metersAreSilent(vc); }, 5000));

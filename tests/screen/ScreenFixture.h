@@ -50,14 +50,14 @@ class ScreenTest : public ::testing::Test {
         fm::platform::DeviceOrientationSource::currentDevice()->setOrientation(
             fm::platform::DeviceOrientationUnknown);
         // Program-wide values start as at process start.
-        isTallScreen = 0;
-        rotationLocked = 0;
-        historyIndex = 0;
-        elapsedSeconds = 0;
-        showWaveform.store(true);
-        rmsValue.store(0.0);
-        sensitivityGain.store(0.0f);
-        baseLevel.store(0.0f);
+        fm::screen::isTallScreen = 0;
+        fm::screen::rotationLocked = 0;
+        fm::audio::historyIndex = 0;
+        fm::recording::elapsedSeconds = 0;
+        fm::audio::showWaveform.store(true);
+        fm::audio::rmsValue.store(0.0);
+        fm::audio::sensitivityGain.store(0.0f);
+        fm::audio::baseLevel.store(0.0f);
         fm::toolkit::AlertView::clearShownAlerts();
     }
 
@@ -70,8 +70,8 @@ class ScreenTest : public ::testing::Test {
         fm::platform::setDocumentsFolder("");
     }
 
-    ViewController& load(double screenHeight = 480.0) {
-        vc_ = std::make_unique<ViewController>("ViewController", screenHeight);
+    fm::screen::ViewController& load(double screenHeight = 480.0) {
+        vc_ = std::make_unique<fm::screen::ViewController>("ViewController", screenHeight);
         vc_->view();
         return *vc_;
     }
@@ -95,7 +95,7 @@ class ScreenTest : public ::testing::Test {
     std::filesystem::path docs_;
     std::shared_ptr<fm::platform::ScriptedInput> script_;
     ScriptedMotion* motion_ = nullptr;
-    std::unique_ptr<ViewController> vc_;
+    std::unique_ptr<fm::screen::ViewController> vc_;
 };
 
 }  // namespace fm::test

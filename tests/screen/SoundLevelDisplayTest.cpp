@@ -50,7 +50,7 @@ class LevelsScreenTest : public ScreenTest {
         }
         script_->deliverAll();
     }
-    void press(ViewController& vc, Qt::Key key, const char* text) {
+    void press(fm::screen::ViewController& vc, Qt::Key key, const char* text) {
         QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
         QApplication::sendEvent(&vc, &event);
     }
@@ -60,7 +60,7 @@ class LevelsScreenTest : public ScreenTest {
 };
 
 TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     tone(1.0);
     vc.updateRMS(nullptr);
     EXPECT_TRUE(line().startsWith("LAF -20.0 dBFS  LAeq ")) << line().toStdString();
@@ -93,7 +93,7 @@ TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
     // --calibration wins for its run; --calibrate-to changes the reference's level.
     vc_.reset();
     fm::screen::setCalibrationOptions(100.0, 114.0);
-    ViewController& third = load();
+    fm::screen::ViewController& third = load();
     EXPECT_NEAR(fm::audio::readSoundLevels().calibrationOffsetDb, 100.0, 1e-9);
     press(third, Qt::Key_K, "k");
     tone(3.1);
@@ -102,11 +102,11 @@ TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
 }
 
 TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     auto* caption = vc.rmsPower->findChild<QLabel*>("levelCaption");
     ASSERT_NE(caption, nullptr);
     tone(1.0);
-    rmsValue.store(12.345);
+    fm::audio::rmsValue.store(12.345);
     vc.updateRMS(nullptr);
     EXPECT_EQ(vc.rmsPower->text(), "12.35");
     press(vc, Qt::Key_D, "d");
@@ -114,7 +114,7 @@ TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {
     EXPECT_EQ(caption->text(), "LAF dBFS");
 
     vc_.reset();
-    ViewController& next = load();
+    fm::screen::ViewController& next = load();
     next.updateRMS(nullptr);
     EXPECT_EQ(next.rmsPower->text(), "-20.0");
     press(next, Qt::Key_D, "d");
@@ -123,7 +123,7 @@ TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {
 }
 
 TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     tone(1.0, 32767.0);  // loud before the recording: must not count
     vc.playButton->click();
     tone(2.0);

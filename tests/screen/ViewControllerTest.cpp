@@ -26,7 +26,7 @@ using fm::toolkit::SwipeGestureRecognizer;
 namespace {
 
 // The seven page views' visibility, in the page table's order.
-std::vector<bool> pageViewsShown(const ViewController& vc) {
+std::vector<bool> pageViewsShown(const fm::screen::ViewController& vc) {
     return {!vc.powerBar->isHidden(),     !vc.powerBar2->isHidden(), !vc.dsensorView->isHidden(),
             !vc.colorOverlay->isHidden(), !vc.rmsPower->isHidden(),  !vc.graphOverlay->isHidden(),
             !vc.playButton->isHidden()};
@@ -41,20 +41,20 @@ void press(QWidget* w, int key) {
 }
 
 TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
-    ViewController& vc = load();
-    EXPECT_EQ(isTallScreen, 0);
-    EXPECT_FLOAT_EQ(sensitivityGain.load(), 1.0f);
-    EXPECT_FLOAT_EQ(baseLevel.load(), 1.0f);
+    fm::screen::ViewController& vc = load();
+    EXPECT_EQ(fm::screen::isTallScreen, 0);
+    EXPECT_FLOAT_EQ(fm::audio::sensitivityGain.load(), 1.0f);
+    EXPECT_FLOAT_EQ(fm::audio::baseLevel.load(), 1.0f);
     EXPECT_FLOAT_EQ(vc.baseSlider->minimumValue(), 0.0f);
     EXPECT_FLOAT_EQ(vc.baseSlider->maximumValue(), 100.0f);
     EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), 1.0f);  // as the layout left it
-    EXPECT_EQ(vc.overlayMode, ViewController::kBarsPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kBarsPage);
     EXPECT_EQ(pageViewsShown(vc), kPage1);
     EXPECT_EQ(vc.waveformTextImage->imageName(), "waveformtext.png");
     EXPECT_FALSE(vc.waveformTextImage->image().isNull());
     EXPECT_EQ(vc.isRecording(), 0);
-    EXPECT_EQ(recordingActive.load(), 0);
-    EXPECT_EQ(rawSampleCount, 0);
+    EXPECT_EQ(fm::recording::recordingActive.load(), 0);
+    EXPECT_EQ(fm::recording::rawSampleCount, 0);
     EXPECT_EQ(vc.timeLabel->text(), "00:00");
     EXPECT_DOUBLE_EQ(vc.waveformGraph->externalYConversion, 0.5);
     EXPECT_TRUE(vc.waveformGraph->logScaleMode);
@@ -74,7 +74,7 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
     ASSERT_TRUE(vc.gyroTimer());
     EXPECT_TRUE(vc.gyroTimer()->isValid());
     EXPECT_NEAR(vc.gyroTimer()->timeInterval(), 1.0 / 30.0, 1e-12);
-    EXPECT_TRUE(motionUpdatesOn);
+    EXPECT_TRUE(fm::recording::motionUpdatesOn);
     EXPECT_TRUE(vc.motionManager->isGyroActive());
     EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());
     EXPECT_EQ(vc.accelerometer->delegate(), &vc);
@@ -97,22 +97,22 @@ TEST_F(ScreenTest, ConstructionLeavesTheScreenOnPageOneWithEverythingRunning) {
 }
 
 TEST_F(ScreenTest, TallScreenSetsGainAndSliderToThreePointFive) {
-    ViewController& vc = load(568.0);
-    EXPECT_EQ(isTallScreen, 1);
-    EXPECT_FLOAT_EQ(sensitivityGain.load(), 3.5f);
+    fm::screen::ViewController& vc = load(568.0);
+    EXPECT_EQ(fm::screen::isTallScreen, 1);
+    EXPECT_FLOAT_EQ(fm::audio::sensitivityGain.load(), 3.5f);
     // The slider squares its value: it starts at the root, so a touch moves the gain on
     // smoothly from 3.5 rather than jumping to 3.5 squared.
     EXPECT_FLOAT_EQ(vc.sensitivySlider->value(), std::sqrt(3.5f));
     vc.sensitivySlider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_GT(sensitivityGain.load(), 3.5f);
-    EXPECT_LT(sensitivityGain.load(), 3.55f);
+    EXPECT_GT(fm::audio::sensitivityGain.load(), 3.5f);
+    EXPECT_LT(fm::audio::sensitivityGain.load(), 3.55f);
     EXPECT_EQ(vc.height(), 568);
     // The controls moved down with the taller screen.
     EXPECT_EQ(vc.playButton->geometry().top(), 334 + 88);
 }
 
 TEST_F(ScreenTest, ReloadedViewKeepsCaptureAndItsTwoRecognizers) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     auto* unit = vc.mAudioUnit;
     vc.viewDidLoad();
     EXPECT_EQ(vc.mAudioUnit, unit);
@@ -121,21 +121,21 @@ TEST_F(ScreenTest, ReloadedViewKeepsCaptureAndItsTwoRecognizers) {
 }
 
 TEST_F(ScreenTest, SwipesStepThroughThreePagesWithoutWrapping) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     swipeRight();  // nothing before page 1
-    EXPECT_EQ(vc.overlayMode, ViewController::kBarsPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kBarsPage);
     EXPECT_EQ(pageViewsShown(vc), kPage1);
     swipeLeft();
-    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
     EXPECT_EQ(pageViewsShown(vc), kPage2);
     swipeLeft();
-    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kColourPage);
     EXPECT_EQ(pageViewsShown(vc), kPage3);
     swipeLeft();  // nothing after page 3
-    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kColourPage);
     EXPECT_EQ(pageViewsShown(vc), kPage3);
     swipeRight();
-    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
     EXPECT_EQ(pageViewsShown(vc), kPage2);
 
     // A page change sets every view outright, repairing changes made by other means.
@@ -150,36 +150,36 @@ TEST_F(ScreenTest, SwipesStepThroughThreePagesWithoutWrapping) {
 }
 
 TEST_F(ScreenTest, ArrowKeysSentToTheScreenSwipe) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     press(&vc, Qt::Key_Right);
-    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
     press(&vc, Qt::Key_Right);
-    EXPECT_EQ(vc.overlayMode, ViewController::kColourPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kColourPage);
     press(&vc, Qt::Key_Left);
-    EXPECT_EQ(vc.overlayMode, ViewController::kDirectionPage);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
 }
 
 TEST_F(ScreenTest, CaptionTogglesBetweenWaveformAndSpectrum) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.switchWavSpectrum(nullptr);
-    EXPECT_FALSE(showWaveform.load());
+    EXPECT_FALSE(fm::audio::showWaveform.load());
     EXPECT_EQ(vc.waveformTextImage->imageName(), "spectrumtext.png");
     vc.switchWavSpectrum(nullptr);
-    EXPECT_TRUE(showWaveform.load());
+    EXPECT_TRUE(fm::audio::showWaveform.load());
     EXPECT_EQ(vc.waveformTextImage->imageName(), "waveformtext.png");
     // A tap on the graph or its caption sends the action, as does W.
     emit vc.waveformGraph->tapped();
-    EXPECT_FALSE(showWaveform.load());
+    EXPECT_FALSE(fm::audio::showWaveform.load());
     emit vc.waveformTextImage->tapped();
-    EXPECT_TRUE(showWaveform.load());
+    EXPECT_TRUE(fm::audio::showWaveform.load());
     press(&vc, Qt::Key_W);
-    EXPECT_FALSE(showWaveform.load());
+    EXPECT_FALSE(fm::audio::showWaveform.load());
 
     // Once the caption is let go the toggle still works, with nothing to show it on.
     vc.viewDidUnload();
     EXPECT_EQ(vc.waveformTextImage, nullptr);
     vc.switchWavSpectrum(nullptr);
-    EXPECT_TRUE(showWaveform.load());
+    EXPECT_TRUE(fm::audio::showWaveform.load());
 }
 
 // Relative luminance and contrast ratio as the web's accessibility guidelines define them.
@@ -196,11 +196,11 @@ double contrast(QColor a, QColor b) {
 }
 
 TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.instructionsOverlay->hide();  // tapped away
     swipeLeft();
     swipeLeft();
-    rmsValue.store(12345.67);
+    fm::audio::rmsValue.store(12345.67);
     vc.updateRMS(nullptr);
     QList<QLabel*> texts;
     for (QLabel* label : vc.findChildren<QLabel*>()) {
@@ -263,7 +263,7 @@ TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
 }
 
 TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     vc.instructionsOverlay->click();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return vc.instructionsOverlay->geometry() == QRect(600, 0, 320, 480); }, 3000));
@@ -287,14 +287,14 @@ TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
 }
 
 TEST_F(ScreenTest, OrientationPolicyOnAScreenThatIsNotTall) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     auto* device = fm::platform::DeviceOrientationSource::currentDevice();
     EXPECT_EQ(vc.supportedInterfaceOrientations(), 30);
     device->setOrientation(fm::platform::DeviceOrientationPortraitUpsideDown);
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(vc.shouldAutorotate());
     }
-    EXPECT_EQ(rotationLocked, 0);
+    EXPECT_EQ(fm::screen::rotationLocked, 0);
     EXPECT_TRUE(vc.shouldAutorotateToInterfaceOrientation(1));
     EXPECT_TRUE(vc.shouldAutorotateToInterfaceOrientation(2));
     EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(0));
@@ -302,7 +302,7 @@ TEST_F(ScreenTest, OrientationPolicyOnAScreenThatIsNotTall) {
     EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(4));
 
     // Each reported change turns the screen; face up is no interface orientation.
-    QSignalSpy turned(&vc, &ViewController::interfaceOrientationChanged);
+    QSignalSpy turned(&vc, &fm::screen::ViewController::interfaceOrientationChanged);
     device->setOrientation(fm::platform::DeviceOrientationLandscapeLeft);
     device->setOrientation(fm::platform::DeviceOrientationFaceUp);
     device->setOrientation(fm::platform::DeviceOrientationPortrait);
@@ -312,14 +312,14 @@ TEST_F(ScreenTest, OrientationPolicyOnAScreenThatIsNotTall) {
 }
 
 TEST_F(ScreenTest, TallScreenLocksRotationTheFirstTimeTheDeviceIsUpsideDown) {
-    ViewController& vc = load(568.0);
+    fm::screen::ViewController& vc = load(568.0);
     auto* device = fm::platform::DeviceOrientationSource::currentDevice();
-    QSignalSpy turned(&vc, &ViewController::interfaceOrientationChanged);
+    QSignalSpy turned(&vc, &fm::screen::ViewController::interfaceOrientationChanged);
     device->setOrientation(fm::platform::DeviceOrientationFaceUp);
     EXPECT_TRUE(vc.shouldAutorotate());
     device->setOrientation(fm::platform::DeviceOrientationLandscapeRight);
     device->setOrientation(fm::platform::DeviceOrientationPortraitUpsideDown);  // YES, and locks
-    EXPECT_EQ(rotationLocked, 1);
+    EXPECT_EQ(fm::screen::rotationLocked, 1);
     device->setOrientation(fm::platform::DeviceOrientationPortrait);
     EXPECT_FALSE(vc.shouldAutorotate());
     ASSERT_EQ(turned.count(), 2);
@@ -327,14 +327,14 @@ TEST_F(ScreenTest, TallScreenLocksRotationTheFirstTimeTheDeviceIsUpsideDown) {
 }
 
 TEST_F(ScreenTest, TallScreenOlderQueryAnswersNoAndSetsTheLock) {
-    ViewController& vc = load(568.0);
+    fm::screen::ViewController& vc = load(568.0);
     EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(1));
-    EXPECT_EQ(rotationLocked, 1);
+    EXPECT_EQ(fm::screen::rotationLocked, 1);
     EXPECT_FALSE(vc.shouldAutorotate());
 }
 
 TEST_F(ScreenTest, BracketKeysAndWheelTurnTheDeviceByTenDegrees) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     constexpr double kTen = 10.0 * std::numbers::pi / 180.0;
     press(&vc, Qt::Key_BracketRight);
     press(&vc, Qt::Key_BracketRight);
@@ -348,13 +348,13 @@ TEST_F(ScreenTest, BracketKeysAndWheelTurnTheDeviceByTenDegrees) {
 }
 
 TEST_F(ScreenTest, MotionUpdatesStopOnTheSecondToggleAndStayStoppedOnTheThird) {
-    ViewController& vc = load();
+    fm::screen::ViewController& vc = load();
     auto firstTimer = vc.gyroTimer();
     vc.toggleUpdates();
     EXPECT_FALSE(vc.motionManager->isGyroActive());
     EXPECT_TRUE(vc.motionManager->isDeviceMotionActive());  // keeps running
     EXPECT_FALSE(firstTimer->isValid());
-    EXPECT_TRUE(motionUpdatesOn);
+    EXPECT_TRUE(fm::recording::motionUpdatesOn);
     vc.toggleUpdates();
     EXPECT_FALSE(vc.motionManager->isGyroActive());
     EXPECT_EQ(vc.gyroTimer(), firstTimer);  // nothing restarted
@@ -365,12 +365,18 @@ TEST_F(ScreenTest, MotionUpdatesStopOnTheSecondToggleAndStayStoppedOnTheThird) {
 TEST_F(ScreenTest, AccelerometerSamplesReachTheRingsAtTheirInterval) {
     motion_->accel = fm::platform::Acceleration{0.0, 0.0, 0.23};
     load();
-    const int start = accelIndex;
+    const int start = fm::recording::accelIndex;
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return (accelIndex - start + kAccelRingSize) % kAccelRingSize >= 3; }, 5000));
-    const int last = (accelIndex + kAccelRingSize - 1) % kAccelRingSize;
-    EXPECT_DOUBLE_EQ(accelValues[last], 1.0);
-    EXPECT_NEAR(accelTimes[last] / 1000.0, fm::recording::secondsSince1970(), 5.0);
+        [&] {
+            return (fm::recording::accelIndex - start + fm::recording::kAccelRingSize) %
+                       fm::recording::kAccelRingSize >=
+                   3;
+        },
+        5000));
+    const int last = (fm::recording::accelIndex + fm::recording::kAccelRingSize - 1) %
+                     fm::recording::kAccelRingSize;
+    EXPECT_DOUBLE_EQ(fm::recording::accelValues[last], 1.0);
+    EXPECT_NEAR(fm::recording::accelTimes[last] / 1000.0, fm::recording::secondsSince1970(), 5.0);
 }
 
 }  // namespace

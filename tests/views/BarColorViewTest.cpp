@@ -13,7 +13,8 @@ using fm::views::RecordingContext;
 namespace {
 
 std::vector<DrawCall> drawBar(float p) {
-    std::unique_ptr<BarGraph> bar(BarGraph::initWithFrame(QRectF(0, 0, 20, 200)));
+    std::unique_ptr<fm::views::BarGraph> bar(
+        fm::views::BarGraph::initWithFrame(QRectF(0, 0, 20, 200)));
     EXPECT_EQ(bar->normPower, 0.0f);
     bar->normPower = p;
     RecordingContext rec;
@@ -46,7 +47,7 @@ TEST(BarGraph, FillsUpFromTheBottomInProportion) {
 }
 
 TEST(BarGraph, LayoutInitialiserClearsTheBackground) {
-    BarGraph bar;
+    fm::views::BarGraph bar;
     bar.setAutoFillBackground(true);
     bar.initWithCoder();
     EXPECT_FALSE(bar.autoFillBackground());
@@ -54,7 +55,8 @@ TEST(BarGraph, LayoutInitialiserClearsTheBackground) {
 }
 
 TEST(ColorView, FloodsTheWholeViewOpaque) {
-    std::unique_ptr<ColorView> view(ColorView::initWithFrame(QRectF(5, 5, 320, 480)));
+    std::unique_ptr<fm::views::ColorView> view(
+        fm::views::ColorView::initWithFrame(QRectF(5, 5, 320, 480)));
     EXPECT_EQ(view->normPower, 0.0f);
     struct Case {
         float level, r, g, b;

@@ -22,15 +22,15 @@ class DirectionSensorViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Clock::setNow(kStart);
-        lastTheta = 0;
+        fm::views::lastTheta = 0;
     }
     void TearDown() override {
         Clock::useSystemTime();
-        lastTheta = 0;
+        fm::views::lastTheta = 0;
     }
 
-    static std::unique_ptr<DirectionSensorView> layoutView() {
-        auto view = std::make_unique<DirectionSensorView>();
+    static std::unique_ptr<fm::views::DirectionSensorView> layoutView() {
+        auto view = std::make_unique<fm::views::DirectionSensorView>();
         view->setGeometry(0, 0, 300, 260);
         view->initWithCoder();
         return view;
@@ -52,7 +52,7 @@ TEST_F(DirectionSensorViewTest, LayoutViewStartsAsAFullFreshRing) {
         EXPECT_EQ(*view->readingTimeArray[k], kStart);
     }
 
-    lastTheta = 30;
+    fm::views::lastTheta = 30;
     RecordingContext rec;
     view->drawRect(rec);
     const auto& calls = rec.calls();
@@ -140,7 +140,7 @@ TEST_F(DirectionSensorViewTest, FilingPaintsTheArcWithRadiusAndTime) {
     auto view = layoutView();
     Clock::setNow(kStart + 3.0);
     view->updatePolarR(0.0, 180);  // first filing: 0 ... 180
-    EXPECT_EQ(lastTheta, 180);
+    EXPECT_EQ(fm::views::lastTheta, 180);
     for (int k = 0; k < 360; ++k) {
         const bool written = k <= 180;
         EXPECT_EQ(view->thetaPointArray[k], written ? 125.0 : 110.0) << k;
@@ -163,9 +163,9 @@ TEST_F(DirectionSensorViewTest, FilingPaintsTheArcWithRadiusAndTime) {
 
 TEST_F(DirectionSensorViewTest, ThetaOutsideTheRingWrapsAround) {
     auto view = layoutView();
-    lastTheta = 350;
+    fm::views::lastTheta = 350;
     view->updatePolarR(25.0, 365);  // 5: d = -345, across the seam
-    EXPECT_EQ(lastTheta, 5);
+    EXPECT_EQ(fm::views::lastTheta, 5);
     for (int k : {0, 5, 350, 359}) {
         EXPECT_EQ(view->thetaPointArray[k], 100.0) << k;
     }
@@ -173,7 +173,7 @@ TEST_F(DirectionSensorViewTest, ThetaOutsideTheRingWrapsAround) {
     EXPECT_EQ(view->thetaPointArray[349], 110.0);
 
     view->updatePolarR(25.0, -10);  // 350
-    EXPECT_EQ(lastTheta, 350);
+    EXPECT_EQ(fm::views::lastTheta, 350);
 }
 
 TEST_F(DirectionSensorViewTest, ReadingColoursFollowTheRamp) {
@@ -193,8 +193,8 @@ TEST_F(DirectionSensorViewTest, ReadingColoursFollowTheRamp) {
 }
 
 TEST_F(DirectionSensorViewTest, CodeViewShowsOnlyPointerAndRim) {
-    std::unique_ptr<DirectionSensorView> view(
-        DirectionSensorView::initWithFrame(QRectF(0, 0, 200, 200)));
+    std::unique_ptr<fm::views::DirectionSensorView> view(
+        fm::views::DirectionSensorView::initWithFrame(QRectF(0, 0, 200, 200)));
     for (int k = 0; k < 360; ++k) {
         EXPECT_EQ(view->thetaPointArray[k], 0.0);
         EXPECT_FALSE(view->readingTimeArray[k].has_value());

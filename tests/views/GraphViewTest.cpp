@@ -19,8 +19,8 @@ constexpr float kYellowRG = 220.0f / 255.0f;
 constexpr float k20 = 20.0f / 255.0f;
 
 // A view as the layout makes it: plain construction, geometry, then the layout initialiser.
-std::unique_ptr<GraphView> layoutGraph(int w, int h) {
-    auto view = std::make_unique<GraphView>();
+std::unique_ptr<fm::views::GraphView> layoutGraph(int w, int h) {
+    auto view = std::make_unique<fm::views::GraphView>();
     view->setGeometry(0, 0, w, h);
     view->initWithCoder();
     return view;
@@ -64,7 +64,7 @@ void expectColor(const DrawCall& c, float r, float g, float b, float a) {
 
 TEST(GraphView, FreshLayoutViewDrawsFlatCurvesAndBothMarkers) {
     auto view = layoutGraph(320, 100);
-    EXPECT_EQ(xConversion, 1.0);
+    EXPECT_EQ(fm::views::xConversion, 1.0);
     EXPECT_EQ(view->externalYConversion, 1.0);
     EXPECT_FALSE(view->logScaleMode);
     EXPECT_EQ(view->beatXPosition, -1.0f);
@@ -134,7 +134,7 @@ TEST(GraphView, LinearAndLogFormsOfTheFirstCurve) {
     }
     RecordingContext linear;
     view->drawRect(linear);
-    EXPECT_EQ(yConversion, 2.0);
+    EXPECT_EQ(fm::views::yConversion, 2.0);
     const auto lin = segmentsFrom(linear, 2);
     ASSERT_EQ(lin.size(), 319u);
     for (std::size_t k = 1; k <= 319; ++k) {
@@ -213,9 +213,10 @@ TEST(GraphView, MarkersFollowTheirFields) {
 }
 
 TEST(GraphView, CodeInitialiserAndTheSharedStep) {
-    std::unique_ptr<GraphView> view(GraphView::initWithFrame(QRectF(10, 20, 160, 50)));
+    std::unique_ptr<fm::views::GraphView> view(
+        fm::views::GraphView::initWithFrame(QRectF(10, 20, 160, 50)));
     EXPECT_EQ(view->geometry(), QRect(10, 20, 160, 50));
-    EXPECT_EQ(xConversion, 0.5);
+    EXPECT_EQ(fm::views::xConversion, 0.5);
     for (std::size_t k = 0; k < 320; ++k) {
         EXPECT_EQ(view->dataPoints[k], static_cast<double>(k));
         EXPECT_EQ(view->dataPoints2[k], 0.0);
@@ -235,7 +236,7 @@ TEST(GraphView, CodeInitialiserAndTheSharedStep) {
 
     // A second, wider graph made later decides the step for both.
     auto wide = layoutGraph(960, 50);
-    EXPECT_EQ(xConversion, 3.0);
+    EXPECT_EQ(fm::views::xConversion, 3.0);
     rec.clear();
     view->drawRect(rec);
     EXPECT_EQ(segmentsFrom(rec, 2).back().x1, 957.0f);
@@ -244,7 +245,7 @@ TEST(GraphView, CodeInitialiserAndTheSharedStep) {
 TEST(GraphView, ClickIsATapButADragIsNot) {
     auto view = layoutGraph(320, 100);
     view->show();
-    QSignalSpy taps(view.get(), &GraphView::tapped);
+    QSignalSpy taps(view.get(), &fm::views::GraphView::tapped);
     QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(50, 50));
     EXPECT_EQ(taps.count(), 1);
 

@@ -50,7 +50,8 @@ void expectNear(const QColor& c, int r, int g, int b, int a, int tolerance, cons
 }  // namespace
 
 TEST(Pixels, HalfFilledBarIsOrangeBelowTheMiddle) {
-    std::unique_ptr<BarGraph> bar(BarGraph::initWithFrame(QRectF(0, 0, 40, 100)));
+    std::unique_ptr<fm::views::BarGraph> bar(
+        fm::views::BarGraph::initWithFrame(QRectF(0, 0, 40, 100)));
     bar->normPower = 0.5f;
     const QImage image = render(*bar, "bar-half");
     ASSERT_EQ(image.size(), QSize(80, 200));
@@ -67,7 +68,8 @@ TEST(Pixels, HalfFilledBarIsOrangeBelowTheMiddle) {
 }
 
 TEST(Pixels, ColorViewFloodsTheView) {
-    std::unique_ptr<ColorView> view(ColorView::initWithFrame(QRectF(0, 0, 60, 90)));
+    std::unique_ptr<fm::views::ColorView> view(
+        fm::views::ColorView::initWithFrame(QRectF(0, 0, 60, 90)));
     view->normPower = 0.4f;
     const QImage yellow = render(*view, "color-yellow");
     for (QPoint p : {QPoint(0, 0), QPoint(119, 179), QPoint(60, 90), QPoint(0, 179)}) {
@@ -80,8 +82,8 @@ TEST(Pixels, ColorViewFloodsTheView) {
 
 TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
     fm::toolkit::Clock::setNow(1'700'000'000.0);
-    lastTheta = 0;
-    auto view = std::make_unique<DirectionSensorView>();
+    fm::views::lastTheta = 0;
+    auto view = std::make_unique<fm::views::DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
     view->initWithCoder();
     const QImage image = render(*view, "direction-initial");
@@ -109,8 +111,8 @@ TEST(Pixels, InitialRingIsYellowishAtRadius77Points) {
 
 TEST(Pixels, RingTurnsTheLatestReadingUp) {
     fm::toolkit::Clock::setNow(1'700'000'000.0);
-    lastTheta = 0;
-    auto view = std::make_unique<DirectionSensorView>();
+    fm::views::lastTheta = 0;
+    auto view = std::make_unique<fm::views::DirectionSensorView>();
     view->setGeometry(0, 0, 320, 320);
     view->initWithCoder();
     view->updatePolarR(125.0, 90);   // degrees 0 ... 90 white at the centre
@@ -128,11 +130,11 @@ TEST(Pixels, RingTurnsTheLatestReadingUp) {
     expectNear(at(image, 160 + 77 * std::cos(b), 160 + 77 * std::sin(b)), 193, 193, 80, 255, 2,
                "old ring");
     fm::toolkit::Clock::useSystemTime();
-    lastTheta = 0;
+    fm::views::lastTheta = 0;
 }
 
 TEST(Pixels, GraphLinesSitAboveTheBottomEdge) {
-    auto view = std::make_unique<GraphView>();
+    auto view = std::make_unique<fm::views::GraphView>();
     view->setGeometry(0, 0, 320, 100);
     view->initWithCoder();
     const QImage image = render(*view, "graph-fresh", Qt::black);

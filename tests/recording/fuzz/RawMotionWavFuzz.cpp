@@ -36,29 +36,31 @@ void decode(const std::uint8_t* data, std::size_t size) {
     const double scale = std::pow(10.0, exponent * 40);  // 1e-320 … 1e280
     ++data;
     size = size > 0 ? size - 1 : 0;
-    const std::size_t n = std::min<std::size_t>(size / 4, kRawSampleCapacity);
+    const std::size_t n = std::min<std::size_t>(size / 4, fm::recording::kRawSampleCapacity);
     double time = 1.7e12;
     for (std::size_t i = 0; i < n; ++i, data += 4) {
         const auto raw = static_cast<std::int16_t>(data[0] | data[1] << 8);
-        rawSamples[i] = raw == 32767    ? std::numeric_limits<double>::quiet_NaN()
-                        : raw == -32768 ? -std::numeric_limits<double>::infinity()
-                                        : raw * scale;
+        fm::recording::rawSamples[i] = raw == 32767    ? std::numeric_limits<double>::quiet_NaN()
+                                       : raw == -32768 ? -std::numeric_limits<double>::infinity()
+                                                       : raw * scale;
         const auto step = static_cast<std::int8_t>(data[2]);
         if (step == -128) {
-            rawSampleTimes[i] = std::nan("");
+            fm::recording::rawSampleTimes[i] = std::nan("");
             continue;
         }
         time += (step == 127 ? 250.0 : step) + data[3] / 256.0;
-        rawSampleTimes[i] = time;
+        fm::recording::rawSampleTimes[i] = time;
     }
-    rawSampleCount = static_cast<std::int32_t>(n);
-    rewindRawSeries();
+    fm::recording::rawSampleCount = static_cast<std::int32_t>(n);
+    fm::recording::rewindRawSeries();
 }
 
 std::int64_t expectedSamples() {
     std::int64_t total = 0;
-    for (std::int32_t i = 0; i + 1 < rawSampleCount; ++i) {
-        const double run = (rawSampleTimes[i + 1] - rawSampleTimes[i]) * kWavSamplesPerMs;
+    for (std::int32_t i = 0; i + 1 < fm::recording::rawSampleCount; ++i) {
+        const double run =
+            (fm::recording::rawSampleTimes[i + 1] - fm::recording::rawSampleTimes[i]) *
+            fm::recording::kWavSamplesPerMs;
         if (run > -1.0 && run < 2147483648.0) {
             total += static_cast<std::int64_t>(run);
         }
@@ -73,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* file = std::tmpfile();
     require(file != nullptr, "tmpfile");
     std::string error;
-    require(writeRawSeriesWav(file, &error), error.c_str());
+    require(fm::recording::writeRawSeriesWav(file, &error), error.c_str());
     struct stat st {};
     require(fstat(fileno(file), &st) == 0, "fstat");
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
