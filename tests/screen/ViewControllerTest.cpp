@@ -221,12 +221,19 @@ TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
         vc.colorOverlay->normPower = static_cast<float>(step * 0.025);
         SCOPED_TRACE(vc.colorOverlay->normPower);
         const QImage shown = render();
+        // Only the text goes: a label's own style (its backdrop) stays behind it.
+        QStringList styles;
         for (QLabel* label : texts) {
-            label->setStyleSheet("color: transparent");
+            styles.append(label->styleSheet());
+            label->setStyleSheet(styles.back().isEmpty()
+                                     ? QStringLiteral("color: transparent")
+                                     : styles.back() +
+                                           QStringLiteral(" QLabel#%1 { color: transparent; }")
+                                               .arg(label->objectName()));
         }
         const QImage behind = render();
-        for (QLabel* label : texts) {
-            label->setStyleSheet(QString());
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            texts[i]->setStyleSheet(styles[i]);
         }
         for (QLabel* label : texts) {
             SCOPED_TRACE(label->objectName().toStdString());
