@@ -62,7 +62,8 @@ class AudioEngine {
     std::int16_t* renderBuffer() { return renderBuffer_.get(); }
 
   private:
-    std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path);
+    std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
+                                                                    std::size_t queueFrames);
 
     std::optional<fm::platform::AudioInputSource> source_;
     std::unique_ptr<fm::platform::AudioInputUnit> unit_;

@@ -33,10 +33,12 @@ void checkStatus(OSStatus status, const char* operation) {
     std::fprintf(stderr, "Error: %s (%s)\n", operation, statusCodeText(status).c_str());
 }
 
-std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path) {
+std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path,
+                                                               std::size_t queueFrames) {
     OSStatus status = kNoErr;
     std::string error;
-    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error);
+    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error,
+                                        queueFrames);
     if (!file) {
         std::fprintf(stderr, "fieldmeter: cannot create %s\n", error.c_str());
         return nullptr;
@@ -81,7 +83,8 @@ void AudioEngine::initializeOutputUnit() {
     std::fprintf(stderr, ">>> %s\n", outputPath.c_str());
     recordFileURL = outputPath;
     if (folderUsable) {
-        file_ = createOutputFile(outputPath);
+        // Nothing is ever queued for this file: one slice of room is plenty.
+        file_ = createOutputFile(outputPath, kMaxFramesPerSlice);
         mAudioFileRef = file_.get();
     }
 
@@ -89,7 +92,7 @@ void AudioEngine::initializeOutputUnit() {
     std::fprintf(stderr, ">>> %s\n", cleanPath.c_str());
     cleanRecordFileURL = cleanPath;
     if (folderUsable) {
-        cleanFile_ = createOutputFile(cleanPath);
+        cleanFile_ = createOutputFile(cleanPath, AudioFileWriter::kDefaultQueueFrames);
         mAudioFileRefClean = cleanFile_.get();
     }
 

@@ -185,12 +185,18 @@ TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return vc.instructionsOverlay->geometry() == QRect(600, 0, 320, 480); }, 3000));
 
+    // The about page's large image is held only while the page is open.
+    const auto* about = qobject_cast<ImageView*>(vc.aboutInstructions->widget());
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->image().isNull());
     vc.infoButton->click();
     EXPECT_FALSE(vc.aboutInstructions->isHidden());
     EXPECT_FALSE(vc.closeButton->isHidden());
+    EXPECT_EQ(about->image().size(), QSize(640, 5504));
     vc.closeButton->click();
     EXPECT_TRUE(vc.aboutInstructions->isHidden());
     EXPECT_TRUE(vc.closeButton->isHidden());
+    EXPECT_TRUE(about->image().isNull());
     vc.hideAboutInstructions(nullptr);  // already hidden: nothing changes
     EXPECT_TRUE(vc.aboutInstructions->isHidden());
     press(&vc, Qt::Key_I);
