@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QPen>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -52,6 +53,33 @@ void BM_DrawDirection(benchmark::State& state) {
     drawLoop(state, *view);
 }
 
+// For comparison, what the ring's strokes cost bare: a plain QPainter at the same scale
+// stroking 359 opaque 1-degree arcs of the same width, one call each, each arc as its chord
+// (the ring's own geometry; the chord lies within 0.01 device pixels of the arc).
+void BM_DrawDirectionBare(benchmark::State& state) {
+    QImage image(QSize(320, 320) * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2.0);
+    image.fill(Qt::black);
+    constexpr double kDegree = 0.0174532925;
+    for (auto _ : state) {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.translate(160.0, 160.0);
+        painter.scale(0.7, 0.7);
+        QPen pen(QColor(193, 193, 80));
+        pen.setWidthF(15.0);
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        for (int k = 0; k < 359; ++k) {
+            painter.drawLine(
+                QPointF(110.0 * std::cos(k * kDegree), 110.0 * std::sin(k * kDegree)),
+                QPointF(110.0 * std::cos((k + 1) * kDegree), 110.0 * std::sin((k + 1) * kDegree)));
+        }
+        painter.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
 // The waveform graph as the screen feeds it: magnitudes of a waveform in the first curve, the
 // second (spectrum) array zeroed, so it is the flat red line.
 void BM_DrawGraph(benchmark::State& state) {
@@ -96,6 +124,7 @@ void BM_DrawBarGraph(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DrawDirection)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawDirectionBare)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraph)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraphBothBusy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawColorView)->Unit(benchmark::kMillisecond);
@@ -131,6 +160,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     const std::pair<const char*, const char*> keys[] = {
         {"BM_DrawDirection", "draw_direction_ms"},
+        {"BM_DrawDirectionBare", "draw_direction_bare_ms"},
         {"BM_DrawGraph", "draw_graph_ms"},
         {"BM_DrawGraphBothBusy", "draw_graph_both_busy_ms"},
         {"BM_DrawColorView", "draw_colorview_ms"},
