@@ -19,6 +19,9 @@ constexpr std::size_t kLayeredChain = 8;
 // The largest layer, in device pixels; a chain spread wider is stroked segment by segment.
 constexpr qint64 kMaxLayerPixels = qint64{4096} * 4096;
 
+// The tallest translucent fill, in device rows, that Qt's raster engine blends at once.
+constexpr int kFillBandRows = 32;
+
 // The premultiplied colour Qt's raster engine blends for a pen colour on an 8-bit image.
 QRgb premultiplied(const QColor& c) {
     return qPremultiply(c.rgba64()).toArgb32();
@@ -279,7 +282,31 @@ void PainterContext::strokePath() {
 void PainterContext::fillRect(RectF rect) {
     flushChain();
     const RectF r = normalizedRect(rect);
-    painter_.fillRect(QRectF(r.x, r.y, r.width, r.height), fill_);
+    const QRectF area(r.x, r.y, r.width, r.height);
+    // A translucent fill taller than a few device rows is handed by Qt's raster engine to its
+    // thread pool and waited for. Cut on whole device rows into bands low enough to be blended
+    // at once on this thread, it covers the same pixels the same way.
+    const QTransform toDevice = painter_.deviceTransform();
+    bool invertible = false;
+    const QTransform deviceExtra = painter_.worldTransform().inverted(&invertible) * toDevice;
+    const QTransform undoExtra = invertible ? deviceExtra.inverted(&invertible) : QTransform();
+    const QRectF onDevice = toDevice.mapRect(area);
+    if (fill_.alpha() == 255 || toDevice.type() > QTransform::TxScale || !invertible ||
+        onDevice.height() <= kFillBandRows) {
+        painter_.fillRect(area, fill_);
+        return;
+    }
+    painter_.save();
+    painter_.setWorldTransform(undoExtra);
+    double top = onDevice.top();
+    while (top < onDevice.bottom()) {
+        const double bottom =
+            std::min(onDevice.bottom(), std::floor(top) + static_cast<double>(kFillBandRows));
+        painter_.fillRect(QRectF(QPointF(onDevice.left(), top), QPointF(onDevice.right(), bottom)),
+                          fill_);
+        top = bottom;
+    }
+    painter_.restore();
 }
 
 void PainterContext::translate(float tx, float ty) {
