@@ -5,6 +5,9 @@
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace fm::views {
 namespace {
@@ -21,6 +24,23 @@ constexpr qint64 kMaxLayerPixels = qint64{4096} * 4096;
 
 // The tallest translucent fill, in device rows, that Qt's raster engine blends at once.
 constexpr int kFillBandRows = 32;
+
+// What a segment of a chain covers: each pixel's coverage in a box of device pixels.
+struct CoverageTile {
+    QRect box;
+    std::vector<uchar> alpha;  // row by row over the box
+    // Per row of the box, the columns [first, end) between the first and last covered pixel.
+    std::vector<std::pair<int, int>> covered;
+};
+
+// The coverage of each segment of the last chain drawn, for the transform and width it was
+// drawn with.
+struct CoverageCache {
+    QTransform toDevice;
+    double width = 0.0;
+    std::vector<QLineF> lines;
+    std::vector<CoverageTile> tiles;
+};
 
 // The premultiplied colour Qt's raster engine blends for a pen colour on an 8-bit image.
 QRgb premultiplied(const QColor& c) {
@@ -162,10 +182,12 @@ bool PainterContext::drawChainThroughLayer() {
         return false;
     }
 
-    // Kept between draws: the ring covers the same area frame after frame. The coverage image
-    // is left all clear after every use.
+    // Kept between draws: the ring covers the same area frame after frame, and mostly the same
+    // segments in the same places, only their colours fading. The coverage image is left all
+    // clear after every use.
     thread_local QImage layer;
     thread_local QImage coverage;
+    thread_local CoverageCache cache;
     if (layer.size() != area.size()) {
         layer = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
         coverage = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
@@ -175,40 +197,78 @@ bool PainterContext::drawChainThroughLayer() {
         }
         coverage.fill(0);
     }
-    layer.fill(0);
+    const bool sameGeometry = cache.toDevice == toDevice && cache.width == chainWidth_;
+    cache.toDevice = toDevice;
+    cache.width = chainWidth_;
+    cache.lines.resize(chain_.size());
+    cache.tiles.resize(chain_.size());
     uchar* const coverageBits = coverage.bits();
-    uchar* const layerBits = layer.bits();
-    const qsizetype stride = layer.bytesPerLine();
-    {
-        // Opaque white replacing what is there: Qt blends that on this thread, at once.
-        QPainter raster(&coverage);
-        raster.setRenderHint(QPainter::Antialiasing, true);
-        raster.setCompositionMode(QPainter::CompositionMode_Source);
-        QPen pen = pen_;
-        pen.setWidthF(chainWidth_);
-        pen.setColor(Qt::white);
-        raster.setPen(pen);
-        raster.setTransform(toDevice * QTransform::fromTranslate(-area.x(), -area.y()));
-        for (std::size_t i = 0; i < chain_.size(); ++i) {
-            raster.drawLines(&chain_[i].line, 1);
-            const QRgb color = premultiplied(chain_[i].color);
-            // The box the segment lands in, and a pixel around it for the antialiasing.
-            const QRect box =
-                boxes_[i].toAlignedRect().translated(-area.topLeft()).adjusted(-1, -1, 1, 1) &
-                QRect(QPoint(0, 0), area.size());
-            // The segment over the layer as Qt blends a colour at a pixel's coverage.
-            for (int y = box.top(); y <= box.bottom(); ++y) {
-                auto* cover = reinterpret_cast<QRgb*>(coverageBits + y * stride);
-                auto* out = reinterpret_cast<QRgb*>(layerBits + y * stride);
-                for (int x = box.left(); x <= box.right(); ++x) {
-                    const uint k = qAlpha(cover[x]);
-                    if (k == 0) {
-                        continue;
-                    }
+    const qsizetype stride = coverage.bytesPerLine();
+    std::optional<QPainter> raster;
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+        if (sameGeometry && cache.lines[i] == chain_[i].line) {
+            continue;  // its coverage is known
+        }
+        if (!raster) {
+            // Opaque white replacing what is there: Qt blends that on this thread, at once.
+            raster.emplace(&coverage);
+            raster->setRenderHint(QPainter::Antialiasing, true);
+            raster->setCompositionMode(QPainter::CompositionMode_Source);
+            QPen pen = pen_;
+            pen.setWidthF(chainWidth_);
+            pen.setColor(Qt::white);
+            raster->setPen(pen);
+            raster->setTransform(toDevice * QTransform::fromTranslate(-area.x(), -area.y()));
+        }
+        raster->drawLines(&chain_[i].line, 1);
+        // The box the segment lands in, and a pixel around it for the antialiasing.
+        const QRect box = boxes_[i].toAlignedRect().adjusted(-1, -1, 1, 1) & area;
+        CoverageTile& tile = cache.tiles[i];
+        tile.box = box;
+        tile.alpha.assign(static_cast<std::size_t>(box.width()) * box.height(), 0);
+        tile.covered.assign(static_cast<std::size_t>(box.height()), {0, 0});
+        uchar* into = tile.alpha.data();
+        for (int row = 0; row < box.height(); ++row) {
+            auto* cover =
+                reinterpret_cast<QRgb*>(coverageBits + (box.top() + row - area.y()) * stride) +
+                (box.left() - area.x());
+            int first = box.width();
+            int end = 0;
+            for (int x = 0; x < box.width(); ++x, ++into) {
+                const uint k = qAlpha(cover[x]);
+                if (k != 0) {
+                    *into = static_cast<uchar>(k);
                     cover[x] = 0;
-                    const QRgb c = k == 255 ? color : byteMul(color, k);
-                    out[x] = c + byteMul(out[x], 255 - qAlpha(c));
+                    first = std::min(first, x);
+                    end = x + 1;
                 }
+            }
+            if (end > first) {
+                tile.covered[static_cast<std::size_t>(row)] = {first, end};
+            }
+        }
+        cache.lines[i] = chain_[i].line;
+    }
+    raster.reset();
+
+    // Each segment over the layer, in order, as Qt blends a colour at a pixel's coverage.
+    layer.fill(0);
+    uchar* const layerBits = layer.bits();
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+        const QRgb color = premultiplied(chain_[i].color);
+        const CoverageTile& tile = cache.tiles[i];
+        for (int row = 0; row < tile.box.height(); ++row) {
+            const auto [first, end] = tile.covered[static_cast<std::size_t>(row)];
+            const uchar* k = tile.alpha.data() + static_cast<std::size_t>(row) * tile.box.width();
+            auto* out =
+                reinterpret_cast<QRgb*>(layerBits + (tile.box.top() + row - area.y()) * stride) +
+                (tile.box.left() - area.x());
+            for (int x = first; x < end; ++x) {
+                if (k[x] == 0) {
+                    continue;
+                }
+                const QRgb c = k[x] == 255 ? color : byteMul(color, k[x]);
+                out[x] = c + byteMul(out[x], 255 - qAlpha(c));
             }
         }
     }

@@ -14,6 +14,8 @@
 // segment, in order, is blended into a layer exactly as it would be into the picture, and the
 // layer is blended once over the picture. The picture is the same (up to rounding), but Qt's
 // raster engine no longer hands each small translucent blend to its thread pool and waits.
+// What each segment covers is kept from one draw to the next: a segment drawn again in the same
+// place (the ring while the device lies still, its colours fading) is not rasterised again.
 #include <QColor>
 #include <QLineF>
 #include <QPainter>

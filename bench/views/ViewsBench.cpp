@@ -53,6 +53,28 @@ void BM_DrawDirection(benchmark::State& state) {
     drawLoop(state, *view);
 }
 
+// The same ring while the device turns: the ring is turned by a degree at every draw, so no
+// segment lands where it did the draw before.
+void BM_DrawDirectionTurning(benchmark::State& state) {
+    auto view = std::make_unique<DirectionSensorView>();
+    view->setGeometry(0, 0, 320, 320);
+    view->initWithCoder();
+    for (int theta = 0; theta < 360; theta += 7) {
+        view->updatePolarR(20.0 + (theta % 100), theta);
+    }
+    QImage image = imageFor(*view);
+    for (auto _ : state) {
+        lastTheta = (lastTheta + 1) % 360;
+        QPainter painter(&image);
+        {
+            fm::views::PainterContext context(painter);
+            view->drawRect(context);
+        }
+        painter.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
 // For comparison, what the ring's strokes cost bare: a plain QPainter at the same scale
 // stroking 359 opaque 1-degree arcs of the same width, one call each, each arc as its chord
 // (the ring's own geometry; the chord lies within 0.01 device pixels of the arc).
@@ -124,6 +146,7 @@ void BM_DrawBarGraph(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DrawDirection)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawDirectionTurning)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawDirectionBare)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraph)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraphBothBusy)->Unit(benchmark::kMillisecond);
@@ -160,6 +183,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     const std::pair<const char*, const char*> keys[] = {
         {"BM_DrawDirection", "draw_direction_ms"},
+        {"BM_DrawDirectionTurning", "draw_direction_turning_ms"},
         {"BM_DrawDirectionBare", "draw_direction_bare_ms"},
         {"BM_DrawGraph", "draw_graph_ms"},
         {"BM_DrawGraphBothBusy", "draw_graph_both_busy_ms"},

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "app/Clock.h"
@@ -235,7 +236,18 @@ TEST(Pixels, RingDrawnAsAWholeMatchesTheSegmentsStrokedOneByOne) {
     for (int k = 250; k < 280; ++k) {
         view->thetaPointArray[k] = 110.0 - (k % 7) * 3.0;  // a jump at every degree
     }
-    for (const double ratio : {1.0, 2.0}) {
+    // The last draw again, after the readings have aged and a few changed: what is drawn where it
+    // was drawn before is not rasterised again.
+    const auto ageAndFile = [&] {
+        fm::app::Clock::advance(3.0);
+        view->updatePolarR(60.0, 200);  // the ring does not turn: lastTheta stays
+    };
+    for (const auto& [ratio, before] :
+         {std::pair{1.0, std::function<void()>()}, std::pair{2.0, std::function<void()>()},
+          std::pair{2.0, std::function<void()>(ageAndFile)}}) {
+        if (before) {
+            before();
+        }
         const QImage whole = renderRing(*view, ratio, false);
         const QImage each = renderRing(*view, ratio, true);
         ASSERT_EQ(whole.size(), each.size());
