@@ -149,8 +149,9 @@ void PainterContext::drawChainDirectly() {
 }
 
 bool PainterContext::drawChainThroughLayer() {
+    // A zero width is Qt's one-pixel cosmetic pen; such chains are stroked as they come.
     if (painter_.compositionMode() != QPainter::CompositionMode_SourceOver ||
-        painter_.opacity() != 1.0) {
+        painter_.opacity() != 1.0 || !(chainWidth_ > 0.0)) {
         return false;
     }
     bool invertible = false;
