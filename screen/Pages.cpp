@@ -3,6 +3,7 @@
 #include <QScrollArea>
 
 #include "app/FrameAnimation.h"
+#include "app/Images.h"
 #include "audio/SignalState.h"
 #include "platform/motion/DeviceOrientationSource.h"
 #include "screen/ImageButton.h"
@@ -67,6 +68,10 @@ void ViewController::instructionsTapped(QObject*) {
 }
 
 void ViewController::showAboutInstructions(QObject*) {
+    if (auto* content = qobject_cast<ImageView*>(aboutInstructions->widget());
+        content != nullptr && content->image().isNull()) {
+        content->setImage(fm::app::imageNamed("instructionsInApp@2x.png"));
+    }
     aboutInstructions->setHidden(false);
     closeButton->setHidden(false);
     aboutInstructions->raise();
@@ -77,6 +82,9 @@ void ViewController::showAboutInstructions(QObject*) {
 void ViewController::hideAboutInstructions(QObject*) {
     aboutInstructions->setHidden(true);
     closeButton->setHidden(true);
+    if (auto* content = qobject_cast<ImageView*>(aboutInstructions->widget())) {
+        content->setImage(QPixmap());
+    }
 }
 
 int ViewController::supportedInterfaceOrientations() const {

@@ -217,10 +217,10 @@ void ViewController::viewDidLoad() {
     baseSlider->setMinimumValue(0.0f);
     // 17
     toggleUpdates();
-    // 18: the about page scrolls over the whole instructions image.
+    // 18: the about page scrolls over the whole instructions image. The image (about 14 MB
+    // decoded) is read when the page opens and let go when it closes.
     aboutInstructions->setGeometry(0, 0, 320, 480);
     auto* content = new ImageView();
-    content->setImage(fm::app::imageNamed("instructionsInApp@2x.png"));
     content->setFixedSize(320, 2752);
     aboutInstructions->setWidget(content);
     // 19
