@@ -58,9 +58,23 @@ bool HeadlessScreen::save() {
         }
         return false;
     }
-    // The screen is opaque: three bytes a pixel encode a third faster than four.
+    // The screen is opaque: three bytes a pixel encode a third faster than four. Copied here
+    // rather than by QImage::convertToFormat, which hands a picture this size to Qt's thread
+    // pool and waits for it, every second.
+    QImage opaque(image.size(), QImage::Format_RGB888);
+    opaque.setDotsPerMeterX(image.dotsPerMeterX());
+    opaque.setDotsPerMeterY(image.dotsPerMeterY());
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        uchar* to = opaque.scanLine(y);
+        for (int x = 0; x < image.width(); ++x) {
+            to[3 * x] = static_cast<uchar>(qRed(from[x]));
+            to[3 * x + 1] = static_cast<uchar>(qGreen(from[x]));
+            to[3 * x + 2] = static_cast<uchar>(qBlue(from[x]));
+        }
+    }
     bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
-              image.convertToFormat(QImage::Format_RGB888).save(&file, "PNG", 80);
+              opaque.save(&file, "PNG", 80);
     file.close();
     ok = ok && file.error() == QFileDevice::NoError &&
          std::rename(QFile::encodeName(partial).constData(),

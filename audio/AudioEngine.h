@@ -71,7 +71,8 @@ class AudioEngine {
     std::int16_t* renderBuffer() { return renderBuffer_.get(); }
 
   private:
-    std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path);
+    std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
+                                                                    std::size_t queueFrames);
 
     std::string startError_;
     std::uint64_t engineStarts_ = 0;

@@ -38,12 +38,12 @@ void checkStatus(OSStatus status, const char* operation) {
     std::fprintf(stderr, "Error: %s (%s)\n", operation, statusCodeText(status).c_str());
 }
 
-std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path) {
+std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path,
+                                                               std::size_t queueFrames) {
     OSStatus status = kNoErr;
     std::string error;
     auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error,
-                                        AudioFileWriter::kDefaultQueueFrames,
-                                        recordedDateText(std::time(nullptr)));
+                                        queueFrames, recordedDateText(std::time(nullptr)));
     if (!file) {
         std::fprintf(stderr, "fieldmeter: cannot create %s\n", error.c_str());
         return nullptr;
@@ -83,7 +83,8 @@ void AudioEngine::initializeOutputUnit() {
     std::fprintf(stderr, ">>> %s\n", outputPath.c_str());
     recordFileURL = outputPath;
     if (folderUsable) {
-        file_ = createOutputFile(outputPath);
+        // Nothing is ever queued for this file: one slice of room is plenty.
+        file_ = createOutputFile(outputPath, kMaxFramesPerSlice);
         mAudioFileRef = file_.get();
     }
 
@@ -100,7 +101,7 @@ void AudioEngine::initializeOutputUnit() {
                 std::fprintf(stderr, "fieldmeter: the last recording is kept as %s\n",
                              keptAs.c_str());
             }
-            cleanFile_ = createOutputFile(cleanPath);
+            cleanFile_ = createOutputFile(cleanPath, AudioFileWriter::kDefaultQueueFrames);
             mAudioFileRefClean = cleanFile_.get();
         } else {
             std::fprintf(stderr,

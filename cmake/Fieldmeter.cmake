@@ -52,6 +52,8 @@ function(fm_add_test name)
           "ASAN_OPTIONS=detect_leaks=1"
           "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
           "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1"
+          # Settings a test makes stay in the build tree, never in the user's own.
+          "XDG_CONFIG_HOME=${PROJECT_BINARY_DIR}/test-config/${name}"
           ${T_ENV})
   if(T_SOUND_SERVER)
     # One server for the whole binary: starting one per case would take most of the run.
@@ -63,10 +65,13 @@ function(fm_add_test name)
     endif()
     return()
   endif()
+  # The discovered cases get their environment through env(1): a list given as their
+  # ENVIRONMENT property would reach them as its first variable only.
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR env ${env})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT}
+    PROPERTIES TIMEOUT ${T_TIMEOUT}
     TEST_PREFIX "${name}.")
   # The whole binary in one process as well: state one case leaves behind shows up here.
   math(EXPR whole_timeout "${T_TIMEOUT} * 3")

@@ -8,6 +8,7 @@
 #include "screen/ImageView.h"
 #include "screen/ViewController.h"
 #include "toolkit/FrameAnimation.h"
+#include "toolkit/Images.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
@@ -73,6 +74,10 @@ void ViewController::instructionsTapped(QObject*) {
 }
 
 void ViewController::showAboutInstructions(QObject*) {
+    if (auto* content = qobject_cast<ImageView*>(aboutInstructions->widget());
+        content != nullptr && content->image().isNull()) {
+        content->setImage(fm::toolkit::imageNamed("instructionsInApp@2x.png"));
+    }
     aboutInstructions->setHidden(false);
     closeButton->setHidden(false);
     aboutInstructions->raise();
@@ -83,6 +88,9 @@ void ViewController::showAboutInstructions(QObject*) {
 void ViewController::hideAboutInstructions(QObject*) {
     aboutInstructions->setHidden(true);
     closeButton->setHidden(true);
+    if (auto* content = qobject_cast<ImageView*>(aboutInstructions->widget())) {
+        content->setImage(QPixmap());
+    }
 }
 
 // Every one of the four interface orientations.

@@ -36,6 +36,40 @@ const QPixmap& scaledForScreen(const QPixmap& image, const QSizeF& size, double 
     return *cache;
 }
 
+// Draws a pixmap made for the painter's pixel ratio (scaledForScreen) pixel for pixel when the
+// painter only scales by that ratio and moves by whole device pixels: Qt then copies or blends
+// it row by row on this thread. Through the scaling it would take its general path, which also
+// hands large blends to its thread pool and waits for them.
+void drawPixelForPixel(QPainter& p, const QPixmap& pixmap) {
+    const QTransform toDevice = p.deviceTransform();
+    const double ratio = pixmap.devicePixelRatio();
+    const QPointF origin = toDevice.map(QPointF(0, 0));
+    const bool pixelForPixel = toDevice.type() <= QTransform::TxScale &&
+                               qFuzzyCompare(toDevice.m11(), ratio) &&
+                               qFuzzyCompare(toDevice.m22(), ratio) &&
+                               std::abs(origin.x() - std::round(origin.x())) < 1e-6 &&
+                               std::abs(origin.y() - std::round(origin.y())) < 1e-6;
+    bool invertible = false;
+    const QTransform deviceExtra = p.worldTransform().inverted(&invertible) * toDevice;
+    const QTransform undoExtra = invertible ? deviceExtra.inverted(&invertible) : QTransform();
+    if (!pixelForPixel || !invertible) {
+        p.drawPixmap(QPointF(0, 0), pixmap);
+        return;
+    }
+    p.save();
+    p.setWorldTransform(undoExtra);
+    const QPoint at(static_cast<int>(std::round(origin.x())),
+                    static_cast<int>(std::round(origin.y())));
+    // In bands low enough for Qt to blend each at once.
+    constexpr int kBand = 32;
+    for (int y = 0; y < pixmap.height(); y += kBand) {
+        const int rows = std::min(kBand, pixmap.height() - y);
+        p.drawPixmap(QRectF(at.x(), at.y() + y, pixmap.width(), rows), pixmap,
+                     QRectF(0, y, pixmap.width(), rows));
+    }
+    p.restore();
+}
+
 // ImageButton
 
 ImageButton::ImageButton(QWidget* parent) : QAbstractButton(parent) {
@@ -61,8 +95,7 @@ void ImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QSizeF logical = image_.deviceIndependentSize();
     const double h = logical.height() * width() / std::max(1.0, logical.width());
-    p.drawPixmap(QPointF(0, 0),
-                 scaledForScreen(image_, QSizeF(width(), h), pixelRatio(p), &scaled_));
+    drawPixelForPixel(p, scaledForScreen(image_, QSizeF(width(), h), pixelRatio(p), &scaled_));
     if (isDown()) {
         p.fillRect(rect(), QColor(0, 0, 0, 50));
     }
@@ -96,7 +129,7 @@ void ImageView::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter p(this);
-    p.drawPixmap(QPointF(0, 0), scaledForScreen(image_, size(), pixelRatio(p), &scaled_));
+    drawPixelForPixel(p, scaledForScreen(image_, size(), pixelRatio(p), &scaled_));
 }
 
 void ImageView::mousePressEvent(QMouseEvent* event) {

@@ -9,11 +9,19 @@
 // only in the tiny wedges where consecutive curve segments meet at an angle, which shows only
 // on the translucent second curve of GraphView. Segments that continue one another in a
 // straight line are joined into one, so a straight run has no seams.
+// A long chain of strokes that are each one segment starting where the last one ended (the
+// direction ring: 359 of them, each with its own colour) is drawn when the chain ends: each
+// segment, in order, is blended into a layer exactly as it would be into the picture, and the
+// layer is blended once over the picture. The picture is the same (up to rounding), but Qt's
+// raster engine no longer hands each small translucent blend to its thread pool and waits.
+// What each segment covers is kept from one draw to the next: a segment drawn again in the same
+// place (the ring while the device lies still, its colours fading) is not rasterised again.
 #include <QColor>
 #include <QLineF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
+#include <QRectF>
 #include <vector>
 
 #include "views/DrawingContext.h"
@@ -41,6 +49,16 @@ class PainterContext final : public DrawingContext {
 
   private:
     void addSegment(const QLineF& line);
+    // The pending chain of one-segment strokes, drawn by flushChain() before anything else.
+    bool extendsChain(const QLineF& line) const;
+    void flushChain();
+    void drawChainDirectly();
+    bool drawChainThroughLayer();
+
+    struct ChainSegment {
+        QLineF line;
+        QColor color;
+    };
 
     struct PathOp {
         enum Kind { Move, Line, Ellipse } kind;
@@ -55,6 +73,9 @@ class PainterContext final : public DrawingContext {
     std::vector<PathOp> ops_;
     QPainterPath path_;
     std::vector<QLineF> lines_;
+    std::vector<ChainSegment> chain_;
+    double chainWidth_ = 0.0;
+    std::vector<QRectF> boxes_;  // where each chained segment lands, in device pixels
 };
 
 }  // namespace fm::views

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The same 20-second run in a real window on a private X server (Xvfb), drawn ten times a second
-# at scale 2, for comparison with the headless figure: app_window_cpu_percent (no target).
+# at scale 2, for comparison with the headless figure: app_window_cpu_percent.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${FM_BUILD_DIR:-$here/../../build/release}

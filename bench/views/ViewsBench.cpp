@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QPen>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -52,6 +53,55 @@ void BM_DrawDirection(benchmark::State& state) {
     drawLoop(state, *view);
 }
 
+// The same ring while the device turns: the ring is turned by a degree at every draw, so no
+// segment lands where it did the draw before.
+void BM_DrawDirectionTurning(benchmark::State& state) {
+    auto view = std::make_unique<fm::views::DirectionSensorView>();
+    view->setGeometry(0, 0, 320, 320);
+    view->initWithCoder();
+    for (int theta = 0; theta < 360; theta += 7) {
+        view->updatePolarR(20.0 + (theta % 100), theta);
+    }
+    QImage image = imageFor(*view);
+    for (auto _ : state) {
+        fm::views::lastTheta = (fm::views::lastTheta + 1) % 360;
+        QPainter painter(&image);
+        {
+            fm::views::PainterContext context(painter);
+            view->drawRect(context);
+        }
+        painter.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// For comparison, what the ring's strokes cost bare: a plain QPainter at the same scale
+// stroking 359 opaque 1-degree arcs of the same width, one call each, each arc as its chord
+// (the ring's own geometry; the chord lies within 0.01 device pixels of the arc).
+void BM_DrawDirectionBare(benchmark::State& state) {
+    QImage image(QSize(320, 320) * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2.0);
+    image.fill(Qt::black);
+    constexpr double kDegree = 0.0174532925;
+    for (auto _ : state) {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.translate(160.0, 160.0);
+        painter.scale(0.7, 0.7);
+        QPen pen(QColor(193, 193, 80));
+        pen.setWidthF(15.0);
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        for (int k = 0; k < 359; ++k) {
+            painter.drawLine(
+                QPointF(110.0 * std::cos(k * kDegree), 110.0 * std::sin(k * kDegree)),
+                QPointF(110.0 * std::cos((k + 1) * kDegree), 110.0 * std::sin((k + 1) * kDegree)));
+        }
+        painter.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
 // The waveform graph as the screen feeds it: magnitudes of a waveform in the first curve, the
 // second (spectrum) array zeroed, so it is the flat red line.
 void BM_DrawGraph(benchmark::State& state) {
@@ -96,6 +146,8 @@ void BM_DrawBarGraph(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DrawDirection)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawDirectionTurning)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawDirectionBare)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraph)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawGraphBothBusy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawColorView)->Unit(benchmark::kMillisecond);
@@ -131,6 +183,8 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     const std::pair<const char*, const char*> keys[] = {
         {"BM_DrawDirection", "draw_direction_ms"},
+        {"BM_DrawDirectionTurning", "draw_direction_turning_ms"},
+        {"BM_DrawDirectionBare", "draw_direction_bare_ms"},
         {"BM_DrawGraph", "draw_graph_ms"},
         {"BM_DrawGraphBothBusy", "draw_graph_both_busy_ms"},
         {"BM_DrawColorView", "draw_colorview_ms"},

@@ -246,8 +246,8 @@ TEST_F(ProgramRun, InputsThatNeverEndOrNeverAnswerAreRefusedWithoutHanging) {
     start({"--input", "demo", "--duration", "2"});
     send("R\n");
     ASSERT_EQ(finish(30000), 0) << stderr_.toStdString();
-    EXPECT_TRUE(stderr_.contains(QString::fromStdString(
-        "cannot create " + cafFifo + ": a FIFO or socket is in its place, not a regular file")))
+    EXPECT_TRUE(stderr_.contains(
+        QString::fromStdString("cannot create " + cafFifo + ": not a regular file")))
         << stderr_.toStdString();
     EXPECT_TRUE(fs::exists(docsPath() / "screen.png"));
 }

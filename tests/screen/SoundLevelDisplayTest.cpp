@@ -23,6 +23,7 @@ class LevelsScreenTest : public ScreenTest {
     void SetUp() override {
         ScreenTest::SetUp();
         QSettings settings("fieldmeter", "fieldmeter");
+        ASSERT_FALSE(qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty());
         ASSERT_TRUE(settings.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + "/"))
             << settings.fileName().toStdString();
         settings.clear();

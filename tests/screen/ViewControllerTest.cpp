@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
@@ -220,12 +221,19 @@ TEST_F(ScreenTest, EveryTextOnTheColourPageIsReadableAtEveryColourOfTheRamp) {
         vc.colorOverlay->normPower = static_cast<float>(step * 0.025);
         SCOPED_TRACE(vc.colorOverlay->normPower);
         const QImage shown = render();
+        // Only the text goes: a label's own style (its backdrop) stays behind it.
+        QStringList styles;
         for (QLabel* label : texts) {
-            label->setStyleSheet("color: transparent");
+            styles.append(label->styleSheet());
+            label->setStyleSheet(styles.back().isEmpty()
+                                     ? QStringLiteral("color: transparent")
+                                     : styles.back() +
+                                           QStringLiteral(" QLabel#%1 { color: transparent; }")
+                                               .arg(label->objectName()));
         }
         const QImage behind = render();
-        for (QLabel* label : texts) {
-            label->setStyleSheet(QString());
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            texts[i]->setStyleSheet(styles[i]);
         }
         for (QLabel* label : texts) {
             SCOPED_TRACE(label->objectName().toStdString());
@@ -272,12 +280,18 @@ TEST_F(ScreenTest, CoverSlidesOffOnceAndAboutPageOpensAndCloses) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return vc.instructionsOverlay->geometry() == QRect(600, 0, 320, 480); }, 3000));
 
+    // The about page's large image is held only while the page is open.
+    const auto* about = qobject_cast<fm::screen::ImageView*>(vc.aboutInstructions->widget());
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->image().isNull());
     vc.infoButton->click();
     EXPECT_FALSE(vc.aboutInstructions->isHidden());
     EXPECT_FALSE(vc.closeButton->isHidden());
+    EXPECT_EQ(about->image().size(), QSize(640, 5504));
     vc.closeButton->click();
     EXPECT_TRUE(vc.aboutInstructions->isHidden());
     EXPECT_TRUE(vc.closeButton->isHidden());
+    EXPECT_TRUE(about->image().isNull());
     vc.hideAboutInstructions(nullptr);  // already hidden: nothing changes
     EXPECT_TRUE(vc.aboutInstructions->isHidden());
     press(&vc, Qt::Key_I);
@@ -380,3 +394,43 @@ TEST_F(ScreenTest, AccelerometerSamplesReachTheRingsAtTheirInterval) {
 }
 
 }  // namespace
+
+// Images are put down pixel for pixel (translucent ones in bands); the picture is the one Qt's
+// own drawing of the same pixmap gives.
+TEST(ImageViewPicture, MatchesQtsOwnDrawingOfThePixmap) {
+    QImage source(40, 200, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            source.setPixelColor(x, y, QColor(x * 6, y, 255 - y, (x * 7 + y) % 256));
+        }
+    }
+    QPixmap pixmap = QPixmap::fromImage(source);
+    pixmap.setDevicePixelRatio(2.0);
+    fm::screen::ImageView view;
+    view.setImage(pixmap);
+    view.resize(20, 100);
+
+    const auto canvas = [] {
+        QImage image(QSize(30, 110) * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2.0);
+        image.fill(QColor(30, 90, 10));
+        return image;
+    };
+    QImage drawn = canvas();
+    {
+        QPainter painter(&drawn);
+        view.render(&painter, QPoint(3, 4), QRegion(), QWidget::DrawChildren);
+    }
+    QImage reference = canvas();
+    {
+        QPainter painter(&reference);
+        painter.drawPixmap(QPointF(3, 4), pixmap);
+    }
+    int differing = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            differing += drawn.pixel(x, y) != reference.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}

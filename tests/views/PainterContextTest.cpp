@@ -154,3 +154,39 @@ TEST(PainterContext, EllipsesAndPolylinesGoThroughTheStroker) {
     EXPECT_EQ(at(image, 40.6, 50.6), QColor(Qt::white));  // the mitred corner is filled
     EXPECT_EQ(at(image, 50, 50).alpha(), 0);
 }
+
+TEST(PainterContext, TallTranslucentFillsCoverThePixelsQtsOwnFillCovers) {
+    // Edges between device rows and columns, translucent and opaque; drawn over a pattern so
+    // that the blending shows.
+    const QRectF areas[] = {{3.3, 2.7, 40.2, 90.55}, {50.0, 0.0, 20.0, 100.0}};
+    for (const QRectF& area : areas) {
+        for (const QColor& color : {QColor(255, 128, 20, 204), QColor(10, 200, 90)}) {
+            const auto pattern = [](QImage& image) {
+                QPainter p(&image);
+                p.fillRect(QRectF(0, 0, 100, 50), QColor(0, 0, 255, 128));
+            };
+            QImage reference(QSize(100, 100) * 2, QImage::Format_ARGB32_Premultiplied);
+            reference.setDevicePixelRatio(2.0);
+            reference.fill(Qt::transparent);
+            pattern(reference);
+            {
+                QPainter p(&reference);
+                p.setRenderHint(QPainter::Antialiasing, true);
+                p.fillRect(area, color);
+            }
+            QImage image(reference.size(), QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(2.0);
+            image.fill(Qt::transparent);
+            pattern(image);
+            {
+                QPainter painter(&image);
+                PainterContext context(painter);
+                context.setFillColor(color.redF(), color.greenF(), color.blueF(), color.alphaF());
+                context.fillRect({static_cast<float>(area.x()), static_cast<float>(area.y()),
+                                  static_cast<float>(area.width()),
+                                  static_cast<float>(area.height())});
+            }
+            EXPECT_EQ(image, reference) << area.y() << " " << color.alpha();
+        }
+    }
+}

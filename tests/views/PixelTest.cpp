@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "toolkit/Clock.h"
@@ -162,4 +164,115 @@ TEST(Pixels, GraphLinesSitAboveTheBottomEdge) {
     const QColor beat = at(marked, 160.2, 10);
     EXPECT_GT(beat.red(), 150);
     EXPECT_LT(beat.green(), 60);
+}
+
+namespace {
+
+// Passes every call on to a PainterContext, but ends the chain of one-segment strokes after each
+// stroke (a zero translation does that), so that each segment is stroked alone.
+class StrokeByStroke final : public fm::views::DrawingContext {
+  public:
+    explicit StrokeByStroke(fm::views::DrawingContext& inner) : inner_(inner) {}
+    void setLineWidth(float w) override { inner_.setLineWidth(w); }
+    void setStrokeColor(float r, float g, float b, float a) override {
+        inner_.setStrokeColor(r, g, b, a);
+    }
+    void setFillColor(float r, float g, float b, float a) override {
+        inner_.setFillColor(r, g, b, a);
+    }
+    void moveToPoint(float x, float y) override { inner_.moveToPoint(x, y); }
+    void addLineToPoint(float x, float y) override { inner_.addLineToPoint(x, y); }
+    void addEllipseInRect(fm::views::RectF r) override { inner_.addEllipseInRect(r); }
+    void strokePath() override {
+        inner_.strokePath();
+        inner_.translate(0.0f, 0.0f);
+    }
+    void fillRect(fm::views::RectF r) override { inner_.fillRect(r); }
+    void translate(float tx, float ty) override { inner_.translate(tx, ty); }
+    void scale(float sx, float sy) override { inner_.scale(sx, sy); }
+    void rotate(float radians) override { inner_.rotate(radians); }
+
+  private:
+    fm::views::DrawingContext& inner_;
+};
+
+QImage renderRing(fm::views::DirectionSensorView& view, double ratio, bool strokeByStroke) {
+    QImage image(view.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(QColor(40, 60, 80));
+    QPainter painter(&image);
+    fm::views::PainterContext context(painter);
+    if (strokeByStroke) {
+        StrokeByStroke each(context);
+        view.drawRect(each);
+    } else {
+        view.drawRect(context);
+    }
+    return image;
+}
+
+}  // namespace
+
+// The ring's segments are blended through a layer put down once (no small blends handed to
+// Qt's thread pool); the picture is the one the segments stroked one by one on the image give,
+// seams, overlaps and edges included, up to rounding.
+TEST(Pixels, RingDrawnAsAWholeMatchesTheSegmentsStrokedOneByOne) {
+    constexpr double kStart = 1'700'000'000.0;
+    fm::toolkit::Clock::setNow(kStart);
+    fm::views::lastTheta = 0;
+    auto view = std::make_unique<fm::views::DirectionSensorView>();
+    view->setGeometry(0, 0, 320, 320);
+    view->initWithCoder();
+    // Radius jumps between runs; fresh (opaque), half-faded and faded readings.
+    view->updatePolarR(40.0, 60);
+    view->updatePolarR(5.0, 95);
+    view->updatePolarR(70.0, 140);
+    view->updatePolarR(20.0, 200);
+    for (int k = 0; k < 360; ++k) {
+        if (k % 90 < 30) {
+            view->readingTimeArray[k] = kStart - 60.0;  // at the floor
+        } else if (k % 90 < 50) {
+            view->readingTimeArray[k] = kStart - 4.5;  // alpha 0.49
+        }
+    }
+    for (int k = 250; k < 280; ++k) {
+        view->thetaPointArray[k] = 110.0 - (k % 7) * 3.0;  // a jump at every degree
+    }
+    // The last draw again, after the readings have aged and a few changed: what is drawn where it
+    // was drawn before is not rasterised again.
+    const auto ageAndFile = [&] {
+        fm::toolkit::Clock::advance(3.0);
+        view->updatePolarR(60.0, 200);  // the ring does not turn: lastTheta stays
+    };
+    for (const auto& [ratio, before] :
+         {std::pair{1.0, std::function<void()>()}, std::pair{2.0, std::function<void()>()},
+          std::pair{2.0, std::function<void()>(ageAndFile)}}) {
+        if (before) {
+            before();
+        }
+        const QImage whole = renderRing(*view, ratio, false);
+        const QImage each = renderRing(*view, ratio, true);
+        ASSERT_EQ(whole.size(), each.size());
+        int ringPixels = 0;
+        int worst = 0;
+        QPoint worstAt;
+        for (int y = 0; y < whole.height(); ++y) {
+            for (int x = 0; x < whole.width(); ++x) {
+                const QRgb p = whole.pixel(x, y);
+                const QRgb q = each.pixel(x, y);
+                ringPixels += q != qRgb(40, 60, 80) ? 1 : 0;
+                const int d =
+                    std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+                if (d > worst) {
+                    worst = d;
+                    worstAt = QPoint(x, y);
+                }
+            }
+        }
+        EXPECT_LE(worst, 2) << "ratio " << ratio << " at " << worstAt.x() << "," << worstAt.y();
+        EXPECT_GT(ringPixels, 5000 * ratio * ratio);  // the ring was drawn
+    }
+    fm::toolkit::Clock::useSystemTime();
+    fm::views::lastTheta = 0;
 }
