@@ -353,8 +353,10 @@ void PainterContext::fillRect(RectF rect) {
     const QTransform deviceExtra = painter_.worldTransform().inverted(&invertible) * toDevice;
     const QTransform undoExtra = invertible ? deviceExtra.inverted(&invertible) : QTransform();
     const QRectF onDevice = toDevice.mapRect(area);
+    // A rectangle without end (a bar at the level of silence is infinitely tall) would never be
+    // cut into its last band: Qt clips it to the device instead.
     if (fill_.alpha() == 255 || toDevice.type() > QTransform::TxScale || !invertible ||
-        onDevice.height() <= kFillBandRows) {
+        onDevice.height() <= kFillBandRows || !std::isfinite(onDevice.height())) {
         painter_.fillRect(area, fill_);
         return;
     }

@@ -190,3 +190,21 @@ TEST(PainterContext, TallTranslucentFillsCoverThePixelsQtsOwnFillCovers) {
         }
     }
 }
+
+TEST(PainterContext, AnEndlessTranslucentFillEndsAndCoversWhatQtsOwnFillCovers) {
+    const QColor color(255, 128, 20, 204);
+    const float endless = std::numeric_limits<float>::infinity();
+    QImage reference(QSize(100, 100) * 2, QImage::Format_ARGB32_Premultiplied);
+    reference.setDevicePixelRatio(2.0);
+    reference.fill(Qt::transparent);
+    {
+        QPainter p(&reference);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.fillRect(QRectF(10.0, 40.0, 20.0, static_cast<double>(endless)), color);
+    }
+    const QImage image = draw([&](DrawingContext& c) {
+        c.setFillColor(color.redF(), color.greenF(), color.blueF(), color.alphaF());
+        c.fillRect({10.0f, 40.0f, 20.0f, endless});
+    });
+    EXPECT_EQ(image, reference);
+}
