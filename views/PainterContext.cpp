@@ -351,10 +351,20 @@ void PainterContext::fillRect(RectF rect) {
     bool invertible = false;
     const QTransform deviceExtra = painter_.worldTransform().inverted(&invertible) * toDevice;
     const QTransform undoExtra = invertible ? deviceExtra.inverted(&invertible) : QTransform();
-    const QRectF onDevice = toDevice.mapRect(area);
+    QRectF onDevice = toDevice.mapRect(area);
     if (fill_.alpha() == 255 || toDevice.type() > QTransform::TxScale || !invertible ||
+        !std::isfinite(onDevice.top()) || !std::isfinite(onDevice.bottom()) ||
         onDevice.height() <= kFillBandRows) {
         painter_.fillRect(area, fill_);
+        return;
+    }
+    // Only what lands on the device is drawn: a fill far taller than the view (a bar at a huge
+    // level) must not become millions of bands.
+    const QPaintDevice* device = painter_.device();
+    const double ratio = device->devicePixelRatioF();
+    onDevice =
+        onDevice.intersected(QRectF(0.0, 0.0, device->width() * ratio, device->height() * ratio));
+    if (onDevice.isEmpty()) {
         return;
     }
     painter_.save();
