@@ -32,8 +32,14 @@ HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
 bool HeadlessScreen::save() {
     const QSize size(static_cast<int>(std::lround(screen_->width() * scale_)),
                      static_cast<int>(std::lround(screen_->height() * scale_)));
-    QImage image(size, QImage::Format_RGB32);
-    image.setDevicePixelRatio(scale_);
+    // Kept between saves: a fresh picture every second would be fresh pages from the kernel,
+    // each one faulted in and cleared.
+    if (image_.size() != size) {
+        image_ = QImage(size, QImage::Format_RGB32);
+        image_.setDevicePixelRatio(scale_);
+        opaque_ = QImage(size, QImage::Format_RGB888);
+    }
+    QImage& image = image_;
     image.fill(Qt::black);
     {
         QPainter painter(&image);
@@ -61,7 +67,7 @@ bool HeadlessScreen::save() {
     // The screen is opaque: three bytes a pixel encode a third faster than four. Copied here
     // rather than by QImage::convertToFormat, which hands a picture this size to Qt's thread
     // pool and waits for it, every second.
-    QImage opaque(image.size(), QImage::Format_RGB888);
+    QImage& opaque = opaque_;
     opaque.setDotsPerMeterX(image.dotsPerMeterX());
     opaque.setDotsPerMeterY(image.dotsPerMeterY());
     for (int y = 0; y < image.height(); ++y) {

@@ -2,6 +2,7 @@
 // Running without a display: the screen is saved as an image file every second (written to a
 // temporary name and renamed, so a reader never sees half a file), and key names read from
 // standard input, one per line, reach the screen as key presses.
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -35,6 +36,8 @@ class HeadlessScreen : public QObject {
     double scale_;
     QTimer timer_;
     bool reportedFailure_ = false;
+    QImage image_;   // the screen drawn for the last save
+    QImage opaque_;  // the same, three bytes a pixel, as it is encoded
     QSocketNotifier* notifier_ = nullptr;
     QByteArray pending_;
     int fd_ = -1;

@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace fm::views {
-
 namespace {
 
 QColor clampedColor(float r, float g, float b, float a) {
@@ -352,12 +351,20 @@ void PainterContext::fillRect(RectF rect) {
     bool invertible = false;
     const QTransform deviceExtra = painter_.worldTransform().inverted(&invertible) * toDevice;
     const QTransform undoExtra = invertible ? deviceExtra.inverted(&invertible) : QTransform();
-    const QRectF onDevice = toDevice.mapRect(area);
-    // A rectangle without end (a bar at the level of silence is infinitely tall) would never be
-    // cut into its last band: Qt clips it to the device instead.
+    QRectF onDevice = toDevice.mapRect(area);
     if (fill_.alpha() == 255 || toDevice.type() > QTransform::TxScale || !invertible ||
-        onDevice.height() <= kFillBandRows || !std::isfinite(onDevice.height())) {
+        !std::isfinite(onDevice.top()) || !std::isfinite(onDevice.bottom()) ||
+        onDevice.height() <= kFillBandRows) {
         painter_.fillRect(area, fill_);
+        return;
+    }
+    // Only what lands on the device is drawn: a fill far taller than the view (a bar at a huge
+    // level) must not become millions of bands.
+    const QPaintDevice* device = painter_.device();
+    const double ratio = device->devicePixelRatioF();
+    onDevice =
+        onDevice.intersected(QRectF(0.0, 0.0, device->width() * ratio, device->height() * ratio));
+    if (onDevice.isEmpty()) {
         return;
     }
     painter_.save();

@@ -157,8 +157,10 @@ TEST(PainterContext, EllipsesAndPolylinesGoThroughTheStroker) {
 
 TEST(PainterContext, TallTranslucentFillsCoverThePixelsQtsOwnFillCovers) {
     // Edges between device rows and columns, translucent and opaque; drawn over a pattern so
-    // that the blending shows.
-    const QRectF areas[] = {{3.3, 2.7, 40.2, 90.55}, {50.0, 0.0, 20.0, 100.0}};
+    // that the blending shows. The last reaches far past the view, as a bar at a huge level
+    // does: only the rows on the image may be worked through.
+    const QRectF areas[] = {
+        {3.3, 2.7, 40.2, 90.55}, {50.0, 0.0, 20.0, 100.0}, {10.0, -1.0e12, 30.0, 2.0e12}};
     for (const QRectF& area : areas) {
         for (const QColor& color : {QColor(255, 128, 20, 204), QColor(10, 200, 90)}) {
             const auto pattern = [](QImage& image) {
