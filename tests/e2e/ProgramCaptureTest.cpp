@@ -27,19 +27,8 @@ TEST_F(ProgramRun, RecordingFromTheSoundServerHoldsWhatWasCaptured) {
     EXPECT_FALSE(stderr_.contains("no microphone")) << stderr_.toStdString();
     EXPECT_TRUE(writer.error().empty()) << writer.error();
 
-    auto recorded = readAll(caf);
     // The source gives silence until the first samples reach it; then every sample counts.
-    const auto first =
-        std::find_if(recorded.begin(), recorded.end(), [](auto v) { return v != 0; });
-    recorded.erase(recorded.begin(), first);
-    ASSERT_GT(recorded.size(), 22050u);
-    // The signal went round and round; the recording may span several rounds.
-    std::vector<std::int16_t> rounds;
-    while (rounds.size() < recorded.size() + 2 * signal.size()) {
-        rounds.insert(rounds.end(), signal.begin(), signal.end());
-    }
-    EXPECT_NE(findRun(rounds, recorded), std::string::npos)
-        << "the recording is not a run of what went into the FIFO";
+    expectRunOfLoopedSignal(caf, signal);
 }
 
 }  // namespace

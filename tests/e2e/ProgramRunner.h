@@ -157,4 +157,21 @@ inline size_t findRun(const std::vector<std::int16_t>& input,
     }
 }
 
+// Checks that the recording at `caf` is, after the silence before the first samples arrived, at
+// least half a second of an exact run of `signal` played round and round into a FIFO source.
+inline void expectRunOfLoopedSignal(const fs::path& caf, const std::vector<std::int16_t>& signal) {
+    auto recorded = readAll(caf);
+    const auto first =
+        std::find_if(recorded.begin(), recorded.end(), [](auto v) { return v != 0; });
+    recorded.erase(recorded.begin(), first);
+    ASSERT_GT(recorded.size(), 22050u);
+    // The recording may span several rounds.
+    std::vector<std::int16_t> rounds;
+    while (rounds.size() < recorded.size() + 2 * signal.size()) {
+        rounds.insert(rounds.end(), signal.begin(), signal.end());
+    }
+    EXPECT_NE(findRun(rounds, recorded), std::string::npos)
+        << "the recording is not a run of what went into the FIFO";
+}
+
 }  // namespace fm::test
