@@ -14,7 +14,8 @@ float logGraphY(double value, double yConversion, double height) {
     if (!(s > 0.0f) || !std::isfinite(s)) {
         return h;
     }
-    return h - log2f(s) / log2f(1.1f);
+    static const float kLog2Base = log2f(1.1f);  // once, not at every sample
+    return h - log2f(s) / kLog2Base;
 }
 
 }  // namespace fm::views

@@ -48,19 +48,17 @@ void GraphView::initWithCoder() {
 
 void GraphView::strokeCurve(fm::views::DrawingContext& context,
                             const std::array<double, kSamples>& data, bool logForm, double height) {
-    auto point = [&](std::size_t j, bool useLog) {
-        const float x = static_cast<float>(static_cast<double>(j) * xConversion);
-        const float y = useLog ? fm::views::logGraphY(data[j], yConversion, height)
-                               : fm::views::linearGraphY(data[j], yConversion, height);
-        return std::pair{x, y};
-    };
+    // Each sample is placed once and shared by the two segments that meet at it.
+    const bool useLog = logForm || logScaleMode;
+    std::array<float, kSamples> ys;
+    for (std::size_t j = 0; j < kSamples; ++j) {
+        ys[j] = useLog ? fm::views::logGraphY(data[j], yConversion, height)
+                       : fm::views::linearGraphY(data[j], yConversion, height);
+    }
+    auto x = [](std::size_t j) { return static_cast<float>(static_cast<double>(j) * xConversion); };
     for (std::size_t k = 1; k < kSamples; ++k) {
-        // The mode is read anew for each segment of the first curve.
-        const bool useLog = logForm || logScaleMode;
-        const auto [x0, y0] = point(k - 1, useLog);
-        const auto [x1, y1] = point(k, useLog);
-        context.moveToPoint(x0, y0);
-        context.addLineToPoint(x1, y1);
+        context.moveToPoint(x(k - 1), ys[k - 1]);
+        context.addLineToPoint(x(k), ys[k]);
     }
     context.strokePath();
 }
