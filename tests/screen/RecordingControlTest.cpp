@@ -257,6 +257,18 @@ TEST_F(NoInputTest, AFailedStartIsShownAsNoInputAndAWorkingStartRecordsAgain) {
     EXPECT_EQ(vc.windowTitle(), "fieldmeter");
     EXPECT_TRUE(vc.counterTimer()->isValid());
     ASSERT_TRUE(QTest::qWaitFor([&] { return fm::audio::rmsValue.load() > 1000.0; }, 10000));
+    // The level is published before the block is queued for the file: stopping now could
+    // leave it out. Wait until the file itself holds some of the input.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            SF_INFO info{};
+            SNDFILE* f = sf_open((docs_ / "output2.caf").c_str(), SFM_READ, &info);
+            if (f != nullptr) {
+                sf_close(f);
+            }
+            return f != nullptr && info.frames > 0;
+        },
+        10000));
     QTest::keyClick(&vc, Qt::Key_R);
     EXPECT_FALSE(readSamples(docs_ / "output2.caf").empty());
 }
