@@ -17,8 +17,6 @@
 
 #include "platform/documents/DocumentsFolder.h"
 
-#include "platform/documents/DocumentsFolder.h"
-
 namespace fm::app {
 
 HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
