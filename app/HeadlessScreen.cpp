@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/ScreenPng.h"
 #include "platform/documents/DocumentsFolder.h"
 
 namespace fm::app {
@@ -35,7 +36,6 @@ bool HeadlessScreen::save() {
     if (image_.size() != size) {
         image_ = QImage(size, QImage::Format_RGB32);
         image_.setDevicePixelRatio(scale_);
-        opaque_ = QImage(size, QImage::Format_RGB888);
     }
     QImage& image = image_;
     image.fill(Qt::black);
@@ -46,57 +46,37 @@ bool HeadlessScreen::save() {
     // Written beside and renamed over the old picture, so a reader never sees half a file.
     // No sync to disk: it is a view of the screen, rewritten every second.
     const QString partial = path_ + ".part";
-    QFile file;
     // Never through a link placed at the partial file's name.
     std::string why;
     const int fd = fm::platform::openOwnOutputFile(QFile::encodeName(partial).toStdString(), &why);
-    if (fd < 0) {
-        // An unusable documents folder is said once, for everything that goes into it.
-        if (!fm::platform::ensureDocumentsFolderReporting()) {
-            return false;
-        }
-        if (!reportedFailure_) {
-            reportedFailure_ = true;
-            std::fprintf(stderr, "fieldmeter: cannot save %s: %s: %s\n", qPrintable(path_),
-                         qPrintable(partial), why.c_str());
-        }
-        return false;
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && file == nullptr) {
+        why = std::strerror(errno);
+        ::close(fd);
     }
-    // The screen is opaque: three bytes a pixel encode a third faster than four. Copied here
-    // rather than by QImage::convertToFormat, which hands a picture this size to Qt's thread
-    // pool and waits for it, every second.
-    QImage& opaque = opaque_;
-    opaque.setDotsPerMeterX(image.dotsPerMeterX());
-    opaque.setDotsPerMeterY(image.dotsPerMeterY());
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* from = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        uchar* to = opaque.scanLine(y);
-        for (int x = 0; x < image.width(); ++x) {
-            to[3 * x] = static_cast<uchar>(qRed(from[x]));
-            to[3 * x + 1] = static_cast<uchar>(qGreen(from[x]));
-            to[3 * x + 2] = static_cast<uchar>(qBlue(from[x]));
-        }
+    bool ok = file != nullptr && writeScreenPng(image, file, &why);
+    if (file != nullptr && std::fclose(file) != 0 && ok) {
+        ok = false;
+        why = std::strerror(errno);
     }
-    bool ok = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
-              opaque.save(&file, "PNG", 80);
-    file.close();
-    ok = ok && file.error() == QFileDevice::NoError &&
-         std::rename(QFile::encodeName(partial).constData(),
-                     QFile::encodeName(path_).constData()) == 0;
-    if (!ok) {
+    if (ok && std::rename(QFile::encodeName(partial).constData(),
+                          QFile::encodeName(path_).constData()) != 0) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (ok) {
+        return true;
+    }
+    if (fd >= 0) {
         QFile::remove(partial);
-        // An unusable documents folder is said once, for everything that goes into it.
-        if (!fm::platform::ensureDocumentsFolderReporting()) {
-            return false;
-        }
-        if (!reportedFailure_) {
-            reportedFailure_ = true;
-            std::fprintf(stderr, "fieldmeter: cannot save %s: %s\n", qPrintable(path_),
-                         file.error() != QFileDevice::NoError ? qPrintable(file.errorString())
-                                                              : std::strerror(errno));
-        }
     }
-    return ok;
+    // An unusable documents folder is said once, for everything that goes into it.
+    if (fm::platform::ensureDocumentsFolderReporting() && !reportedFailure_) {
+        reportedFailure_ = true;
+        std::fprintf(stderr, "fieldmeter: cannot save %s: %s: %s\n", qPrintable(path_),
+                     qPrintable(partial), why.c_str());
+    }
+    return false;
 }
 
 void HeadlessScreen::readKeysFrom(int fd) {

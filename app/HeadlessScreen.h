@@ -36,8 +36,7 @@ class HeadlessScreen : public QObject {
     double scale_;
     QTimer timer_;
     bool reportedFailure_ = false;
-    QImage image_;   // the screen drawn for the last save
-    QImage opaque_;  // the same, three bytes a pixel, as it is encoded
+    QImage image_;  // the screen drawn for the last save
     QSocketNotifier* notifier_ = nullptr;
     QByteArray pending_;
     int fd_ = -1;
