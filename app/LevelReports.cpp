@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cstdio>
 
-#include "audio/LevelLog.h"
-#include "audio/MetricsText.h"
 #include "audio/SignalState.h"
-#include "audio/SoundLevelSnapshot.h"
+#include "measure/SoundLevelSnapshot.h"
 #include "platform/audio/AudioTypes.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/metrics/MetricsServer.h"
+#include "report/LevelLog.h"
+#include "report/MetricsText.h"
 #include "screen/ViewController.h"
 
 namespace fm::app {
@@ -41,7 +41,7 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
     : controller_(controller), logPath_(options.logFile) {
     if (!logPath_.empty()) {
         std::string error;
-        log_ = fm::audio::LevelLogFile::open(logPath_, &error);
+        log_ = fm::report::LevelLogFile::open(logPath_, &error);
         if (log_) {
             // A row for each second the meter closes, so that no second is logged twice or
             // left out while the wall clock and the audio clock drift apart.
@@ -56,11 +56,11 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
         // Runs on the server's threads: only atomics are read, never the audio thread's buffers
         // or the main thread's objects.
         auto text = [name = meterName(options)] {
-            fm::audio::MeterReading reading;
-            reading.levels = fm::audio::readSoundLevels();
+            fm::report::MeterReading reading;
+            reading.levels = fm::measure::readSoundLevels();
             reading.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
             reading.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-            return fm::audio::prometheusText(name, reading);
+            return fm::report::prometheusText(name, reading);
         };
         std::string error;
         metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &error);
@@ -75,7 +75,7 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
 LevelReports::~LevelReports() = default;
 
 void LevelReports::pollLevels() {
-    const fm::audio::SoundLevelSnapshot levels = fm::audio::readSoundLevels();
+    const fm::measure::SoundLevelSnapshot levels = fm::measure::readSoundLevels();
     const std::uint64_t framesPerSecond =
         static_cast<std::uint64_t>(fm::platform::captureFormat().mSampleRate);
     const std::uint64_t second = levels.framesCaptured / framesPerSecond;
@@ -85,8 +85,8 @@ void LevelReports::pollLevels() {
     }
 }
 
-void LevelReports::writeRow(const fm::audio::SoundLevelSnapshot& levels) {
-    fm::audio::LevelLogExtras extras;
+void LevelReports::writeRow(const fm::measure::SoundLevelSnapshot& levels) {
+    fm::report::LevelLogExtras extras;
     extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     if (controller_ != nullptr && controller_->motionManager) {
@@ -95,7 +95,7 @@ void LevelReports::writeRow(const fm::audio::SoundLevelSnapshot& levels) {
         }
     }
     const std::string row =
-        fm::audio::levelLogRow(std::chrono::system_clock::now(), levels, extras);
+        fm::report::levelLogRow(std::chrono::system_clock::now(), levels, extras);
     std::string error;
     if (log_->append(row, &error)) {
         if (logFailing_) {

@@ -10,10 +10,12 @@
 
 #include "platform/device/DeviceOptions.h"
 
-namespace fm::audio {
-class LevelLogFile;
+namespace fm::measure {
 struct SoundLevelSnapshot;
-}  // namespace fm::audio
+}
+namespace fm::report {
+class LevelLogFile;
+}
 namespace fm::platform {
 class MetricsServer;
 }
@@ -36,11 +38,11 @@ class LevelReports : public QObject {
 
   private:
     void pollLevels();
-    void writeRow(const fm::audio::SoundLevelSnapshot& levels);
+    void writeRow(const fm::measure::SoundLevelSnapshot& levels);
 
     fm::screen::ViewController* controller_;
     std::string logPath_;
-    std::unique_ptr<fm::audio::LevelLogFile> log_;
+    std::unique_ptr<fm::report::LevelLogFile> log_;
     bool logFailing_ = false;
     std::uint64_t loggedSecond_ = 0;  // the meter's last second in the log (0: none yet)
     QTimer logTimer_;

@@ -8,7 +8,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 #include "platform/audiofile/RecordingArchive.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RecordingState.h"
@@ -228,7 +228,7 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    fm::audio::soundLevelMeter().process(samples, frames);
+    fm::measure::soundLevelMeter().process(samples, frames);
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

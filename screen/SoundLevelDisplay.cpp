@@ -9,15 +9,15 @@
 #include <cmath>
 #include <cstdio>
 
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 #include "platform/documents/DocumentsFolder.h"
 
 namespace fm::screen {
 
 namespace {
 
-using fm::audio::SoundLevelSnapshot;
-using fm::audio::Weighting;
+using fm::measure::SoundLevelSnapshot;
+using fm::measure::Weighting;
 
 std::optional<double> gOffsetOption;
 double gCalibrateTo = 94.0;
@@ -33,7 +33,7 @@ QString db(double v) {
 }
 
 QString unit(bool calibrated) {
-    return QString::fromLatin1(fm::audio::levelUnit(calibrated));
+    return QString::fromLatin1(fm::measure::levelUnit(calibrated));
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* c
 
     QSettings settings = userSettings();
     showLAF_ = settings.value(QStringLiteral("readout/showLAF"), false).toBool();
-    auto& meter = fm::audio::soundLevelMeter();
+    auto& meter = fm::measure::soundLevelMeter();
     if (gOffsetOption) {
         meter.setCalibration(*gOffsetOption, true);
         std::fprintf(stderr, "fieldmeter: calibration for this run: 0 dBFS = %.1f dB\n",
@@ -86,7 +86,7 @@ SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* c
 
 QString SoundLevelDisplay::readoutText(double rawLevel) const {
     if (showLAF_) {
-        return db(fm::audio::readSoundLevels().LAF);
+        return db(fm::measure::readSoundLevels().LAF);
     }
     return QString::asprintf("%.02f", rawLevel);
 }
@@ -95,7 +95,7 @@ void SoundLevelDisplay::showCaption() {
     if (caption_ == nullptr) {
         return;
     }
-    const bool calibrated = fm::audio::readSoundLevels().calibrated;
+    const bool calibrated = fm::measure::readSoundLevels().calibrated;
     caption_->setText(showLAF_ ? QStringLiteral("LAF ") + unit(calibrated) : captionText_);
 }
 
@@ -109,7 +109,7 @@ void SoundLevelDisplay::startCalibration() {
     if (calibrationStart_) {
         return;  // one at a time: the one under way ends first
     }
-    calibrationStart_ = fm::audio::readSoundLevels();
+    calibrationStart_ = fm::measure::readSoundLevels();
     std::fprintf(stderr, "fieldmeter: calibrating: play the %.1f dB reference for %.0f s\n",
                  calibrateToDb_, kCalibrationSeconds);
     tick();
@@ -118,8 +118,8 @@ void SoundLevelDisplay::startCalibration() {
 void SoundLevelDisplay::finishCalibration(const SoundLevelSnapshot& end) {
     const SoundLevelSnapshot start = *calibrationStart_;
     calibrationStart_.reset();
-    const double dbfs = fm::audio::equivalentLevelDb(start, end, Weighting::Z, false);
-    if (dbfs <= fm::audio::kLevelFloorDb) {
+    const double dbfs = fm::measure::equivalentLevelDb(start, end, Weighting::Z, false);
+    if (dbfs <= fm::measure::kLevelFloorDb) {
         std::fprintf(stderr,
                      "fieldmeter: calibration failed: no sound in the %.0f s; the calibration "
                      "stays as it was\n",
@@ -128,7 +128,7 @@ void SoundLevelDisplay::finishCalibration(const SoundLevelSnapshot& end) {
     }
     const double offset = calibrateToDb_ - dbfs;
     const QString date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    fm::audio::soundLevelMeter().setCalibration(offset, true);
+    fm::measure::soundLevelMeter().setCalibration(offset, true);
     QSettings settings = userSettings();
     settings.setValue(QStringLiteral("calibration/offsetDb"), offset);
     settings.setValue(QStringLiteral("calibration/date"), date);
@@ -144,11 +144,11 @@ void SoundLevelDisplay::finishCalibration(const SoundLevelSnapshot& end) {
 }
 
 void SoundLevelDisplay::tick() {
-    const SoundLevelSnapshot now = fm::audio::readSoundLevels();
+    const SoundLevelSnapshot now = fm::measure::readSoundLevels();
     if (calibrationStart_) {
         const double seconds =
             static_cast<double>(now.framesCaptured - calibrationStart_->framesCaptured) /
-            fm::audio::soundLevelMeter().sampleRate();
+            fm::measure::soundLevelMeter().sampleRate();
         if (seconds >= kCalibrationSeconds) {
             finishCalibration(now);
         } else {
@@ -157,12 +157,12 @@ void SoundLevelDisplay::tick() {
             return;
         }
     }
-    const SoundLevelSnapshot levels = fm::audio::readSoundLevels();
+    const SoundLevelSnapshot levels = fm::measure::readSoundLevels();
     QString text = QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') +
                    unit(levels.calibrated) + QStringLiteral("  ");
     if (recordingStart_) {
         text += QStringLiteral("REC LAeq ") +
-                db(fm::audio::equivalentLevelDb(*recordingStart_, levels, Weighting::A));
+                db(fm::measure::equivalentLevelDb(*recordingStart_, levels, Weighting::A));
     } else {
         text += QStringLiteral("LAeq ") + db(levels.LAeq);
     }
@@ -177,7 +177,7 @@ void SoundLevelDisplay::showLine(const QString& text) {
 }
 
 void SoundLevelDisplay::recordingStarted() {
-    recordingStart_ = fm::audio::readSoundLevels();
+    recordingStart_ = fm::measure::readSoundLevels();
 }
 
 void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
@@ -185,12 +185,12 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
         return;
     }
     const QString summaryPath = recordingPath.left(recordingPath.lastIndexOf('.')) + ".txt";
-    const SoundLevelSnapshot end = fm::audio::readSoundLevels();
+    const SoundLevelSnapshot end = fm::measure::readSoundLevels();
     const SoundLevelSnapshot start = *recordingStart_;
     recordingStart_.reset();
     const double seconds = static_cast<double>(end.framesCaptured - start.framesCaptured) /
-                           fm::audio::soundLevelMeter().sampleRate();
-    const double laeq = fm::audio::equivalentLevelDb(start, end, Weighting::A);
+                           fm::measure::soundLevelMeter().sampleRate();
+    const double laeq = fm::measure::equivalentLevelDb(start, end, Weighting::A);
     const QString u = unit(end.calibrated);
     std::fprintf(stderr, "fieldmeter: recording %.1f s, LAeq %.1f %s\n", seconds, laeq,
                  qPrintable(u));

@@ -8,7 +8,7 @@
 #include <QString>
 #include <optional>
 
-#include "audio/SoundLevelSnapshot.h"
+#include "measure/SoundLevelSnapshot.h"
 
 class QLabel;
 class QWidget;
@@ -45,7 +45,7 @@ class SoundLevelDisplay : public QObject {
     QLabel* line() const { return line_; }
 
   private:
-    void finishCalibration(const fm::audio::SoundLevelSnapshot& end);
+    void finishCalibration(const fm::measure::SoundLevelSnapshot& end);
     void showCaption();
     void showLine(const QString& text);
 
@@ -55,8 +55,8 @@ class SoundLevelDisplay : public QObject {
     QString captionText_;
     bool showLAF_ = false;
     double calibrateToDb_ = 94.0;
-    std::optional<fm::audio::SoundLevelSnapshot> calibrationStart_;
-    std::optional<fm::audio::SoundLevelSnapshot> recordingStart_;
+    std::optional<fm::measure::SoundLevelSnapshot> calibrationStart_;
+    std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
 };
 
 }  // namespace fm::screen

@@ -13,7 +13,7 @@
 #include "BenchSummary.h"
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "recording/RecordingState.h"
 
@@ -85,7 +85,7 @@ BENCHMARK(BM_Callback1024);
 
 void BM_SoundLevels1024(benchmark::State& state) {
     Rig rig;
-    fm::audio::SoundLevelMeter meter;
+    fm::measure::SoundLevelMeter meter;
     for (auto _ : state) {
         meter.process(rig.block.data(), 1024);
     }
@@ -141,7 +141,7 @@ void recordFigures() {
     const double callbackUs =
         medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("callback_block_us", callbackUs);  // the sound levels included
-    fm::audio::SoundLevelMeter meter;
+    fm::measure::SoundLevelMeter meter;
     const double levelsUs = medianMicros([&] { meter.process(rig.block.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("levels_block_us", levelsUs);
 

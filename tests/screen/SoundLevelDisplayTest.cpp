@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 #include "screen/ImageButton.h"
 #include "screen/SoundLevelDisplay.h"
 #include "tests/screen/ScreenFixture.h"
@@ -29,12 +29,12 @@ class LevelsScreenTest : public ScreenTest {
         settings.clear();
         settings.sync();
         fm::screen::setCalibrationOptions(std::nullopt, 94.0);
-        fm::audio::soundLevelMeter().setCalibration(0.0, false);  // as a new process starts
+        fm::measure::soundLevelMeter().setCalibration(0.0, false);  // as a new process starts
     }
     void TearDown() override {
         ScreenTest::TearDown();
         fm::screen::setCalibrationOptions(std::nullopt, 94.0);
-        fm::audio::soundLevelMeter().setCalibration(0.0, false);
+        fm::measure::soundLevelMeter().setCalibration(0.0, false);
     }
 
     // `seconds` of a 1 kHz sine of peak 3277 (-20.0 dBFS) in 1024-frame blocks; continues the
@@ -70,11 +70,11 @@ TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
     press(vc, Qt::Key_K, "k");
     tone(2.9);
     vc.updateRMS(nullptr);
-    EXPECT_FALSE(fm::audio::readSoundLevels().calibrated);  // not before 3 s
+    EXPECT_FALSE(fm::measure::readSoundLevels().calibrated);  // not before 3 s
     EXPECT_TRUE(line().startsWith("CALIBRATING")) << line().toStdString();
     tone(0.2);
     vc.updateRMS(nullptr);
-    auto levels = fm::audio::readSoundLevels();
+    auto levels = fm::measure::readSoundLevels();
     EXPECT_TRUE(levels.calibrated);
     EXPECT_NEAR(levels.calibrationOffsetDb, 114.0, 0.05);
     EXPECT_NEAR(levels.LZF, 94.0, 0.05);
@@ -82,9 +82,9 @@ TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
 
     // The next run starts calibrated, with the date it was set.
     vc_.reset();
-    fm::audio::soundLevelMeter().setCalibration(0.0, false);
+    fm::measure::soundLevelMeter().setCalibration(0.0, false);
     load();
-    levels = fm::audio::readSoundLevels();
+    levels = fm::measure::readSoundLevels();
     EXPECT_TRUE(levels.calibrated);
     EXPECT_NEAR(levels.calibrationOffsetDb, 114.0, 0.05);
     const QDateTime set =
@@ -95,11 +95,11 @@ TEST_F(LevelsScreenTest, CalibrationFromAReferenceToneIsKeptForTheNextRun) {
     vc_.reset();
     fm::screen::setCalibrationOptions(100.0, 114.0);
     fm::screen::ViewController& third = load();
-    EXPECT_NEAR(fm::audio::readSoundLevels().calibrationOffsetDb, 100.0, 1e-9);
+    EXPECT_NEAR(fm::measure::readSoundLevels().calibrationOffsetDb, 100.0, 1e-9);
     press(third, Qt::Key_K, "k");
     tone(3.1);
     third.updateRMS(nullptr);
-    EXPECT_NEAR(fm::audio::readSoundLevels().calibrationOffsetDb, 134.0, 0.05);
+    EXPECT_NEAR(fm::measure::readSoundLevels().calibrationOffsetDb, 134.0, 0.05);
 }
 
 TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {

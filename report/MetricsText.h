@@ -5,16 +5,16 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/SoundLevelSnapshot.h"
+#include "measure/SoundLevelSnapshot.h"
 
-namespace fm::audio {
+namespace fm::report {
 
 struct MeterReading {
-    SoundLevelSnapshot levels;
+    measure::SoundLevelSnapshot levels;
     double rawLevel = 0.0;            // rmsValue: the raw level (the big read-out by default)
     std::uint64_t framesDropped = 0;  // frames the recorder dropped since the program started
 };
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);
 
-}  // namespace fm::audio
+}  // namespace fm::report

@@ -4,7 +4,7 @@
 // offset. Silence reads the floor, never -inf or NaN.
 #include <cstdint>
 
-namespace fm::audio {
+namespace fm::measure {
 
 inline constexpr double kLevelFloorDb = -120.0;
 
@@ -26,7 +26,7 @@ struct SoundLevelSnapshot {
     bool calibrated = false;           // false: the levels are dBFS
     std::uint64_t framesCaptured = 0;  // frames the meter has analysed since it started
     // Sums of the squared weighted samples (full scale 1.0) since the meter started: a Leq over
-    // any interval comes from two snapshots (equivalentLevelDb in audio/SoundLevels.h).
+    // any interval comes from two snapshots (equivalentLevelDb in measure/SoundLevels.h).
     double sumSquaresA = 0.0;
     double sumSquaresC = 0.0;
     double sumSquaresZ = 0.0;
@@ -38,4 +38,4 @@ struct SoundLevelSnapshot {
 // The latest values published by the audio thread; safe to call from any thread.
 SoundLevelSnapshot readSoundLevels();
 
-}  // namespace fm::audio
+}  // namespace fm::measure

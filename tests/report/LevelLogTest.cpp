@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/LevelLog.h"
+#include "report/LevelLog.h"
 
-namespace fm::audio {
+namespace fm::report {
+using fm::measure::SoundLevelSnapshot;
 namespace {
 
 namespace fs = std::filesystem;
@@ -122,4 +123,4 @@ TEST(LevelLog, FailuresNameThePathAndNeverLeaveATornRow) {
 }
 
 }  // namespace
-}  // namespace fm::audio
+}  // namespace fm::report

@@ -1,11 +1,11 @@
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <thread>
 
-namespace fm::audio {
+namespace fm::measure {
 
 namespace {
 
@@ -376,4 +376,4 @@ const char* levelUnit(bool calibrated) {
     return calibrated ? "dB" : "dBFS";
 }
 
-}  // namespace fm::audio
+}  // namespace fm::measure

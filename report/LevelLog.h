@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "audio/SoundLevelSnapshot.h"
+#include "measure/SoundLevelSnapshot.h"
 
-namespace fm::audio {
+namespace fm::report {
 
 // What a row holds beside the levels.
 struct LevelLogExtras {
@@ -27,7 +27,7 @@ struct LevelLogExtras {
 std::string levelLogHeader();
 // One row, ending in a line feed. `time` is written in UTC as 2026-12-07T23:50:17.123Z.
 std::string levelLogRow(std::chrono::system_clock::time_point time,
-                        const SoundLevelSnapshot& levels, const LevelLogExtras& extras);
+                        const measure::SoundLevelSnapshot& levels, const LevelLogExtras& extras);
 // ISO 8601 in UTC with milliseconds, e.g. "2026-12-07T23:50:17.123Z".
 std::string utcTimeWithMilliseconds(std::chrono::system_clock::time_point time);
 
@@ -61,4 +61,4 @@ class LevelLogFile {
     std::thread syncer_;
 };
 
-}  // namespace fm::audio
+}  // namespace fm::report

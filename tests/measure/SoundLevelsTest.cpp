@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "audio/SoundLevels.h"
+#include "measure/SoundLevels.h"
 
-namespace fm::audio {
+namespace fm::measure {
 namespace {
 
 constexpr double kRate = 44100.0;
@@ -203,4 +203,4 @@ TEST(SoundLevelsTest, ReadingsWhilePublishingAreWholeBlocks) {
 }
 
 }  // namespace
-}  // namespace fm::audio
+}  // namespace fm::measure

@@ -1,4 +1,4 @@
-#include "audio/LevelLog.h"
+#include "report/LevelLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,14 +10,14 @@
 #include <cstring>
 #include <ctime>
 
-namespace fm::audio {
+namespace fm::report {
 
 namespace {
 
 // Fixed-point text that does not depend on the locale (a decimal comma would break the CSV).
 void appendFixed(std::string* out, double value, int decimals) {
     if (!std::isfinite(value)) {
-        value = kLevelFloorDb;  // never expected; keeps the column numeric
+        value = measure::kLevelFloorDb;  // never expected; keeps the column numeric
     }
     char text[64];
     const auto result =
@@ -57,7 +57,7 @@ std::string utcTimeWithMilliseconds(std::chrono::system_clock::time_point time) 
 }
 
 std::string levelLogRow(std::chrono::system_clock::time_point time,
-                        const SoundLevelSnapshot& levels, const LevelLogExtras& extras) {
+                        const measure::SoundLevelSnapshot& levels, const LevelLogExtras& extras) {
     std::string row = utcTimeWithMilliseconds(time);
     for (double level : {levels.LAeq1s, levels.LAFmax1s, levels.LCpeak1s, levels.LZeq1s}) {
         row += ',';
@@ -154,4 +154,4 @@ bool LevelLogFile::append(const std::string& row, std::string* error) {
     return false;
 }
 
-}  // namespace fm::audio
+}  // namespace fm::report

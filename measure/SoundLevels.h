@@ -2,7 +2,7 @@
 // The sound level meter: A, C and Z frequency weighting, Fast and Slow exponential time
 // weighting of the squared weighted signal, Leq, LAFmax and LCpeak. It runs on the audio thread
 // inside the input callback (no allocation, no lock, no waiting) and publishes its values for
-// the main thread, which reads a consistent set through read() or fm::audio::readSoundLevels().
+// the main thread, which reads a consistent set through read() or fm::measure::readSoundLevels().
 //
 // Weighting filters, designed at construction for the sample rate:
 //   - the low-frequency part (the zeros at 0 Hz and the poles at 20.6, 107.7 and 737.9 Hz) by
@@ -16,9 +16,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "audio/SoundLevelSnapshot.h"
+#include "measure/SoundLevelSnapshot.h"
 
-namespace fm::audio {
+namespace fm::measure {
 
 // One second-order section, direct form I (the output's own recursion is one multiply and one
 // subtraction long).
@@ -112,4 +112,4 @@ double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapsho
 // A level for the screen and the console: "63.2 dB" or "-12.4 dBFS".
 const char* levelUnit(bool calibrated);
 
-}  // namespace fm::audio
+}  // namespace fm::measure

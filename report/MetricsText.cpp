@@ -1,10 +1,10 @@
-#include "audio/MetricsText.h"
+#include "report/MetricsText.h"
 
 #include <charconv>
 #include <cmath>
 #include <initializer_list>
 
-namespace fm::audio {
+namespace fm::report {
 
 namespace {
 
@@ -80,7 +80,7 @@ class Exposition {
 }  // namespace
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading) {
-    const SoundLevelSnapshot& l = reading.levels;
+    const measure::SoundLevelSnapshot& l = reading.levels;
     Exposition out(meterName);
     out.family("fieldmeter_sound_level_db", "gauge",
                "Current time-weighted sound level in dB (dBFS while fieldmeter_calibrated is 0).",
@@ -123,4 +123,4 @@ std::string prometheusText(const std::string& meterName, const MeterReading& rea
     return out.take();
 }
 
-}  // namespace fm::audio
+}  // namespace fm::report
