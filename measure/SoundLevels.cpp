@@ -5,6 +5,8 @@
 #include <complex>
 #include <thread>
 
+#include "measure/Decibels.h"
+
 namespace fm::measure {
 
 namespace {
@@ -15,8 +17,6 @@ constexpr double kF1 = 20.598997;
 constexpr double kF2 = 107.65265;
 constexpr double kF3 = 737.86223;
 constexpr double kF4 = 12194.217;
-// The mean square of a full-scale sine: the 0 dB reference.
-constexpr double kFullScaleSineMeanSquare = 0.5;
 constexpr double kTauFast = 0.125;
 constexpr double kTauSlow = 1.0;
 
@@ -259,16 +259,11 @@ void SoundLevelMeter::publish() {
 namespace {
 
 double levelDb(double meanSquare, double offset) {
-    if (!(meanSquare > 0.0) || !std::isfinite(meanSquare)) {
-        return kLevelFloorDb;
-    }
-    const double db = 10.0 * std::log10(meanSquare / kFullScaleSineMeanSquare) + offset;
-    return std::max(db, kLevelFloorDb);
+    return meanSquareToDb(meanSquare, offset);
 }
 
-// A peak against the same reference: the peak of a full-scale sine reads +3.01 dB.
 double peakDb(double peak, double offset) {
-    return levelDb(peak * peak, offset);
+    return peakToDb(peak, offset);
 }
 
 }  // namespace
