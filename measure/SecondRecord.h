@@ -9,8 +9,9 @@
 
 namespace fm::measure {
 
-// Third-octave bands from 20 Hz to 16 kHz.
-inline constexpr int kBandCount = 31;
+// Third-octave bands from 20 Hz to 16 kHz (nominal mid-band frequencies 20, 25, 31.5 ... 12,500,
+// 16,000 Hz): 30 bands.
+inline constexpr int kBandCount = 30;
 // LAF is sampled every 100 ms for the statistics.
 inline constexpr int kTicksPerSecond = 10;
 
