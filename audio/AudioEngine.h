@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "audio/FftAnalysis.h"
+#include "measure/SecondRecord.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/AudioInputUnit.h"
 #include "platform/audiofile/AudioFileWriter.h"
@@ -69,8 +70,15 @@ class AudioEngine {
 
     // The callback's render buffer, kMaxFramesPerSlice samples (audio thread).
     std::int16_t* renderBuffer() { return renderBuffer_.get(); }
+    // The block as the measurement takes it (full scale 1.0), kMaxFramesPerSlice samples.
+    float* measureBuffer() { return measureBuffer_.get(); }
+
+    // Main thread: the input ended or was lost by itself while capturing; the measurement says
+    // so from now on (until a start succeeds).
+    void noteInputStopped(fm::platform::InputEnd end);
 
   private:
+    fm::measure::InputKind measuredInputKind() const;
     std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
                                                                     std::size_t queueFrames);
 
@@ -85,6 +93,7 @@ class AudioEngine {
     std::unique_ptr<float[]> realp_;
     std::unique_ptr<float[]> imagp_;
     std::unique_ptr<std::int16_t[]> renderBuffer_;
+    std::unique_ptr<float[]> measureBuffer_;
 };
 
 // The input callback the unit calls once per captured block, on the audio thread; inRefCon is

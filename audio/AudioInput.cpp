@@ -8,7 +8,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
-#include "measure/SoundLevels.h"
+#include "measure/Measurement.h"
 #include "platform/audiofile/RecordingArchive.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RecordingState.h"
@@ -113,6 +113,7 @@ void AudioEngine::initializeOutputUnit() {
 
     ++engineStarts_;
     startError_.clear();
+    fm::measure::measurement().start();
     OSStatus status = mAudioUnit->initialize();
     checkStatus(status, "AudioUnitInitialize");
     if (status != kNoErr) {
@@ -130,6 +131,26 @@ void AudioEngine::initializeOutputUnit() {
     if (status != kNoErr && startError_.empty()) {
         startError_ = "the input could not be started";
     }
+    fm::measure::measurement().setInput(startError_.empty() ? measuredInputKind()
+                                                            : fm::measure::InputKind::None);
+}
+
+fm::measure::InputKind AudioEngine::measuredInputKind() const {
+    switch (inputSource().kind) {
+        case AudioInputKind::File:
+            return fm::measure::InputKind::File;
+        case AudioInputKind::Demo:
+            return fm::measure::InputKind::Demo;
+        case AudioInputKind::Microphone:
+        case AudioInputKind::Scripted:
+            break;
+    }
+    return fm::measure::InputKind::Mic;
+}
+
+void AudioEngine::noteInputStopped(InputEnd end) {
+    fm::measure::measurement().setInput(end == InputEnd::Ended ? fm::measure::InputKind::Ended
+                                                               : fm::measure::InputKind::Lost);
 }
 
 void clearSignalMeters() {
@@ -228,7 +249,11 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    fm::measure::soundLevelMeter().process(samples, frames);
+    float* measured = engine->measureBuffer();
+    for (std::uint32_t j = 0; j < frames; ++j) {
+        measured[j] = static_cast<float>(samples[j]) * (1.0f / 32768.0f);
+    }
+    fm::measure::measurement().feed(measured, frames);
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

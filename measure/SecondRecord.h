@@ -57,9 +57,9 @@ struct SecondRecord {
 
     // Only when hasLevels(input). Mean squares of the weighted signal with full scale 1.0 (a
     // full-scale sine: 0.5, which reads 0 dB).
-    double meanSquareA = 0.0;  // LAeq,1s
-    double meanSquareC = 0.0;  // LCeq,1s
-    double meanSquareZ = 0.0;  // LZeq,1s
+    double meanSquareA = 0.0;      // LAeq,1s
+    double meanSquareC = 0.0;      // LCeq,1s
+    double meanSquareZ = 0.0;      // LZeq,1s
     double maxMeanSquareAF = 0.0;  // LAFmax,1s: the largest Fast A mean square in the second
     double minMeanSquareAF = 0.0;  // LAFmin,1s
     double peakC = 0.0;            // LCpeak,1s: the largest |C-weighted sample|

@@ -33,6 +33,9 @@ struct SoundLevelSnapshot {
     // Whole seconds the meter has closed: the ...1s values belong to the latest of them, so a
     // reader taking one value a second can tell a new second from one it has already seen.
     std::uint64_t wholeSeconds = 0;
+    // Samples at or beyond full scale since the meter started, and in the last whole second.
+    std::uint64_t overloadSamples = 0;
+    std::uint64_t overloadSamples1s = 0;
 };
 
 // The latest values published by the audio thread; safe to call from any thread.

@@ -19,6 +19,9 @@ constexpr double kF3 = 737.86223;
 constexpr double kF4 = 12194.217;
 constexpr double kTauFast = 0.125;
 constexpr double kTauSlow = 1.0;
+// A sample at or beyond full scale: the 16-bit extremes (32767/32768 and -1) and any float
+// beyond them.
+constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 
 // s² / ((s + wa)(s + wb)) by the bilinear transform.
 Biquad bilinearHighPass(double fa, double fb, double sampleRate) {
@@ -155,16 +158,19 @@ SoundLevelMeter::SoundLevelMeter(double sampleRate)
     scale(midA_, std::pow(10.0, exactWeightingDb(Weighting::A, 1000.0) / 20.0) / a1k);
 }
 
-void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames) {
-    // The last-second values close exactly on the second's last frame, within a block if need be.
+void SoundLevelMeter::process(const float* samples, std::uint32_t frames) {
+    // The 100 ms ticks and the seconds close exactly on their last frame, within a block if
+    // need be.
     while (frames > 0) {
-        const std::uint64_t room = framesPerSecond_ - secFrames_;
+        const std::uint64_t tickEnd =
+            static_cast<std::uint64_t>(ticksInSecond_ + 1) * framesPerSecond_ / kTicksPerSecond;
+        const std::uint64_t room = tickEnd - secFrames_;
         const auto span = static_cast<std::uint32_t>(std::min<std::uint64_t>(frames, room));
         processSpan(samples, span);
         samples += span;
         frames -= span;
-        if (secFrames_ == framesPerSecond_) {
-            closeSecond();
+        if (secFrames_ == tickEnd) {
+            closeTick();
         }
     }
     lowC_.flushTiny();
@@ -177,14 +183,16 @@ void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames)
     publish();
 }
 
-void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t frames) {
+void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     // Locals, so that the compiler keeps the running values in registers.
     Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
     double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
     double sumA = 0, sumC = 0, sumZ = 0, maxAF = secMaxAF_, peakC = secPeakC_;
     const double kf = keepFast_, ks = keepSlow_;
+    std::uint32_t overloaded = 0;
     for (std::uint32_t n = 0; n < frames; ++n) {
-        const double z = static_cast<double>(samples[n]) * (1.0 / 32768.0);
+        overloaded += std::fabs(samples[n]) >= kOverloadLevel ? 1u : 0u;
+        const double z = static_cast<double>(samples[n]);
         const double c = highAC.process(lowC.process(z));
         const double a = midA.process(c);
         const double a2 = a * a, c2 = c * c, z2 = z * z;
@@ -217,6 +225,15 @@ void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t fra
     peakC_ = std::max(peakC_, peakC);
     frames_ += frames;
     secFrames_ += frames;
+    secOverload_ += overloaded;
+    overload_ += overloaded;
+}
+
+void SoundLevelMeter::closeTick() {
+    secTicks_[static_cast<std::size_t>(ticksInSecond_)] = uAF_;
+    if (++ticksInSecond_ == kTicksPerSecond) {
+        closeSecond();
+    }
 }
 
 void SoundLevelMeter::closeSecond() {
@@ -226,9 +243,39 @@ void SoundLevelMeter::closeSecond() {
     lastMsZ1s_ = secSumZ_ / n;
     lastMaxAF1s_ = secMaxAF_ * alphaFast_;
     lastPeakC1s_ = secPeakC_;
+    lastOverload1s_ = secOverload_;
     ++wholeSeconds_;
+
+    closed_.meanSquareA = lastMsA1s_;
+    closed_.meanSquareC = lastMsC1s_;
+    closed_.meanSquareZ = lastMsZ1s_;
+    closed_.maxMeanSquareAF = lastMaxAF1s_;
+    closed_.peakC = lastPeakC1s_;
+    closed_.overloadSamples = static_cast<std::uint32_t>(secOverload_);
+    double minTick = secTicks_[0];
+    for (std::size_t k = 0; k < secTicks_.size(); ++k) {
+        closed_.tickMeanSquareAF[k] = secTicks_[k] * alphaFast_;
+        minTick = std::min(minTick, secTicks_[k]);
+    }
+    closed_.minMeanSquareAF = minTick * alphaFast_;
+    closedPending_ = true;
+    discardPartialSecond();
+}
+
+void SoundLevelMeter::discardPartialSecond() {
     secSumA_ = secSumC_ = secSumZ_ = secMaxAF_ = secPeakC_ = 0.0;
     secFrames_ = 0;
+    secOverload_ = 0;
+    ticksInSecond_ = 0;
+}
+
+bool SoundLevelMeter::takeClosedSecond(ClosedSecond* out) {
+    if (!closedPending_) {
+        return false;
+    }
+    closedPending_ = false;
+    *out = closed_;
+    return true;
 }
 
 void SoundLevelMeter::publish() {
@@ -253,6 +300,8 @@ void SoundLevelMeter::publish() {
     p.maxAF1s.store(lastMaxAF1s_, r);
     p.peakC1s.store(lastPeakC1s_, r);
     p.wholeSeconds.store(wholeSeconds_, r);
+    p.overloadSamples.store(overload_, r);
+    p.overload1s.store(lastOverload1s_, r);
     sequence_.store(seq + 2, std::memory_order_release);
 }
 
@@ -274,7 +323,7 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     const Published& p = published_;
     double msAF, msAS, msCF, msZF, sumA, sumC, sumZ, maxAF, peakC, msA1s, msC1s, msZ1s, maxAF1s,
         peakC1s;
-    std::uint64_t frames, wholeSeconds;
+    std::uint64_t frames, wholeSeconds, overload, overload1s;
     for (int attempt = 0;; ++attempt) {
         const std::uint64_t before = sequence_.load(std::memory_order_acquire);
         msAF = p.msAF.load(r);
@@ -293,6 +342,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         maxAF1s = p.maxAF1s.load(r);
         peakC1s = p.peakC1s.load(r);
         wholeSeconds = p.wholeSeconds.load(r);
+        overload = p.overloadSamples.load(r);
+        overload1s = p.overload1s.load(r);
         if ((before & 1u) == 0 && sequence_.load(std::memory_order_relaxed) == before) {
             break;
         }
@@ -301,8 +352,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
         }
     }
     SoundLevelSnapshot s;
-    s.calibrationOffsetDb = offsetDb_.load(std::memory_order_relaxed);
-    s.calibrated = calibrated_.load(std::memory_order_relaxed);
+    s.calibrationOffsetDb = calibrationOffsetDb();
+    s.calibrated = calibrated();
     const double o = s.calibrationOffsetDb;
     s.LAF = levelDb(msAF, o);
     s.LAS = levelDb(msAS, o);
@@ -322,6 +373,8 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
     s.LCpeak = peakDb(peakC, o);
     s.framesCaptured = frames;
     s.wholeSeconds = wholeSeconds;
+    s.overloadSamples = overload;
+    s.overloadSamples1s = overload1s;
     s.sumSquaresA = sumA;
     s.sumSquaresC = sumC;
     s.sumSquaresZ = sumZ;
@@ -329,21 +382,21 @@ SoundLevelSnapshot SoundLevelMeter::read() const {
 }
 
 void SoundLevelMeter::setCalibration(double offsetDb, bool calibrated) {
-    offsetDb_.store(offsetDb, std::memory_order_relaxed);
+    offsetDb_.store(calibrated ? offsetDb : 0.0, std::memory_order_relaxed);
     calibrated_.store(calibrated, std::memory_order_relaxed);
 }
 
-namespace {
-// Made during static initialisation, so the audio thread never constructs it.
-SoundLevelMeter processMeter;
-}  // namespace
-
-SoundLevelMeter& soundLevelMeter() {
-    return processMeter;
+void SoundLevelMeter::suspendCalibration(bool suspended) {
+    calibrationSuspended_.store(suspended, std::memory_order_relaxed);
 }
 
-SoundLevelSnapshot readSoundLevels() {
-    return soundLevelMeter().read();
+double SoundLevelMeter::calibrationOffsetDb() const {
+    return calibrated() ? offsetDb_.load(std::memory_order_relaxed) : 0.0;
+}
+
+bool SoundLevelMeter::calibrated() const {
+    return calibrated_.load(std::memory_order_relaxed) &&
+           !calibrationSuspended_.load(std::memory_order_relaxed);
 }
 
 double equivalentLevelDb(const SoundLevelSnapshot& from, const SoundLevelSnapshot& to,

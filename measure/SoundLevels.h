@@ -1,8 +1,10 @@
 #pragma once
 // The sound level meter: A, C and Z frequency weighting, Fast and Slow exponential time
-// weighting of the squared weighted signal, Leq, LAFmax and LCpeak. It runs on the audio thread
-// inside the input callback (no allocation, no lock, no waiting) and publishes its values for
-// the main thread, which reads a consistent set through read() or fm::measure::readSoundLevels().
+// weighting of the squared weighted signal, Leq, LAFmax, LCpeak and the overload count. It runs
+// on the measurement thread (no allocation, no lock, no waiting) and publishes its values for
+// any other thread, which reads a consistent set through read() or
+// fm::measure::readSoundLevels(). Every whole second it closes (counted in frames) is kept for
+// the measurement to take with takeClosedSecond(), with LAF sampled every 100 ms.
 //
 // Weighting filters, designed at construction for the sample rate:
 //   - the low-frequency part (the zeros at 0 Hz and the poles at 20.6, 107.7 and 737.9 Hz) by
@@ -13,9 +15,11 @@
 //     double zero at the Nyquist frequency and fall short by more than 1 dB at 10 kHz.
 //   A = C followed by the 107.7/737.9 Hz section; each chain is scaled to its exact value at
 //   1 kHz.
+#include <array>
 #include <atomic>
 #include <cstdint>
 
+#include "measure/SecondRecord.h"
 #include "measure/SoundLevelSnapshot.h"
 
 namespace fm::measure {
@@ -52,8 +56,25 @@ class SoundLevelMeter {
     SoundLevelMeter(const SoundLevelMeter&) = delete;
     SoundLevelMeter& operator=(const SoundLevelMeter&) = delete;
 
-    // Audio thread: one captured block of signed 16-bit samples (full scale 32768).
-    void process(const std::int16_t* samples, std::uint32_t frames);
+    // The measuring thread: captured samples with full scale 1.0, as the input delivered them
+    // (a float sample may lie beyond full scale and is measured at its level).
+    void process(const float* samples, std::uint32_t frames);
+
+    // The values of a whole second, taken once after the process() call that closed it.
+    struct ClosedSecond {
+        double meanSquareA = 0, meanSquareC = 0, meanSquareZ = 0;
+        double maxMeanSquareAF = 0, minMeanSquareAF = 0, peakC = 0;
+        std::array<double, kTicksPerSecond> tickMeanSquareAF{};
+        std::uint32_t overloadSamples = 0;
+    };
+    // True once for each second that process() closed; a block never closes more than one
+    // (blocks are shorter than a second).
+    bool takeClosedSecond(ClosedSecond* out);
+    // Frames still to come before the second under way closes.
+    std::uint64_t framesToSecondEnd() const { return framesPerSecond_ - secFrames_; }
+    // Forgets the part of a second measured so far (the input stopped within it): the next
+    // frame starts a new second.
+    void discardPartialSecond();
 
     // Any thread: the latest published values, in dB with the calibration applied.
     SoundLevelSnapshot read() const;
@@ -61,6 +82,12 @@ class SoundLevelMeter {
     // Any thread: the offset added to every level (the dB SPL that 0 dBFS corresponds to);
     // calibrated false marks the levels as dBFS.
     void setCalibration(double offsetDb, bool calibrated);
+    // Any thread: while suspended (the demo signal plays) the levels are dBFS whatever the
+    // calibration; it applies again when the suspension ends.
+    void suspendCalibration(bool suspended);
+    // The calibration the levels carry now: the offset (0 when uncalibrated) and whether.
+    double calibrationOffsetDb() const;
+    bool calibrated() const;
 
     double sampleRate() const { return sampleRate_; }
 
@@ -72,8 +99,10 @@ class SoundLevelMeter {
         std::atomic<double> maxAF{0}, peakC{0};
         std::atomic<double> msA1s{0}, msC1s{0}, msZ1s{0}, maxAF1s{0}, peakC1s{0};
         std::atomic<std::uint64_t> wholeSeconds{0};
+        std::atomic<std::uint64_t> overloadSamples{0}, overload1s{0};
     };
-    void processSpan(const std::int16_t* samples, std::uint32_t frames);
+    void processSpan(const float* samples, std::uint32_t frames);
+    void closeTick();
     void closeSecond();
     void publish();
 
@@ -90,8 +119,15 @@ class SoundLevelMeter {
     double maxAF_ = 0, peakC_ = 0;  // maxAF in the divided scale too
     double secSumA_ = 0, secSumC_ = 0, secSumZ_ = 0, secMaxAF_ = 0, secPeakC_ = 0;
     std::uint64_t secFrames_ = 0;
+    int ticksInSecond_ = 0;
+    std::array<double, kTicksPerSecond> secTicks_{};  // LAF in the divided scale
+    std::uint64_t secOverload_ = 0;
+    std::uint64_t overload_ = 0;
     std::uint64_t wholeSeconds_ = 0;
     double lastMsA1s_ = 0, lastMsC1s_ = 0, lastMsZ1s_ = 0, lastMaxAF1s_ = 0, lastPeakC1s_ = 0;
+    std::uint64_t lastOverload1s_ = 0;
+    ClosedSecond closed_;
+    bool closedPending_ = false;
 
     // Written whole by the audio thread between two odd/even steps of sequence_; a reader
     // retries while a write is under way, the writer never waits.
@@ -99,6 +135,7 @@ class SoundLevelMeter {
     Published published_;
     std::atomic<double> offsetDb_{0.0};
     std::atomic<bool> calibrated_{false};
+    std::atomic<bool> calibrationSuspended_{false};
 };
 
 // The meter the input callback feeds, for the life of the process.

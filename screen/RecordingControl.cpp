@@ -168,6 +168,7 @@ void ViewController::watchInput() {
         return;
     }
     inputEndSeenAtStart_ = engineStarts();
+    noteInputStopped(end);
     const std::string reason = mAudioUnit->inputEndReason();
     if (end == fm::platform::InputEnd::Ended) {
         // A file played to its end: silence from now on, not its last level frozen.

@@ -46,11 +46,15 @@ struct Rig {
         for (auto& s : block) {
             s = static_cast<std::int16_t>(dist(rng));
         }
+        for (std::int16_t s : block) {
+            floatBlock.push_back(static_cast<float>(s) / 32768.0f);
+        }
     }
     ~Rig() { engine.mAudioUnit = nullptr; }
     fm::audio::AudioEngine engine;
     PumpUnit unit;
     std::vector<std::int16_t> block;
+    std::vector<float> floatBlock;  // the same samples as the level meter takes them
 };
 
 // CPU time of this thread: the cost of the work itself, not of other programs sharing the cores.
@@ -87,7 +91,7 @@ void BM_SoundLevels1024(benchmark::State& state) {
     Rig rig;
     fm::measure::SoundLevelMeter meter;
     for (auto _ : state) {
-        meter.process(rig.block.data(), 1024);
+        meter.process(rig.floatBlock.data(), 1024);
     }
     benchmark::DoNotOptimize(meter.read().LAF);
 }
@@ -142,7 +146,7 @@ void recordFigures() {
         medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("callback_block_us", callbackUs);  // the sound levels included
     fm::measure::SoundLevelMeter meter;
-    const double levelsUs = medianMicros([&] { meter.process(rig.block.data(), 1024); }, 101, 2000);
+    const double levelsUs = medianMicros([&] { meter.process(rig.floatBlock.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("levels_block_us", levelsUs);
 
     alignas(64) float floatBlock[2048];

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-#include "measure/SoundLevels.h"
+#include "measure/Measurement.h"
 #include "screen/ImageButton.h"
 #include "screen/SoundLevelDisplay.h"
 #include "tests/screen/ScreenFixture.h"
@@ -50,6 +50,7 @@ class LevelsScreenTest : public ScreenTest {
             script_->addBlock(std::move(b));
         }
         script_->deliverAll();
+        fm::measure::measurement().settle();
     }
     void press(fm::screen::ViewController& vc, Qt::Key key, const char* text) {
         QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);

@@ -1,0 +1,158 @@
+#include "measure/Measurement.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+
+namespace fm::measure {
+
+namespace {
+
+// About six seconds of 1024-frame blocks: the measuring thread may fall that far behind.
+constexpr std::size_t kRingSlots = 256;
+// An hour of seconds waiting for the main thread.
+constexpr std::size_t kSecondsQueued = 3600;
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+Measurement::Measurement(double sampleRate)
+    : sampleRate_(sampleRate), meter_(sampleRate), ring_(kRingSlots), seconds_(kSecondsQueued) {
+    ::sem_init(&wake_, 0, 0);
+}
+
+Measurement::~Measurement() {
+    if (thread_.joinable()) {
+        stopping_.store(true, std::memory_order_relaxed);
+        ::sem_post(&wake_);
+        thread_.join();
+    }
+    ::sem_destroy(&wake_);
+}
+
+void Measurement::start() {
+    if (!thread_.joinable()) {
+        thread_ = std::thread([this] { run(); });
+    }
+}
+
+void Measurement::setInput(InputKind kind) {
+    if (!hasLevels(kind) && hasLevels(input())) {
+        epoch_.fetch_add(1, std::memory_order_relaxed);
+    }
+    meter_.suspendCalibration(kind == InputKind::Demo);
+    input_.store(kind, std::memory_order_relaxed);
+}
+
+void Measurement::feed(const float* samples, std::uint32_t frames) {
+    BlockInfo info;
+    info.endTimeNs = nowNs();
+    info.epoch = epoch_.load(std::memory_order_relaxed);
+    info.input = input_.load(std::memory_order_relaxed);
+    framesFed_.fetch_add(frames, std::memory_order_relaxed);
+    if (!ring_.push(samples, frames, info, sampleRate_)) {
+        framesDropped_.fetch_add(frames, std::memory_order_relaxed);
+        framesMeasured_.fetch_add(frames, std::memory_order_release);  // nothing left to wait for
+        return;
+    }
+    ::sem_post(&wake_);
+}
+
+void Measurement::run() {
+    while (true) {
+        while (::sem_wait(&wake_) != 0 && errno == EINTR) {
+        }
+        while (const BlockRing::Slot* slot = ring_.front()) {
+            measureSlot(*slot);
+            const std::uint32_t frames = slot->frames;
+            ring_.pop();
+            framesMeasured_.fetch_add(frames, std::memory_order_release);
+        }
+        if (stopping_.load(std::memory_order_relaxed)) {
+            return;
+        }
+    }
+}
+
+void Measurement::measureSlot(const BlockRing::Slot& slot) {
+    if (slot.info.epoch != measuredEpoch_) {
+        // The input stopped since the last block: what it left of a second is not a second.
+        measuredEpoch_ = slot.info.epoch;
+        meter_.discardPartialSecond();
+    }
+    const float* samples = slot.samples;
+    std::uint32_t left = slot.frames;
+    while (left > 0) {
+        const auto span =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToSecondEnd()));
+        meter_.process(samples, span);
+        samples += span;
+        left -= span;
+        SoundLevelMeter::ClosedSecond closed;
+        if (meter_.takeClosedSecond(&closed)) {
+            const std::int64_t closedAt =
+                slot.info.endTimeNs - std::llround(static_cast<double>(left) / sampleRate_ * 1e9);
+            closeSecond(closed, closedAt, slot.info.input);
+        }
+    }
+}
+
+void Measurement::closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::int64_t closedAtNs,
+                              InputKind input) {
+    SecondRecord r;
+    r.closedAt = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds(closedAtNs)));
+    r.input = input;
+    r.meanSquareA = closed.meanSquareA;
+    r.meanSquareC = closed.meanSquareC;
+    r.meanSquareZ = closed.meanSquareZ;
+    r.maxMeanSquareAF = closed.maxMeanSquareAF;
+    r.minMeanSquareAF = closed.minMeanSquareAF;
+    r.peakC = closed.peakC;
+    r.tickMeanSquareAF = closed.tickMeanSquareAF;
+    r.overloadSamples = closed.overloadSamples;
+    // The demo signal is never calibrated, whatever the meter holds.
+    r.calibrated = input != InputKind::Demo && meter_.calibrated();
+    r.calibrationOffsetDb = r.calibrated ? meter_.calibrationOffsetDb() : 0.0;
+    if (!seconds_.push(r)) {
+        secondsDropped_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+bool Measurement::takeSecond(SecondRecord* out) {
+    return seconds_.pop(*out);
+}
+
+bool Measurement::idle() const {
+    return framesMeasured_.load(std::memory_order_acquire) ==
+           framesFed_.load(std::memory_order_relaxed);
+}
+
+void Measurement::settle() const {
+    const std::uint64_t fed = framesFed_.load(std::memory_order_relaxed);
+    while (framesMeasured_.load(std::memory_order_acquire) < fed) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+Measurement& measurement() {
+    static Measurement instance;
+    return instance;
+}
+
+SoundLevelMeter& soundLevelMeter() {
+    return measurement().meter();
+}
+
+SoundLevelSnapshot readSoundLevels() {
+    return measurement().meter().read();
+}
+
+}  // namespace fm::measure

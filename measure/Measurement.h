@@ -1,0 +1,82 @@
+#pragma once
+// The measurement: the audio thread hands each captured block to it (feed), a measuring thread
+// of its own runs the sound level meter over it, and every whole second it closes becomes a
+// SecondRecord for the main thread's writers (takeSecond). The audio thread only copies the
+// block into a ring made once and wakes the measuring thread; it never locks, waits or
+// allocates. Nothing measured is dropped unless the ring is full (counted, never hidden).
+// Qt-free.
+#include <semaphore.h>
+
+#include <atomic>
+#include <boost/lockfree/spsc_queue.hpp>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "measure/BlockRing.h"
+#include "measure/SecondRecord.h"
+#include "measure/SoundLevels.h"
+
+namespace fm::measure {
+
+class Measurement {
+  public:
+    explicit Measurement(double sampleRate = 44100.0);
+    ~Measurement();
+    Measurement(const Measurement&) = delete;
+    Measurement& operator=(const Measurement&) = delete;
+
+    // Main thread, before capture starts: starts the measuring thread (once).
+    void start();
+
+    // Main thread: where the sound comes from from now on (Mic, File or Demo, as the engine
+    // starts), or why there is none (Ended, Lost or None, as it stops). A stop drops the part
+    // of a second measured before it. The demo signal is never calibrated.
+    void setInput(InputKind kind);
+    InputKind input() const { return input_.load(std::memory_order_relaxed); }
+    bool measuring() const { return hasLevels(input()); }
+
+    // Audio thread, once per captured block (full scale 1.0).
+    void feed(const float* samples, std::uint32_t frames);
+
+    // Main thread: the next whole second measured, oldest first; false when none is waiting.
+    bool takeSecond(SecondRecord* out);
+    // Whether every block fed so far has been measured.
+    bool idle() const;
+    // Waits until every block fed so far has been measured (tests, the self-test).
+    void settle() const;
+
+    // Frames the ring had no room for, and seconds the main thread never took in time.
+    std::uint64_t framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
+    std::uint64_t secondsDropped() const { return secondsDropped_.load(std::memory_order_relaxed); }
+
+    SoundLevelMeter& meter() { return meter_; }
+    double sampleRate() const { return sampleRate_; }
+
+  private:
+    void run();
+    void measureSlot(const BlockRing::Slot& slot);
+    void closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::int64_t closedAtNs,
+                     InputKind input);
+
+    double sampleRate_;
+    SoundLevelMeter meter_;
+    BlockRing ring_;
+    boost::lockfree::spsc_queue<SecondRecord> seconds_;
+    std::atomic<InputKind> input_{InputKind::None};
+    std::atomic<std::uint32_t> epoch_{0};
+    std::atomic<std::uint64_t> framesFed_{0};
+    std::atomic<std::uint64_t> framesMeasured_{0};
+    std::atomic<std::uint64_t> framesDropped_{0};
+    std::atomic<std::uint64_t> secondsDropped_{0};
+    std::atomic<bool> stopping_{false};
+    sem_t wake_;
+    std::thread thread_;
+    // Measuring thread only.
+    std::uint32_t measuredEpoch_ = 0;
+};
+
+// The measurement the input callback feeds, for the life of the process.
+Measurement& measurement();
+
+}  // namespace fm::measure

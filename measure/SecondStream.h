@@ -1,0 +1,37 @@
+#pragma once
+// Every second, in order, for the writers: the seconds the measurement closed (counted in
+// frames, however late the main thread takes them) and, while there is no input, one record for
+// each wall second that passes, so that a log keeps its rows and says why they hold no levels.
+// Main thread. Qt-free.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "measure/Measurement.h"
+#include "measure/SecondRecord.h"
+
+namespace fm::measure {
+
+class SecondStream {
+  public:
+    using Clock = std::chrono::system_clock;
+
+    // Seconds without input are counted from `start` on.
+    SecondStream(Measurement& measurement, Clock::time_point start);
+
+    // Hands every second due by `now` to `sink`, oldest first, each with its index.
+    void poll(Clock::time_point now, const std::function<void(const SecondRecord&)>& sink);
+
+    // The last record handed out (index 0 before the first).
+    const SecondRecord& last() const { return last_; }
+
+  private:
+    void hand(SecondRecord record, const std::function<void(const SecondRecord&)>& sink);
+
+    Measurement& measurement_;
+    Clock::time_point lastClosedAt_;
+    std::uint64_t index_ = 0;
+    SecondRecord last_;
+};
+
+}  // namespace fm::measure
