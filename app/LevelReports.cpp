@@ -7,13 +7,10 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
-#include "measure/SoundLevelSnapshot.h"
-#include "platform/audio/AudioTypes.h"
+#include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/metrics/MetricsServer.h"
-#include "report/LevelLog.h"
-#include "report/MetricsText.h"
-#include "screen/ViewController.h"
+#include "report/Reports.h"
 
 namespace fm::app {
 
@@ -36,78 +33,61 @@ std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) 
     return host;
 }
 
-LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
-                           fm::screen::ViewController* controller)
-    : controller_(controller), logPath_(options.logFile) {
-    if (!logPath_.empty()) {
-        std::string error;
-        log_ = fm::report::LevelLogFile::open(logPath_, &error);
-        if (log_) {
-            // A row for each second the meter closes, so that no second is logged twice or
-            // left out while the wall clock and the audio clock drift apart.
-            logTimer_.setInterval(100);
-            connect(&logTimer_, &QTimer::timeout, this, &LevelReports::pollLevels);
-            logTimer_.start();
-        } else {
-            say("cannot write the log " + error + "; the meters keep running without it");
-        }
+std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOptions& options,
+                                                  std::string* error) {
+    std::unique_ptr<LevelReports> self(new LevelReports());
+    fm::report::Reports::Options files;
+    files.logPath = options.logFile;
+    files.summaryPath = options.summaryFile;
+    files.period =
+        fm::measure::parsePeriod(options.period).value_or(fm::measure::Period::FifteenMinutes);
+    self->reports_ = fm::report::Reports::open(fm::measure::measurement(), files,
+                                               std::chrono::system_clock::now(), say, error);
+    if (!self->reports_) {
+        return nullptr;
     }
+    // Every second the measurement closes reaches the files within a tenth of a second.
+    self->timer_.setInterval(100);
+    connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
+    self->timer_.start();
+
     if (options.metrics) {
-        // Runs on the server's threads: only atomics are read, never the audio thread's buffers
-        // or the main thread's objects.
-        auto text = [name = meterName(options)] {
-            fm::report::MeterReading reading;
-            reading.levels = fm::measure::readSoundLevels();
-            reading.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
-            reading.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-            return fm::report::prometheusText(name, reading);
+        // Runs on the server's threads: the reports guard what they hand over, the rest are
+        // atomics.
+        auto text = [reports = self->reports_.get(), name = meterName(options)] {
+            fm::report::MeterReading extras;
+            extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+            extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
+            return reports->metricsText(name, extras);
         };
-        std::string error;
-        metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &error);
-        if (metrics_) {
-            say("serving metrics at " + metrics_->url());
+        std::string serverError;
+        self->metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &serverError);
+        if (self->metrics_) {
+            say("serving metrics at " + self->metrics_->url());
         } else {
-            say("--metrics: " + error + "; the meters keep running without metrics");
+            say("--metrics: " + serverError + "; the meters keep running without metrics");
         }
     }
+    return self;
 }
 
-LevelReports::~LevelReports() = default;
-
-void LevelReports::pollLevels() {
-    const fm::measure::SoundLevelSnapshot levels = fm::measure::readSoundLevels();
-    const std::uint64_t framesPerSecond =
-        static_cast<std::uint64_t>(fm::platform::captureFormat().mSampleRate);
-    const std::uint64_t second = levels.framesCaptured / framesPerSecond;
-    if (second > loggedSecond_) {
-        loggedSecond_ = second;
-        writeRow(levels);
+LevelReports::~LevelReports() {
+    metrics_.reset();
+    // The seconds measured up to the end are written before the files close.
+    if (reports_) {
+        fm::measure::measurement().settle();
+        poll();
     }
 }
 
-void LevelReports::writeRow(const fm::measure::SoundLevelSnapshot& levels) {
+void LevelReports::poll() {
     fm::report::LevelLogExtras extras;
     extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-    if (controller_ != nullptr && controller_->motionManager) {
-        if (auto motion = controller_->motionManager->deviceMotion()) {
-            extras.yawDegrees = motion->attitude.yaw * 180.0 / 3.14159265358979323846;
-        }
+    if (yaw_) {
+        extras.yawDegrees = yaw_();
     }
-    const std::string row =
-        fm::report::levelLogRow(std::chrono::system_clock::now(), levels, extras);
-    std::string error;
-    if (log_->append(row, &error)) {
-        if (logFailing_) {
-            say("the log " + logPath_ + " is written again");
-            logFailing_ = false;
-        }
-    } else if (!logFailing_) {
-        say("cannot write the log " + error +
-            "; the meters keep running, the log is tried "
-            "again every second");
-        logFailing_ = true;
-    }
+    reports_->poll(std::chrono::system_clock::now(), extras);
 }
 
 }  // namespace fm::app

@@ -1,26 +1,22 @@
 #pragma once
-// The sound levels reported beyond the screen: a CSV row for every second the meter measures in
-// the log file (--log), and the metrics endpoint (--metrics). A failure of either is said once
-// on standard error and the meters keep running.
+// The measurement's reports beside the screen, made before it: every second goes to the log
+// (--log) and the summary (--summary), and the metrics endpoint (--metrics) serves the meter's
+// values. A report that cannot start stops the program (a logger that logs nothing must not run
+// for hours); one that fails later is said once and tried again, and the meters keep running.
 #include <QObject>
 #include <QTimer>
-#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/device/DeviceOptions.h"
 
-namespace fm::measure {
-struct SoundLevelSnapshot;
-}
 namespace fm::report {
-class LevelLogFile;
+class Reports;
 }
 namespace fm::platform {
 class MetricsServer;
-}
-namespace fm::screen {
-class ViewController;
 }
 
 namespace fm::app {
@@ -28,24 +24,26 @@ namespace fm::app {
 class LevelReports : public QObject {
     Q_OBJECT
   public:
-    // `controller` gives the device's yaw for the log; it must outlive this object.
-    LevelReports(const fm::platform::DeviceOptions& options,
-                 fm::screen::ViewController* controller);
+    using Yaw = std::function<std::optional<double>()>;
+
+    // Null, with *error saying what and why, when a report cannot start.
+    static std::unique_ptr<LevelReports> start(const fm::platform::DeviceOptions& options,
+                                               std::string* error);
     ~LevelReports() override;
+
+    // The device's turn in degrees for the log, once the screen's motion sources exist.
+    void setYaw(Yaw yaw) { yaw_ = std::move(yaw); }
 
     // The meter's name in the metrics: --name, else the host's name.
     static std::string meterName(const fm::platform::DeviceOptions& options);
 
   private:
-    void pollLevels();
-    void writeRow(const fm::measure::SoundLevelSnapshot& levels);
+    LevelReports() = default;
+    void poll();
 
-    fm::screen::ViewController* controller_;
-    std::string logPath_;
-    std::unique_ptr<fm::report::LevelLogFile> log_;
-    bool logFailing_ = false;
-    std::uint64_t loggedSecond_ = 0;  // the meter's last second in the log (0: none yet)
-    QTimer logTimer_;
+    std::unique_ptr<fm::report::Reports> reports_;
+    Yaw yaw_;
+    QTimer timer_;
     std::unique_ptr<fm::platform::MetricsServer> metrics_;
 };
 

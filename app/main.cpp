@@ -18,6 +18,8 @@
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
 #include "app/LevelReports.h"
+#include "measure/Calibration.h"
+#include "measure/Measurement.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
 #include "platform/device/DeviceOptions.h"
@@ -25,6 +27,7 @@
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
 #include "platform/motion/ReplayMotionSource.h"
+#include "platform/settings/QtCalibrationStore.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 #include "toolkit/Images.h"
@@ -81,31 +84,41 @@ int listDevices() {
     return 0;
 }
 
-// The sound to capture; falls back to the demo signal, with one line saying why.
-bool chooseAudioInput(const DeviceOptions& o) {
+enum class InputChoice { Measured, Demo, Refused };
+
+// The sound to capture; falls back to the demo signal, with one line saying why. A logger or a
+// metrics endpoint never measures the demo signal unless it was asked for: the program stops.
+InputChoice chooseAudioInput(const DeviceOptions& o) {
     using fm::platform::AudioInputSource;
     std::string why;
     if (o.input == "demo") {
         fm::platform::setAudioInputSource(AudioInputSource::demo());
-        return true;
+        return InputChoice::Demo;
     }
+    std::string problem;
     if (!o.input.empty()) {
         const auto file = AudioInputSource::file(o.input);
         if (fm::platform::canOpenInput(file, &why)) {
             fm::platform::setAudioInputSource(file);
-            return false;
+            return InputChoice::Measured;
         }
-        say("cannot play " + o.input + ": " + why + "; playing the demo signal");
-        fm::platform::setAudioInputSource(AudioInputSource::demo());
-        return true;
+        problem = "cannot play " + o.input + ": " + why;
+    } else {
+        if (fm::platform::canOpenMicrophone(o.captureDevice, &why)) {
+            fm::platform::setAudioInputSource(AudioInputSource::microphone(o.captureDevice));
+            return InputChoice::Measured;
+        }
+        problem = "no microphone (" + why + ")";
     }
-    if (fm::platform::canOpenMicrophone(o.captureDevice, &why)) {
-        fm::platform::setAudioInputSource(AudioInputSource::microphone(o.captureDevice));
-        return false;
+    if (!o.logFile.empty() || !o.summaryFile.empty() || o.metrics) {
+        say(problem +
+            "; nothing to measure, so nothing is logged or served (--input demo "
+            "plays the demo signal, which is never a measurement)");
+        return InputChoice::Refused;
     }
-    say("no microphone (" + why + "); playing the demo signal");
+    say(problem + "; playing the demo signal");
     fm::platform::setAudioInputSource(AudioInputSource::demo());
-    return true;
+    return InputChoice::Demo;
 }
 
 void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart) {
@@ -161,6 +174,8 @@ void finishOnExit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A log or a pipe whose reader left is a failed write, said and tried again; never the end.
+    ::signal(SIGPIPE, SIG_IGN);
     QElapsedTimer sinceStart;
     sinceStart.start();
     const std::vector<std::string> args(argv, argv + argc);
@@ -231,9 +246,27 @@ int main(int argc, char** argv) {
     }
 
     chooseMotionSource(options, sinceStart);
-    const bool demo = chooseAudioInput(options);
-    const QString title = demo ? "fieldmeter (demo input)" : "fieldmeter";
-    fm::screen::setCalibrationOptions(options.calibrationDb, options.calibrateToDb);
+    const InputChoice input = chooseAudioInput(options);
+    if (input == InputChoice::Refused) {
+        return 1;
+    }
+    const QString title = input == InputChoice::Demo ? "fieldmeter (demo input)" : "fieldmeter";
+
+    // The calibration and the reports come before any screen: they never depend on one.
+    fm::platform::QtCalibrationStore calibrationStore;
+    fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
+    for (const std::string& line : calibration.setUp(
+             options.forgetCalibration, options.calibrationDb, options.calibrateToDb)) {
+        say(line);
+    }
+    fm::screen::setCalibration(&calibration, !options.headless);
+    std::string reportError;
+    std::unique_ptr<fm::app::LevelReports> reports =
+        fm::app::LevelReports::start(options, &reportError);
+    if (!reports) {
+        say("cannot write " + reportError);
+        return 1;
+    }
 
     int status = 0;
     {
@@ -246,8 +279,16 @@ int main(int argc, char** argv) {
                                                                  options.scale.value_or(1.0));
             headless->readKeysFrom(STDIN_FILENO);
         }
-        // Opened after the screen and the engine, closed before them.
-        fm::app::LevelReports reports(options, delegate.viewController());
+        reports->setYaw([controller = delegate.viewController()]() -> std::optional<double> {
+            if (controller == nullptr || !controller->motionManager) {
+                return std::nullopt;
+            }
+            const auto motion = controller->motionManager->deviceMotion();
+            if (!motion) {
+                return std::nullopt;
+            }
+            return motion->attitude.yaw * 180.0 / 3.14159265358979323846;
+        });
         if (options.durationSeconds) {
             QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
                                &QCoreApplication::quit);
@@ -258,6 +299,8 @@ int main(int argc, char** argv) {
         status = app.exec();
         delegate.applicationWillTerminate();
         gDelegate = nullptr;
+        reports->setYaw({});
     }
+    fm::screen::setCalibration(nullptr, false);
     return status;
 }

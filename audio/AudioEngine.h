@@ -37,11 +37,16 @@ class AudioEngine {
     void initializeOutputUnit();
     void stopRecording();
     void flushRecordingFile();
+    // Main thread: captures from the same input again after it was lost, with a fresh unit;
+    // the files stay as they are (nothing records). True when capture runs again.
+    bool restartCapture();
 
     // Main thread. Whether the last initializeOutputUnit() got capture running; when it did
     // not, startError() says why in words ("" while capture runs or no start was made).
     bool inputStarted() const { return mAudioUnit != nullptr && startError_.empty(); }
     const std::string& startError() const { return startError_; }
+    // Why "output2.caf" could not be made at the last start ("" when it was).
+    const std::string& recordingFileError() const { return recordingFileError_; }
     // Counts the engine starts, so that an end of the input is dealt with once per start.
     std::uint64_t engineStarts() const { return engineStarts_; }
 
@@ -78,11 +83,15 @@ class AudioEngine {
     void noteInputStopped(fm::platform::InputEnd end);
 
   private:
+    void makeUnit();
+    void startUnit(bool quiet);
     fm::measure::InputKind measuredInputKind() const;
     std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
-                                                                    std::size_t queueFrames);
+                                                                    std::size_t queueFrames,
+                                                                    std::string* error);
 
     std::string startError_;
+    std::string recordingFileError_;
     std::uint64_t engineStarts_ = 0;
     std::optional<fm::platform::AudioInputSource> source_;
     std::unique_ptr<fm::platform::AudioInputUnit> unit_;

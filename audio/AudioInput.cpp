@@ -39,13 +39,14 @@ void checkStatus(OSStatus status, const char* operation) {
 }
 
 std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string& path,
-                                                               std::size_t queueFrames) {
+                                                               std::size_t queueFrames,
+                                                               std::string* error) {
     OSStatus status = kNoErr;
-    std::string error;
-    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, &error,
+    auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, error,
                                         queueFrames, recordedDateText(std::time(nullptr)));
     if (!file) {
-        std::fprintf(stderr, "fieldmeter: cannot create %s\n", error.c_str());
+        std::fprintf(stderr, "fieldmeter: cannot create %s\n", error->c_str());
+        *error = "cannot create " + *error;
         return nullptr;
     }
     file->setClientDataFormat(streamFormat);
@@ -53,7 +54,7 @@ std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string
     return file;
 }
 
-void AudioEngine::initializeOutputUnit() {
+void AudioEngine::makeUnit() {
     // The unit stopped by the last stopRecording() is disposed of before a new one is made;
     // a unit still running (a start without a stop) is stopped first.
     if (unit_) {
@@ -70,6 +71,10 @@ void AudioEngine::initializeOutputUnit() {
     mAudioUnit->setStreamFormat(AudioUnitScope::Input, AudioInputUnit::kOutputBus, streamFormat);
     mAudioUnit->setInputCallback(&audioInputCallback, this);
     mAudioUnit->setShouldAllocateBuffer(false);
+}
+
+void AudioEngine::initializeOutputUnit() {
+    makeUnit();
 
     // Files left open by a start without a stop are completed before they are replaced.
     file_.reset();
@@ -84,11 +89,13 @@ void AudioEngine::initializeOutputUnit() {
     recordFileURL = outputPath;
     if (folderUsable) {
         // Nothing is ever queued for this file: one slice of room is plenty.
-        file_ = createOutputFile(outputPath, kMaxFramesPerSlice);
+        std::string ignored;
+        file_ = createOutputFile(outputPath, kMaxFramesPerSlice, &ignored);
         mAudioFileRef = file_.get();
     }
 
     const std::string cleanPath = documentsFolder() + "/output2.caf";
+    recordingFileError_ = "the documents folder " + documentsFolder() + " cannot be used";
     std::fprintf(stderr, ">>> %s\n", cleanPath.c_str());
     cleanRecordFileURL = cleanPath;
     if (folderUsable) {
@@ -101,9 +108,15 @@ void AudioEngine::initializeOutputUnit() {
                 std::fprintf(stderr, "fieldmeter: the last recording is kept as %s\n",
                              keptAs.c_str());
             }
-            cleanFile_ = createOutputFile(cleanPath, AudioFileWriter::kDefaultQueueFrames);
+            cleanFile_ = createOutputFile(cleanPath, AudioFileWriter::kDefaultQueueFrames,
+                                          &recordingFileError_);
             mAudioFileRefClean = cleanFile_.get();
+            if (mAudioFileRefClean != nullptr) {
+                recordingFileError_.clear();
+            }
         } else {
+            recordingFileError_ =
+                "the last recording " + cleanPath + " cannot be kept (" + keepError + ")";
             std::fprintf(stderr,
                          "fieldmeter: cannot keep the last recording %s (%s); it is left in "
                          "place and nothing new is recorded\n",
@@ -111,28 +124,52 @@ void AudioEngine::initializeOutputUnit() {
         }
     }
 
+    startUnit(false);
+}
+
+bool AudioEngine::restartCapture() {
+    if (mAudioUnit != nullptr) {
+        mAudioUnit->stop();
+    }
+    makeUnit();
+    startUnit(true);
+    return inputStarted();
+}
+
+void AudioEngine::startUnit(bool quiet) {
     ++engineStarts_;
     startError_.clear();
-    fm::measure::measurement().start();
+    auto& measurement = fm::measure::measurement();
+    measurement.start();
+    measurement.setInput(measuredInputKind());
     OSStatus status = mAudioUnit->initialize();
-    checkStatus(status, "AudioUnitInitialize");
+    if (!quiet) {
+        checkStatus(status, "AudioUnitInitialize");
+    }
     if (status != kNoErr) {
         startError_ = mAudioUnit->lastError();
-        std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                     startError_.c_str());
+        if (!quiet) {
+            std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
+                         startError_.c_str());
+        }
     }
     status = mAudioUnit->start();
-    checkStatus(status, "AudioOutputUnitStart");
+    if (!quiet) {
+        checkStatus(status, "AudioOutputUnitStart");
+    }
     if (status != kNoErr && status != kStatusNotInitialized) {
         startError_ = mAudioUnit->lastError();
-        std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                     startError_.c_str());
+        if (!quiet) {
+            std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
+                         startError_.c_str());
+        }
     }
     if (status != kNoErr && startError_.empty()) {
         startError_ = "the input could not be started";
     }
-    fm::measure::measurement().setInput(startError_.empty() ? measuredInputKind()
-                                                            : fm::measure::InputKind::None);
+    if (!startError_.empty()) {
+        measurement.setInput(fm::measure::InputKind::None);
+    }
 }
 
 fm::measure::InputKind AudioEngine::measuredInputKind() const {

@@ -34,6 +34,8 @@ void SecondStream::poll(Clock::time_point now,
     while (now >= lastClosedAt_ + std::chrono::seconds(1) + kGrace) {
         SecondRecord empty;
         empty.input = input;
+        empty.calibrated = measurement_.meter().calibrated();
+        empty.calibrationOffsetDb = measurement_.meter().calibrationOffsetDb();
         empty.closedAt = lastClosedAt_ + std::chrono::seconds(1);
         hand(empty, sink);
     }

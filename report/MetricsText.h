@@ -1,20 +1,31 @@
 #pragma once
-// The meter's current values in Prometheus' text exposition format (version 0.0.4): gauges for
-// the levels, counters for the frames captured and dropped, every series labelled with the
-// meter's name. Qt-free.
+// The meter's values in Prometheus' text exposition format (version 0.0.4), written from the
+// measured quantities' description: a gauge family per kind of level, labelled by weighting,
+// time weighting, interval and band, plus the input's state, the calibration, the overload
+// indicator and counters; every series labelled with the meter's name. A quantity that is not
+// measured now (no input, no second or period yet) is left out, never shown at a stale value.
+// Qt-free.
 #include <cstdint>
 #include <string>
 
-#include "measure/SoundLevelSnapshot.h"
+#include "measure/Quantities.h"
+#include "measure/SecondRecord.h"
 
 namespace fm::report {
 
 struct MeterReading {
-    measure::SoundLevelSnapshot levels;
-    double rawLevel = 0.0;            // rmsValue: the raw level (the big read-out by default)
-    std::uint64_t framesDropped = 0;  // frames the recorder dropped since the program started
+    fm::measure::MeasurementView view;
+    fm::measure::InputKind input = fm::measure::InputKind::None;
+    double rawLevel = 0.0;                       // rmsValue: the raw level (the big read-out)
+    std::uint64_t framesDropped = 0;             // frames the recorder dropped
+    std::uint64_t measurementFramesDropped = 0;  // frames the measurement had no room for
+    std::uint64_t eventsTotal = 0;               // loud moments captured
+    std::string period;                          // the summary's period ("15m"), "" without
 };
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);
+
+// `text` with every byte sequence that is not UTF-8 replaced by U+FFFD.
+std::string validUtf8(const std::string& text);
 
 }  // namespace fm::report

@@ -20,6 +20,7 @@ namespace fm::screen {
 namespace {
 
 constexpr std::chrono::seconds kSilentStreamLimit{3};
+constexpr double kMicrophoneRetrySeconds = 5.0;
 
 std::shared_ptr<fm::toolkit::ScheduledTimer> startCounterTimer(ViewController* controller) {
     return fm::toolkit::ScheduledTimer::scheduledTimer(
@@ -70,6 +71,18 @@ void ViewController::togglePlay(QObject* sender) {
         return;
     }
     leaveNoInput();
+    if (mAudioFileRefClean == nullptr) {
+        // Without its file there is no recording, whatever the meters show.
+        fm::recording::recordingActive.store(0, std::memory_order_relaxed);
+        if (soundLevels_ != nullptr) {
+            soundLevels_->recordingCancelled();
+        }
+        std::fprintf(stderr, "fieldmeter: nothing is recorded: %s\n", recordingFileError().c_str());
+        fm::toolkit::AlertView("Cannot record", QString::fromStdString(recordingFileError()), "OK",
+                               this)
+            .show();
+        return;
+    }
     if (button != nullptr) {
         button->setImageName("Record-on.png");
     }
@@ -205,6 +218,11 @@ void ViewController::showNoInput(const std::string& reason) {
         titleWithInput_ = windowTitle();
     }
     setWindowTitle("fieldmeter (no input)");
+    if (inputSource().kind == fm::platform::AudioInputKind::Microphone &&
+        (!retryTimer_ || !retryTimer_->isValid())) {
+        retryTimer_ = fm::toolkit::ScheduledTimer::scheduledTimer(
+            kMicrophoneRetrySeconds, [this](fm::toolkit::ScheduledTimer*) { retryMicrophone(); });
+    }
     const std::string what = inputSource().describe();
     fm::toolkit::AlertView(
         "No input",
@@ -215,10 +233,30 @@ void ViewController::showNoInput(const std::string& reason) {
 }
 
 void ViewController::leaveNoInput() {
+    if (retryTimer_) {
+        retryTimer_->invalidate();
+    }
     if (noInput_) {
         noInput_ = false;
         setWindowTitle(titleWithInput_);
     }
+}
+
+// Quietly, every few seconds: the lost microphone may be back (a sound server restarted, a
+// device plugged in again). Nothing records meanwhile; a recording that ended stays ended.
+void ViewController::retryMicrophone() {
+    if (!noInput_ || isRecording() != 0) {
+        return;
+    }
+    if (!restartCapture()) {
+        mAudioUnit->uninitialize();
+        mAudioUnit = nullptr;
+        return;
+    }
+    std::fprintf(stderr, "fieldmeter: %s is back; measuring again\n",
+                 inputSource().describe().c_str());
+    leaveNoInput();
+    updateRMS(nullptr);
 }
 
 void ViewController::updateCounter(fm::toolkit::ScheduledTimer* timer) {

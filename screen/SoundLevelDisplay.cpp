@@ -1,7 +1,8 @@
 #include "screen/SoundLevelDisplay.h"
 
-#include <QDateTime>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
 #include <QWidget>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "measure/Measurement.h"
 #include "measure/SoundLevels.h"
 #include "platform/documents/DocumentsFolder.h"
 
@@ -16,13 +18,13 @@ namespace fm::screen {
 
 namespace {
 
+using fm::measure::Calibration;
+using fm::measure::InputKind;
 using fm::measure::SoundLevelSnapshot;
 using fm::measure::Weighting;
 
-std::optional<double> gOffsetOption;
-double gCalibrateTo = 94.0;
-
-constexpr double kCalibrationSeconds = 3.0;
+Calibration* gCalibration = nullptr;
+bool gConfirm = true;
 
 QSettings userSettings() {
     return QSettings(QStringLiteral("fieldmeter"), QStringLiteral("fieldmeter"));
@@ -36,19 +38,35 @@ QString unit(bool calibrated) {
     return QString::fromLatin1(fm::measure::levelUnit(calibrated));
 }
 
+void say(const std::string& line) {
+    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
+}
+
+// The line's words for an input that delivers nothing.
+QString noInputText(InputKind input) {
+    switch (input) {
+        case InputKind::Ended:
+            return QStringLiteral("no input (the file ended)");
+        case InputKind::Lost:
+            return QStringLiteral("no input (microphone lost)");
+        default:
+            return QStringLiteral("no input");
+    }
+}
+
+std::vector<double> bandEnergies() {
+    return {};
+}
+
 }  // namespace
 
-void setCalibrationOptions(std::optional<double> offsetDb, double calibrateToDb) {
-    gOffsetOption = offsetDb;
-    gCalibrateTo = calibrateToDb;
+void setCalibration(fm::measure::Calibration* calibration, bool confirm) {
+    gCalibration = calibration;
+    gConfirm = confirm;
 }
 
 SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption)
-    : QObject(screen),
-      line_(new QLabel(screen)),
-      readout_(readout),
-      caption_(caption),
-      calibrateToDb_(gCalibrateTo) {
+    : QObject(screen), line_(new QLabel(screen)), readout_(readout), caption_(caption) {
     line_->setObjectName(QStringLiteral("soundLevelLine"));
     line_->setAlignment(Qt::AlignCenter);
     // Its own dark backdrop keeps it legible over the colour page and the direction ring.
@@ -60,32 +78,20 @@ SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* c
     if (caption_ != nullptr) {
         captionText_ = caption_->text();
     }
-
-    QSettings settings = userSettings();
-    showLAF_ = settings.value(QStringLiteral("readout/showLAF"), false).toBool();
-    auto& meter = fm::measure::soundLevelMeter();
-    if (gOffsetOption) {
-        meter.setCalibration(*gOffsetOption, true);
-        std::fprintf(stderr, "fieldmeter: calibration for this run: 0 dBFS = %.1f dB\n",
-                     *gOffsetOption);
-    } else {
-        bool ok = false;
-        const double saved = settings.value(QStringLiteral("calibration/offsetDb")).toDouble(&ok);
-        if (ok && std::isfinite(saved)) {
-            meter.setCalibration(saved, true);
-            std::fprintf(stderr, "fieldmeter: calibrated on %s: 0 dBFS = %.1f dB\n",
-                         qPrintable(settings.value(QStringLiteral("calibration/date")).toString()),
-                         saved);
-        } else {
-            meter.setCalibration(0.0, false);
-        }
-    }
+    showLAF_ = userSettings().value(QStringLiteral("readout/showLAF"), false).toBool();
     showCaption();
     tick();
 }
 
+SoundLevelDisplay::~SoundLevelDisplay() {
+    delete question_;
+}
+
 QString SoundLevelDisplay::readoutText(double rawLevel) const {
     if (showLAF_) {
+        if (!fm::measure::measurement().measuring()) {
+            return QStringLiteral("--.-");
+        }
         return db(fm::measure::readSoundLevels().LAF);
     }
     return QString::asprintf("%.02f", rawLevel);
@@ -105,66 +111,106 @@ void SoundLevelDisplay::toggleReadout() {
     showCaption();
 }
 
+bool SoundLevelDisplay::calibrating() const {
+    return gCalibration != nullptr && gCalibration->measuring();
+}
+
 void SoundLevelDisplay::startCalibration() {
-    if (calibrationStart_) {
-        return;  // one at a time: the one under way ends first
+    if (gCalibration == nullptr || question_ != nullptr) {
+        return;
     }
-    calibrationStart_ = fm::measure::readSoundLevels();
-    std::fprintf(stderr, "fieldmeter: calibrating: play the %.1f dB reference for %.0f s\n",
-                 calibrateToDb_, kCalibrationSeconds);
+    const std::string why = gCalibration->start(fm::measure::measurement().input(),
+                                                fm::measure::readSoundLevels(), bandEnergies());
+    if (!why.empty()) {
+        say("calibration: " + why + "; nothing changed");
+        showLine(QString::fromStdString("K: " + why));
+        return;
+    }
+    say("calibrating: play the " + db(gCalibration->referenceDb()).toStdString() +
+        " dB reference steadily for 3 s");
     tick();
 }
 
-void SoundLevelDisplay::finishCalibration(const SoundLevelSnapshot& end) {
-    const SoundLevelSnapshot start = *calibrationStart_;
-    calibrationStart_.reset();
-    const double dbfs = fm::measure::equivalentLevelDb(start, end, Weighting::Z, false);
-    if (dbfs <= fm::measure::kLevelFloorDb) {
-        std::fprintf(stderr,
-                     "fieldmeter: calibration failed: no sound in the %.0f s; the calibration "
-                     "stays as it was\n",
-                     kCalibrationSeconds);
+void SoundLevelDisplay::finishCalibration(const Calibration::Proposal& proposal) {
+    if (!gConfirm) {
+        keepCalibration(proposal);
         return;
     }
-    const double offset = calibrateToDb_ - dbfs;
-    const QString date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    fm::measure::soundLevelMeter().setCalibration(offset, true);
-    QSettings settings = userSettings();
-    settings.setValue(QStringLiteral("calibration/offsetDb"), offset);
-    settings.setValue(QStringLiteral("calibration/date"), date);
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        std::fprintf(stderr, "fieldmeter: cannot keep the calibration in %s\n",
-                     qPrintable(settings.fileName()));
+    // The window shows the result before it is used.
+    QString text = QString::fromStdString("Measured: " + proposal.summary);
+    if (!proposal.drift.empty()) {
+        text += QString::fromStdString("\nChange: " + proposal.drift);
     }
-    std::fprintf(stderr,
-                 "fieldmeter: calibrated: LZeq %.2f dBFS reads %.1f dB (0 dBFS = %.2f dB)\n", dbfs,
-                 calibrateToDb_, offset);
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Calibration"), text,
+                                QMessageBox::NoButton, line_->window());
+    box->setObjectName(QStringLiteral("calibrationQuestion"));
+    QPushButton* keep = box->addButton(QStringLiteral("Keep"), QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, keep, proposal](int) {
+        if (box->clickedButton() == keep) {
+            keepCalibration(proposal);
+        } else {
+            say("calibration cancelled; it stays as it was");
+        }
+        showCaption();
+    });
+    question_ = box;
+    box->open();
+}
+
+void SoundLevelDisplay::keepCalibration(const Calibration::Proposal& proposal) {
+    std::string error;
+    const bool kept = gCalibration->keep(proposal, Calibration::Clock::now(), &error);
+    say("calibrated: " + proposal.summary);
+    if (!proposal.drift.empty()) {
+        say("calibration change: " + proposal.drift);
+    }
+    if (!kept) {
+        say("cannot keep the calibration for the next runs: " + error +
+            "; it is used for this run");
+    }
     showCaption();
 }
 
 void SoundLevelDisplay::tick() {
-    const SoundLevelSnapshot now = fm::measure::readSoundLevels();
-    if (calibrationStart_) {
-        const double seconds =
-            static_cast<double>(now.framesCaptured - calibrationStart_->framesCaptured) /
-            fm::measure::soundLevelMeter().sampleRate();
-        if (seconds >= kCalibrationSeconds) {
-            finishCalibration(now);
+    const SoundLevelSnapshot levels = fm::measure::readSoundLevels();
+    const InputKind input = fm::measure::measurement().input();
+    if (calibrating()) {
+        const auto proposal = gCalibration->tick(input, levels, bandEnergies());
+        if (proposal) {
+            finishCalibration(*proposal);
+        } else if (!gCalibration->measuring()) {
+            say("calibration refused: " + gCalibration->refusal());
         } else {
             showLine(QStringLiteral("CALIBRATING %1 dB  %2 s")
-                         .arg(db(calibrateToDb_), QString::number(seconds, 'f', 1)));
+                         .arg(db(gCalibration->referenceDb()),
+                              QString::number(gCalibration->measuredSeconds(levels), 'f', 1)));
             return;
         }
     }
-    const SoundLevelSnapshot levels = fm::measure::readSoundLevels();
-    QString text = QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') +
-                   unit(levels.calibrated) + QStringLiteral("  ");
+    if (!fm::measure::hasLevels(input)) {
+        showLine(noInputText(input));
+        return;
+    }
+    QString text;
+    if (input == InputKind::Demo) {
+        text += QStringLiteral("DEMO ");
+    }
+    if (levels.overloadSamples1s > 0) {
+        text += QStringLiteral("OVL ");
+    }
+    text += QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') + unit(levels.calibrated) +
+            QStringLiteral("  ");
     if (recordingStart_) {
         text += QStringLiteral("REC LAeq ") +
                 db(fm::measure::equivalentLevelDb(*recordingStart_, levels, Weighting::A));
     } else {
         text += QStringLiteral("LAeq ") + db(levels.LAeq);
+    }
+    // Once anything overloaded, the run's LAeq carries the mark for good.
+    if (levels.overloadSamples > 0) {
+        text += QStringLiteral(" [OVL]");
     }
     showLine(text);
 }
@@ -177,6 +223,8 @@ void SoundLevelDisplay::showLine(const QString& text) {
 }
 
 void SoundLevelDisplay::recordingStarted() {
+    // Everything the last engine captured counts before the recording, nothing of it after.
+    fm::measure::measurement().settle();
     recordingStart_ = fm::measure::readSoundLevels();
 }
 
@@ -185,6 +233,7 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
         return;
     }
     const QString summaryPath = recordingPath.left(recordingPath.lastIndexOf('.')) + ".txt";
+    fm::measure::measurement().settle();
     const SoundLevelSnapshot end = fm::measure::readSoundLevels();
     const SoundLevelSnapshot start = *recordingStart_;
     recordingStart_.reset();

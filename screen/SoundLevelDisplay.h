@@ -1,13 +1,16 @@
 #pragma once
 // The sound levels on the screen: a small line near the read-out on every page
-// ("LAF 63.2 dB  LAeq 61.0"), the big read-out's choice between the raw level and LAF (key D),
-// calibration from a reference source (key K), and the LAeq of each recording. The calibration
-// and the read-out choice are kept between runs in the user's settings
-// (~/.config/fieldmeter/fieldmeter.conf).
+// ("LAF 63.2 dB  LAeq 61.0", or why there is no level), the big read-out's choice between the
+// raw level and LAF (key D, kept in the user's settings), the key K that calibrates from a
+// reference source through the program's calibration (measure/Calibration.h), and the LAeq of
+// each recording.
+#include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <optional>
 
+#include "measure/Calibration.h"
 #include "measure/SoundLevelSnapshot.h"
 
 class QLabel;
@@ -15,14 +18,16 @@ class QWidget;
 
 namespace fm::screen {
 
-// Set by the command line before the screen is made: --calibration (this run's offset, not
-// kept) and --calibrate-to (the level the reference source produces, 94 dB unless given).
-void setCalibrationOptions(std::optional<double> offsetDb, double calibrateToDb);
+// Set by the program before the screen is made: the calibration K works through (null: K says
+// so and does nothing), and whether a measured calibration is shown with Keep and Cancel before
+// it is used (the window) or kept at once and printed (headless).
+void setCalibration(fm::measure::Calibration* calibration, bool confirm);
 
 class SoundLevelDisplay : public QObject {
   public:
     // `screen` holds the line; `readout` and `caption` are the big read-out and its caption.
     SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption);
+    ~SoundLevelDisplay() override;
 
     // The big read-out's text for this meter tick: the raw level, or LAF.
     QString readoutText(double rawLevel) const;
@@ -33,19 +38,24 @@ class SoundLevelDisplay : public QObject {
     void toggleReadout();
     bool readoutShowsLAF() const { return showLAF_; }
 
-    // Key K: LZeq over the next 3 s becomes the reference level.
+    // Key K: LZeq of a steady reference over the next 3 s becomes its level.
     void startCalibration();
-    bool calibrating() const { return calibrationStart_.has_value(); }
+    bool calibrating() const;
+    // The window's question about a measured calibration, while it is open.
+    QMessageBox* calibrationQuestion() const { return question_; }
 
     // A recording starts with the next captured block; when it stops its duration and LAeq go
     // to standard error and beside it (output2.caf: output2.txt).
     void recordingStarted();
     void recordingStopped(const QString& recordingPath);
+    // The recording could not start after all (its file could not be made).
+    void recordingCancelled() { recordingStart_.reset(); }
 
     QLabel* line() const { return line_; }
 
   private:
-    void finishCalibration(const fm::measure::SoundLevelSnapshot& end);
+    void finishCalibration(const fm::measure::Calibration::Proposal& proposal);
+    void keepCalibration(const fm::measure::Calibration::Proposal& proposal);
     void showCaption();
     void showLine(const QString& text);
 
@@ -54,8 +64,7 @@ class SoundLevelDisplay : public QObject {
     QLabel* caption_;
     QString captionText_;
     bool showLAF_ = false;
-    double calibrateToDb_ = 94.0;
-    std::optional<fm::measure::SoundLevelSnapshot> calibrationStart_;
+    QPointer<QMessageBox> question_;
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
 };
 

@@ -47,7 +47,8 @@ ViewController::~ViewController() {
         accelerometer->setDelegate(nullptr);
     }
     // The timers call back into this object too.
-    for (auto* timer : {meterTimer_.get(), counterTimer_.get(), gyroTimer_.get()}) {
+    for (auto* timer :
+         {meterTimer_.get(), counterTimer_.get(), gyroTimer_.get(), retryTimer_.get()}) {
         if (timer != nullptr) {
             timer->invalidate();
         }

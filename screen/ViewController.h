@@ -203,6 +203,7 @@ class ViewController : public QWidget,
     void endRecording();
     void showNoInput(const std::string& reason);
     void leaveNoInput();
+    void retryMicrophone();
     fm::mail::MailExport& mailExport();
 
     QString nibName_;
@@ -213,6 +214,8 @@ class ViewController : public QWidget,
     std::shared_ptr<fm::toolkit::ScheduledTimer> meterTimer_;
     std::shared_ptr<fm::toolkit::ScheduledTimer> counterTimer_;
     std::shared_ptr<fm::toolkit::ScheduledTimer> gyroTimer_;
+    // While a microphone is missing: tries it again every 5 s.
+    std::shared_ptr<fm::toolkit::ScheduledTimer> retryTimer_;
     std::vector<fm::toolkit::SwipeGestureRecognizer*> swipeRecognizers_;
     double recordingStartMs_ = 0.0;
     bool noInput_ = false;

@@ -7,13 +7,13 @@
 namespace fm::platform {
 namespace {
 
-// A level in dB: a finite number within +-limit.
-bool parseDb(const std::string& text, double limit, double* out) {
+// A level in dB: a finite number from lowest to highest.
+bool parseDb(const std::string& text, double lowest, double highest, double* out) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
     if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
-        std::fabs(v) > limit) {
+        v < lowest || v > highest) {
         return false;
     }
     *out = v;
@@ -96,6 +96,15 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&o.logFile) || o.logFile.empty()) {
                 return fail("--log: needs a file");
             }
+        } else if (arg == "--summary") {
+            if (!value(&o.summaryFile) || o.summaryFile.empty()) {
+                return fail("--summary: needs a file");
+            }
+        } else if (arg == "--period") {
+            if (!value(&o.period) ||
+                (o.period != "1m" && o.period != "5m" && o.period != "15m" && o.period != "1h")) {
+                return fail("--period: needs 1m, 5m, 15m or 1h");
+            }
         } else if (arg == "--metrics") {
             std::string why = "needs [HOST:]PORT";
             if (!value(&text) || !(o.metrics = parseListenAddress(text, &why))) {
@@ -119,16 +128,22 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             o.durationSeconds = d;
         } else if (arg == "--calibration") {
             double db = 0.0;
-            if (!value(&text) || !parseDb(text, 300.0, &db)) {
-                return fail("--calibration: needs the dB that 0 dBFS corresponds to, e.g. 120");
+            if (!value(&text) || !parseDb(text, 60.0, 160.0, &db)) {
+                return fail(
+                    "--calibration: needs the dB that 0 dBFS corresponds to, from 60 to 160, "
+                    "e.g. 120");
             }
             o.calibrationDb = db;
         } else if (arg == "--calibrate-to") {
             double db = 0.0;
-            if (!value(&text) || !parsePositive(text, 200.0, &db)) {
-                return fail("--calibrate-to: needs the reference level in dB, above 0, e.g. 114");
+            if (!value(&text) || !parseDb(text, 60.0, 150.0, &db)) {
+                return fail(
+                    "--calibrate-to: needs the reference level in dB, from 60 to 150, "
+                    "e.g. 114");
             }
             o.calibrateToDb = db;
+        } else if (arg == "--forget-calibration") {
+            if (!flag(&o.forgetCalibration)) return fail("--forget-calibration: takes no value");
         } else if (arg == "--list-devices") {
             if (!flag(&o.listDevices)) return fail("--list-devices: takes no value");
         } else if (arg == "--tall") {
@@ -179,14 +194,19 @@ std::string usageText(const std::string& programName) {
            "  --duration SECONDS      end cleanly after this many seconds\n"
            "  --log FILE              append the sound levels to a CSV file every second\n"
            "                          (a header row first when the file is new)\n"
+           "  --summary FILE          append a row of statistics for every period, and the\n"
+           "                          day-evening-night levels of every whole local day\n"
+           "  --period 1m|5m|15m|1h   the summary's period, aligned to the clock (default 15m)\n"
            "  --metrics [HOST:]PORT   serve the sound levels for Prometheus at\n"
            "                          http://HOST:PORT/metrics (HOST 127.0.0.1 unless given;\n"
            "                          port 0 picks a free port)\n"
            "  --name NAME             the meter's name in the metrics (default: the host name)\n"
            "  --calibration DB        the sound level in dB that 0 dBFS corresponds to, for\n"
-           "                          this run (otherwise the last calibration with K)\n"
+           "                          this run, 60 to 160 (otherwise the last calibration\n"
+           "                          with K)\n"
            "  --calibrate-to DB       the level of the reference source the key K calibrates\n"
-           "                          with (default 94)\n"
+           "                          with, 60 to 150 (default 94)\n"
+           "  --forget-calibration    forget the calibration kept from earlier runs\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"

@@ -49,7 +49,9 @@ TEST_F(LevelsRun, KCalibratesFromAReferenceToneAndTheNextRunStartsCalibrated) {
     // The tone stands for a 114 dB calibrator: 0 dBFS becomes 134 dB.
     start({"--input", tone, "--calibrate-to", "114", "--duration", "12"});
     send("Space\nK\n");
-    ASSERT_TRUE(waitForMessage("fieldmeter: calibrated: LZeq -20.00 dBFS reads 114.0 dB"))
+    ASSERT_TRUE(
+        waitForMessage("fieldmeter: calibrated: 0 dBFS = 134.00 dB (the 114.0 dB "
+                       "reference read -20.00 dBFS)"))
         << stderr_.toStdString();
     send("R\n");
     const auto caf = docsPath() / "output2.caf";

@@ -172,17 +172,27 @@ TEST_F(ProgramRun, AnUnusableDocumentsFolderIsSaidOnceAndAgainWhenItChanges) {
         return out.count("stopRecording");
     };
     start({"--input", "demo", "--documents", folder});
-    // Start, stop, write the motion list, start again: every one of them needs the folder,
-    // as does the screen saved every second.
-    send("Space\nR\nR\nE\nR\n");
+    // A recording cannot start without its file: said on standard error and in an alert (which
+    // Return closes). The motion list and the screen saved every second need the folder too.
+    send("Space\nR\n");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            readOutput();
+            return err.contains("fieldmeter: nothing is recorded: ");
+        },
+        20000))
+        << err.toStdString();
+    send("Return\nE\nR\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return engineRestarts() == 2; }, 20000)) << out.toStdString();
+    EXPECT_EQ(err.count("fieldmeter: nothing is recorded: "), 2) << err.toStdString();
+    EXPECT_FALSE(fs::exists(blocker / "docs" / "output2.txt"));
     const QString unusable = "fieldmeter: documents folder unusable: " + folder + ": ";
     EXPECT_EQ(err.count(unusable), 1) << err.toStdString();
     EXPECT_EQ(err.count("Not a directory"), 1) << err.toStdString();  // nothing else says it
 
-    // Once the folder can be made, the next start of a recording says so, once.
+    // Once the folder can be made, the next start of a recording says so, once, and records.
     fs::remove(blocker);
-    send("R\nR\n");
+    send("Return\nR\nR\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return engineRestarts() == 3; }, 20000)) << out.toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(blocker / "docs" / "screen.png"); }, 5000));
     process_.terminate();

@@ -50,9 +50,17 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
 
     EXPECT_FALSE(plain.calibrationDb.has_value());
     EXPECT_DOUBLE_EQ(plain.calibrateToDb, 94.0);
-    const auto levels = parsed({"fm", "--calibration", "-3.5", "--calibrate-to=114"});
-    EXPECT_DOUBLE_EQ(levels.calibrationDb.value(), -3.5);
-    EXPECT_DOUBLE_EQ(levels.calibrateToDb, 114.0);
+    EXPECT_FALSE(plain.forgetCalibration);
+    EXPECT_EQ(plain.period, "15m");
+    const auto levels = parsed({"fm", "--calibration", "160", "--calibrate-to=60",
+                                "--forget-calibration", "--summary", "s.csv", "--period", "1h"});
+    EXPECT_DOUBLE_EQ(levels.calibrationDb.value(), 160.0);
+    EXPECT_DOUBLE_EQ(levels.calibrateToDb, 60.0);
+    EXPECT_TRUE(levels.forgetCalibration);
+    EXPECT_EQ(levels.summaryFile, "s.csv");
+    EXPECT_EQ(levels.period, "1h");
+    EXPECT_DOUBLE_EQ(
+        parsed({"fm", "--calibration=60", "--calibrate-to", "150"}).calibrationDb.value(), 60.0);
 }
 
 TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
@@ -70,13 +78,18 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--motion"}), "--motion: needs a CSV file");
     EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
     const std::string calibration =
-        "--calibration: needs the dB that 0 dBFS corresponds to, e.g. 120";
+        "--calibration: needs the dB that 0 dBFS corresponds to, from 60 to 160, e.g. 120";
+    for (const char* bad : {"59.99", "160.01", "inf", "94dB"}) {
+        EXPECT_EQ(errorOf({"fm", "--calibration", bad}), calibration) << bad;
+    }
     EXPECT_EQ(errorOf({"fm", "--calibration"}), calibration);
-    EXPECT_EQ(errorOf({"fm", "--calibration", "inf"}), calibration);
-    EXPECT_EQ(errorOf({"fm", "--calibration=94dB"}), calibration);
-    const std::string target = "--calibrate-to: needs the reference level in dB, above 0, e.g. 114";
-    EXPECT_EQ(errorOf({"fm", "--calibrate-to", "0"}), target);
-    EXPECT_EQ(errorOf({"fm", "--calibrate-to", "nan"}), target);
+    const std::string target =
+        "--calibrate-to: needs the reference level in dB, from 60 to 150, e.g. 114";
+    for (const char* bad : {"59.9", "150.1", "200", "nan"}) {
+        EXPECT_EQ(errorOf({"fm", "--calibrate-to", bad}), target) << bad;
+    }
+    EXPECT_EQ(errorOf({"fm", "--period", "2m"}), "--period: needs 1m, 5m, 15m or 1h");
+    EXPECT_EQ(errorOf({"fm", "--forget-calibration=1"}), "--forget-calibration: takes no value");
 }
 
 TEST(DeviceOptions, SoundLevelReportOptions) {
@@ -105,10 +118,10 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option :
-         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
-          "--motion", "--headless", "--duration", "--log", "--metrics", "--name", "--help",
-          "--version", "--calibration", "--calibrate-to"}) {
+    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
+                               "--documents", "--motion", "--headless", "--duration", "--log",
+                               "--metrics", "--name", "--help", "--version", "--calibration",
+                               "--calibrate-to", "--forget-calibration", "--summary", "--period"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "report/CsvFile.h"
 #include "report/LevelLog.h"
 
 namespace fm::report {
-using fm::measure::SoundLevelSnapshot;
 namespace {
 
 namespace fs = std::filesystem;
@@ -31,62 +31,82 @@ std::string readText(const fs::path& path) {
     return text.str();
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
+// A second whose every level differs, so that a column fed from the wrong value shows.
+fm::measure::SecondRecord loudSecond() {
+    fm::measure::SecondRecord r;
+    r.input = fm::measure::InputKind::Mic;
+    // 2026-12-07T23:50:17.123Z
+    r.closedAt = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796687417123));
+    r.meanSquareA = 0.5 * 1e-2;  // -20 dBFS
+    r.meanSquareC = 0.5 * 1e-3;  // -30
+    r.meanSquareZ = 0.5 * 1e-4;  // -40
+    r.maxMeanSquareAF = 0.5;     // 0
+    r.minMeanSquareAF = 0.5e-5;  // -50
+    r.peakC = 0.5;               // -3.01
+    r.bandMeanSquare.fill(0.0);
+    r.bandMeanSquare[17] = 0.5 * 1e-6;  // 1 kHz: -60
+    r.overloadSamples = 7;
+    r.calibrated = true;
+    r.calibrationOffsetDb = 100.0;
+    return r;
 }
 
-TEST(LevelLog, NewFileGetsTheHeaderOnceAndRowsAppendAcrossRuns) {
+TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
+    const std::string header = levelLogHeader();
+    EXPECT_EQ(header.substr(0, 178),
+              "time_utc,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,LCeq_1s_dB,LAFmin_1s_dB,"
+              "raw_level,yaw_deg,calibrated,frames_dropped,overload,calibration_offset_db,input,"
+              "LZeq_1s_20Hz_dB,");
+    EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
+    EXPECT_EQ(header.substr(header.size() - 18), ",LZeq_1s_16kHz_dB\n");
+
+    const std::string row = levelLogRow(loudSecond(), {12.346, -90.04, 4096});
+    std::string expected =
+        "2026-12-07T23:50:17.123Z,80.00,100.00,96.99,60.00,70.00,50.00,12.35,-90.0,1,4096,7,"
+        "100.00,mic";
+    for (int b = 0; b < 30; ++b) {
+        expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
+    }
+    EXPECT_EQ(row, expected + "\n");
+
+    // Without input: the time, the extras and why; no level, no overload count.
+    fm::measure::SecondRecord lost = loudSecond();
+    lost.input = fm::measure::InputKind::Lost;
+    EXPECT_EQ(
+        levelLogRow(lost, {0.0, std::nullopt, 0}),
+        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,,100.00,lost" + std::string(30, ',') + "\n");
+
     const fs::path path = tempPath("append");
     fs::remove(path);
-    SoundLevelSnapshot levels;
-    levels.LAeq1s = 61.044;
-    levels.LAFmax1s = 70.5;
-    levels.LCpeak1s = 88.996;
-    levels.LZeq1s = -3.25;
-    levels.calibrated = true;
-    // 2026-12-07T23:50:17.123Z
-    const auto time =
-        std::chrono::system_clock::time_point(std::chrono::milliseconds(1796687417123));
-    const std::string row = levelLogRow(time, levels, {12.346, -90.04, 4096});
-    EXPECT_EQ(row, "2026-12-07T23:50:17.123Z,61.04,70.50,89.00,-3.25,12.35,-90.0,1,4096\n");
-
     std::string error;
     for (int run = 0; run < 2; ++run) {
-        auto log = LevelLogFile::open(path, &error);
+        auto log = CsvFile::open(path, header, &error);
         ASSERT_NE(log, nullptr) << error;
         EXPECT_TRUE(log->append(row, &error)) << error;
-        EXPECT_TRUE(log->append(row, &error)) << error;
     }
-    const auto all = lines(readText(path));
-    ASSERT_EQ(all.size(), 5u);
-    EXPECT_EQ(all[0] + "\n", levelLogHeader());
-    EXPECT_EQ(all[0],
-              "time_utc,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,raw_level,yaw_deg,"
-              "calibrated,frames_dropped");
-    for (size_t i = 1; i < all.size(); ++i) {
-        EXPECT_EQ(all[i] + "\n", row);
-    }
+    EXPECT_EQ(readText(path), header + row + row);
+    // Another version's columns are refused rather than mixed in.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "time_utc,LAeq_1s_dB\n1,2\n";
+    EXPECT_EQ(CsvFile::open(path, header, &error), nullptr);
+    EXPECT_NE(error.find("its columns are not this version's"), std::string::npos) << error;
     fs::remove(path);
 }
 
 TEST(LevelLog, FailuresNameThePathAndNeverLeaveATornRow) {
     std::string error;
-    EXPECT_EQ(LevelLogFile::open("/nonexistent-fieldmeter-dir/levels.csv", &error), nullptr);
+    EXPECT_EQ(CsvFile::open("/nonexistent-fieldmeter-dir/levels.csv", levelLogHeader(), &error),
+              nullptr);
     EXPECT_EQ(error, "/nonexistent-fieldmeter-dir/levels.csv: No such file or directory");
-    EXPECT_EQ(LevelLogFile::open("/dev/full", &error), nullptr);  // the header cannot be written
-    EXPECT_EQ(error, "/dev/full: No space left on device");
+    EXPECT_EQ(CsvFile::open("/dev/full", levelLogHeader(), &error),
+              nullptr);                                      // the header cannot be written
+    EXPECT_EQ(error, "/dev/full: No space left on device");  // a device, but not a reader
 
     // A file size limit lets the disk take only part of a row: that part is cut off again.
     const fs::path path = tempPath("torn");
     fs::remove(path);
-    auto log = LevelLogFile::open(path, &error);
+    auto log = CsvFile::open(path, levelLogHeader(), &error);
     ASSERT_NE(log, nullptr) << error;
-    const std::string row = levelLogRow(std::chrono::system_clock::now(), {}, {});
+    const std::string row = levelLogRow(loudSecond(), {});
     ASSERT_TRUE(log->append(row, &error)) << error;
     const auto whole = fs::file_size(path);
 
@@ -114,7 +134,7 @@ TEST(LevelLog, FailuresNameThePathAndNeverLeaveATornRow) {
 
     // A last row left without its end (a power cut): the next row starts on a line of its own.
     std::ofstream(path, std::ios::binary | std::ios::trunc) << levelLogHeader() << "2026-12-07T2";
-    log = LevelLogFile::open(path, &error);
+    log = CsvFile::open(path, levelLogHeader(), &error);
     ASSERT_NE(log, nullptr) << error;
     ASSERT_TRUE(log->append(row, &error)) << error;
     log.reset();

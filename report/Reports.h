@@ -1,0 +1,75 @@
+#pragma once
+// Everything the measurement is written to, fed every second from one stream: the log
+// (--log), the summary of periods and days (--summary), the run's statistics, and what the
+// metrics and the live page read. Made before any screen and independent of it. The main
+// thread polls it; the web server's threads read it through reading(). Qt-free.
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measure/DayEveningNight.h"
+#include "measure/Measurement.h"
+#include "measure/PeriodSummary.h"
+#include "measure/RunStatistics.h"
+#include "measure/SecondStream.h"
+#include "report/LevelLog.h"
+#include "report/MetricsText.h"
+#include "report/RowQueue.h"
+
+namespace fm::report {
+
+class Reports {
+  public:
+    using Say = std::function<void(const std::string&)>;
+    using Clock = std::chrono::system_clock;
+
+    struct Options {
+        std::string logPath;      // "" = no log
+        std::string summaryPath;  // "" = no summary
+        fm::measure::Period period = fm::measure::Period::FifteenMinutes;
+    };
+
+    // Opens the files. Null when one cannot be opened, with *error naming it and why (the
+    // program then stops: a logger that logs nothing must not run for hours).
+    static std::unique_ptr<Reports> open(fm::measure::Measurement& measurement,
+                                         const Options& options, Clock::time_point start, Say say,
+                                         std::string* error);
+    // Writes the period under way (marked incomplete) and closes the files.
+    ~Reports();
+
+    // Main thread, about ten times a second: every second due goes to the writers.
+    void poll(Clock::time_point now, const LevelLogExtras& extras);
+
+    // Any thread: the metrics text, with the values the main thread has seen so far.
+    std::string metricsText(const std::string& meterName, const MeterReading& extras) const;
+
+    // Main thread: the last second handed out.
+    const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
+
+  private:
+    Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
+            Say say);
+    void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
+
+    fm::measure::Measurement& measurement_;
+    Options options_;
+    Say say_;
+    fm::measure::SecondStream stream_;
+    std::unique_ptr<RowQueue> log_;
+    std::unique_ptr<RowQueue> summary_;
+    fm::measure::PeriodAccumulator periods_;
+    fm::measure::DayEveningNightAccumulator days_;
+
+    // What the other threads read, guarded by mutex_ (held briefly, never across a write).
+    mutable std::mutex mutex_;
+    fm::measure::SecondRecord second_;
+    fm::measure::RunStatistics run_;
+    std::optional<fm::measure::PeriodValues> period_;
+    std::optional<fm::measure::DayValues> day_;
+};
+
+}  // namespace fm::report
