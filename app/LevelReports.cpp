@@ -10,7 +10,7 @@
 #include "measure/SoundLevelSnapshot.h"
 #include "platform/audio/AudioTypes.h"
 #include "platform/audiofile/AudioFileWriter.h"
-#include "platform/metrics/MetricsServer.h"
+#include "platform/http/HttpServer.h"
 #include "report/LevelLog.h"
 #include "report/MetricsText.h"
 #include "screen/ViewController.h"
@@ -53,19 +53,25 @@ LevelReports::LevelReports(const fm::platform::DeviceOptions& options,
         }
     }
     if (options.metrics) {
-        // Runs on the server's threads: only atomics are read, never the audio thread's buffers
+        // Runs on the server's thread: only atomics are read, never the audio thread's buffers
         // or the main thread's objects.
-        auto text = [name = meterName(options)] {
+        auto text = [name = meterName(options)](const fm::platform::HttpRequest&) {
             fm::report::MeterReading reading;
             reading.levels = fm::measure::readSoundLevels();
             reading.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
             reading.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-            return fm::report::prometheusText(name, reading);
+            fm::platform::HttpResponse response;
+            response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+            response.body = fm::report::prometheusText(name, reading);
+            return response;
         };
+        fm::platform::HttpServer::Options serverOptions;
+        serverOptions.address = *options.metrics;
         std::string error;
-        metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &error);
+        metrics_ = fm::platform::HttpServer::start(
+            serverOptions, fm::platform::HttpRoutes().exact("/metrics", text), &error);
         if (metrics_) {
-            say("serving metrics at " + metrics_->url());
+            say("serving metrics at " + metrics_->url("/metrics"));
         } else {
             say("--metrics: " + error + "; the meters keep running without metrics");
         }

@@ -17,7 +17,7 @@ namespace fm::report {
 class LevelLogFile;
 }
 namespace fm::platform {
-class MetricsServer;
+class HttpServer;
 }
 namespace fm::screen {
 class ViewController;
@@ -46,7 +46,7 @@ class LevelReports : public QObject {
     bool logFailing_ = false;
     std::uint64_t loggedSecond_ = 0;  // the meter's last second in the log (0: none yet)
     QTimer logTimer_;
-    std::unique_ptr<fm::platform::MetricsServer> metrics_;
+    std::unique_ptr<fm::platform::HttpServer> metrics_;
 };
 
 }  // namespace fm::app

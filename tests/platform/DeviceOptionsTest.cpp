@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/device/DeviceOptions.h"
+#include "platform/device/ListenAddress.h"
 
 using fm::platform::defaultScale;
 using fm::platform::DeviceOptions;
@@ -112,6 +113,25 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
+}
+
+TEST(DeviceOptions, ListenAddressIsPortOrHostAndPort) {
+    using fm::platform::parseListenAddress;
+    std::string error;
+    auto a = parseListenAddress("9100", &error);
+    ASSERT_TRUE(a) << error;
+    EXPECT_EQ(a->host, "127.0.0.1");
+    EXPECT_EQ(a->port, 9100);
+    a = parseListenAddress("0.0.0.0:80", &error);
+    ASSERT_TRUE(a) << error;
+    EXPECT_EQ(a->host, "0.0.0.0");
+    EXPECT_EQ(a->port, 80);
+    a = parseListenAddress("[::1]:9100", &error);
+    ASSERT_TRUE(a) << error;
+    EXPECT_EQ(a->host, "::1");
+    for (const char* bad : {"", "65536", "host:", ":9100", "::1:9100", "91a0", "[::1]9100"}) {
+        EXPECT_FALSE(parseListenAddress(bad, &error)) << bad;
+    }
 }
 
 }  // namespace
