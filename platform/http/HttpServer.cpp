@@ -300,18 +300,20 @@ struct HttpServer::Glue {
             *uploadDataSize = 0;  // a body we did not ask for
             return MHD_YES;
         }
+        const std::string verb = method == nullptr ? "" : method;
         if (!request->headersSeen) {
-            // The library closes a connection whose answer was queued on this first call, so
-            // the answer waits for the next one, which follows at once for a request without
-            // a body.
             request->headersSeen = true;
-            return MHD_YES;
+            // The library closes a connection whose answer is queued on this first call: a
+            // GET or HEAD is answered on the next, which follows at once, to keep it open.
+            if (verb == "GET" || verb == "HEAD") {
+                return MHD_YES;
+            }
         }
+        *uploadDataSize = 0;
         request->answered = true;
         bool close = false;
         int status = 500;
-        MHD_Response* response =
-            self->respond(connection, *request, method == nullptr ? "" : method, &status, &close);
+        MHD_Response* response = self->respond(connection, *request, verb, &status, &close);
         if (response == nullptr) {
             return MHD_NO;  // closes the connection
         }
@@ -353,7 +355,7 @@ std::unique_ptr<HttpServer> HttpServer::start(Options options, HttpRoutes routes
         return nullptr;
     }
     const std::string fileWarning =
-        raiseFileLimit(libraryLimit(o.connectionLimit) + 64);  // and the program's own files
+        raiseFileLimit(libraryLimit(o.connectionLimit) + 256);  // and the program's own files
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
                            MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
     HttpServer* self = server.get();

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -300,6 +301,10 @@ struct SlowClients {
 };
 
 TEST(HttpServer, HalfOpenRequestsBlockNoAnswerAndConnectionsBeyondTheLimitsGet503) {
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1024);  // the usual default; start raises it
+    ::setrlimit(RLIMIT_NOFILE, &files);
     auto routes = HttpRoutes().exact(
         "/metrics", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
     auto server = startServer(routes);
