@@ -27,7 +27,8 @@ struct HttpResponse {
     std::string contentType;
     std::string body;
     // Extra headers (Set-Cookie, Content-Disposition, ...). "Cache-Control: no-store" is added
-    // unless one of these is a Cache-Control.
+    // unless one of these is a Cache-Control. Content-Type, Content-Length, Transfer-Encoding
+    // and Connection are the server's: a handler that sets one is answered "500".
     std::vector<std::pair<std::string, std::string>> headers;
     // A file instead of the body, streamed from disk: an open descriptor, which the server
     // closes, or a path for the server to open. fileSize bytes from its start are sent (0: the

@@ -149,6 +149,18 @@ MHD_Result collectValue(void* map, MHD_ValueKind kind, const char* key, std::siz
     return MHD_YES;
 }
 
+// A header name a handler may set: an HTTP token, and none of those that frame the message,
+// which the server sets itself.
+bool isHandlerHeaderName(const std::string& name) {
+    const std::string lower = lowerCase(name);
+    return !name.empty() &&
+           name.find_first_not_of(
+               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+               "!#$%&'*+-.^_`|~") == std::string::npos &&
+           lower != "content-length" && lower != "transfer-encoding" && lower != "connection" &&
+           lower != "content-type";
+}
+
 void freeString(void* text) {
     delete static_cast<std::string*>(text);
 }
@@ -180,8 +192,9 @@ int openResponseFile(const HttpResponse& response, std::uint64_t* size, int* sta
     return fd;
 }
 
-// Headers the library refuses (a line break in a value, a reserved name) make the handler's
-// answer a "500": a response without them could say something the handler did not mean.
+// A header that HTTP cannot carry (a line break in a value, a name that is not a token) or that
+// the server sets itself makes the handler's answer a "500": a response without it could say
+// something the handler did not mean.
 MHD_Response* libraryResponse(HttpResponse response, int* status, std::string* why) {
     MHD_Response* made = nullptr;
     if (response.fileDescriptor >= 0 || !response.filePath.empty()) {
@@ -216,7 +229,8 @@ MHD_Response* libraryResponse(HttpResponse response, int* status, std::string* w
     bool ok = MHD_add_response_header(made, MHD_HTTP_HEADER_CONTENT_TYPE, type.c_str()) == MHD_YES;
     for (const auto& [name, value] : response.headers) {
         cacheControl = cacheControl || lowerCase(name) == "cache-control";
-        ok = ok && MHD_add_response_header(made, name.c_str(), value.c_str()) == MHD_YES;
+        ok = ok && isHandlerHeaderName(name) &&
+             MHD_add_response_header(made, name.c_str(), value.c_str()) == MHD_YES;
     }
     if (!cacheControl) {
         ok = ok &&

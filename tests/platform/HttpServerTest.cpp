@@ -3,6 +3,7 @@
 // timeout that only a failure reaches.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -13,7 +14,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -28,22 +28,20 @@ namespace fm::platform {
 namespace {
 
 int connectTo(int port, const char* host = "127.0.0.1", const char* from = nullptr) {
-    const bool v6 = std::string(host).find(':') != std::string::npos;
-    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    addrinfo hints{}, *to = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    EXPECT_EQ(::getaddrinfo(host, std::to_string(port).c_str(), &hints, &to), 0);
+    const int fd = ::socket(to->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval limit{10, 0};  // a failure limit, never reached by a working server
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in6 a6{AF_INET6, htons(static_cast<std::uint16_t>(port)), 0, {}, 0};
-    sockaddr_in a4{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
     if (from != nullptr) {
         sockaddr_in source{AF_INET, 0, {}, {}};
         ::inet_pton(AF_INET, from, &source.sin_addr);
         EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source), 0);
     }
-    ::inet_pton(v6 ? AF_INET6 : AF_INET, host,
-                v6 ? static_cast<void*>(&a6.sin6_addr) : &a4.sin_addr);
-    const int r = v6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&a6), sizeof a6)
-                     : ::connect(fd, reinterpret_cast<sockaddr*>(&a4), sizeof a4);
-    EXPECT_EQ(r, 0) << std::strerror(errno);
+    EXPECT_EQ(::connect(fd, to->ai_addr, to->ai_addrlen), 0) << std::strerror(errno);
+    ::freeaddrinfo(to);
     return fd;
 }
 
@@ -166,6 +164,12 @@ TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
                      {"Cache-Control", "max-age=60"}};
         return r;
     });
+    routes.exact("/injected", [](const HttpRequest& r) {
+        HttpResponse a = HttpResponse::text(200, "a");
+        const bool te = r.query.count("te") != 0;
+        a.headers = {{te ? "Transfer-Encoding" : "X-A", te ? "chunked" : "a\r\nX-B: b"}};
+        return a;
+    });
     auto server = startServer(routes);
     ASSERT_NE(server, nullptr);
     const int port = server->port();
@@ -194,6 +198,8 @@ TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
         EXPECT_EQ(r.body, "not found\n") << missing;
     }
     EXPECT_EQ(get(port, "/files/a%00b").status, 400);  // a NUL would cut the path short
+    EXPECT_EQ(get(port, "/injected").status, 500);     // a header must not make another
+    EXPECT_EQ(get(port, "/injected?te").status, 500);
     for (const char* method : {"POST", "DELETE", "OPTIONS"}) {
         r = get(port, "/metrics?a=1", method);
         EXPECT_EQ(r.status, 405) << method;
@@ -290,10 +296,9 @@ struct SlowClients {
         fds.push_back(fd);
     }
     ~SlowClients() {
-        {
-            std::lock_guard lock(mutex);
-            stop = true;
-        }
+        std::unique_lock lock(mutex);
+        stop = true;
+        lock.unlock();
         wake.notify_all();
         thread.join();
         for (const int fd : fds) ::close(fd);
@@ -354,15 +359,16 @@ TEST(HttpServer, TheTokenGuardsEveryPathButTheExemptOnes) {
     auto server = startServer(HttpRoutes().exact("/", page).exact("/metrics", page), options);
     ASSERT_NE(server, nullptr);
     const int port = server->port();
-    for (const auto& [target, headers] : std::vector<std::pair<std::string, std::string>>{
-             {"/", ""},
-             {"/?token=abc124", ""},
-             {"/?token=abc12", ""},
-             {"/?token=abc1234", ""},
-             {"/nothing", ""},
-             {"/", "Cookie: fieldmeter_token=abc124\r\n"},
-             {"/", "Authorization: Bearer abc12\r\n"},
-             {"/", "Authorization: Basic abc123\r\n"}}) {
+    const std::vector<std::pair<std::string, std::string>> refused{
+        {"/", ""},
+        {"/?token=abc124", ""},
+        {"/?token=abc12", ""},
+        {"/?token=abc1234", ""},
+        {"/nothing", ""},
+        {"/", "Cookie: fieldmeter_token=abc124\r\n"},
+        {"/", "Authorization: Bearer abc12\r\n"},
+        {"/", "Authorization: Basic abc123\r\n"}};
+    for (const auto& [target, headers] : refused) {
         const Reply r = get(port, target, "GET", headers);
         EXPECT_EQ(r.status, 401) << target << " " << headers;
         EXPECT_EQ(r.body, "unauthorized: the access token is missing or wrong\n");
@@ -383,9 +389,8 @@ TEST(HttpServer, TheTokenGuardsEveryPathButTheExemptOnes) {
     EXPECT_EQ(token.size(), 32u) << error;
     EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_NE(makeAccessToken(&error), token);
-    options.token = "a;b";
-    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error),
-              nullptr);  // a cookie cannot hold it
+    options.token = "a;b";  // a cookie cannot hold it
+    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
 }
 
 }  // namespace
