@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/device/DeviceOptions.h"
 #include "platform/device/ListenAddress.h"
 
@@ -116,21 +118,17 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
 }
 
 TEST(DeviceOptions, ListenAddressIsPortOrHostAndPort) {
-    using fm::platform::parseListenAddress;
     std::string error;
-    auto a = parseListenAddress("9100", &error);
-    ASSERT_TRUE(a) << error;
-    EXPECT_EQ(a->host, "127.0.0.1");
-    EXPECT_EQ(a->port, 9100);
-    a = parseListenAddress("0.0.0.0:80", &error);
-    ASSERT_TRUE(a) << error;
-    EXPECT_EQ(a->host, "0.0.0.0");
-    EXPECT_EQ(a->port, 80);
-    a = parseListenAddress("[::1]:9100", &error);
-    ASSERT_TRUE(a) << error;
-    EXPECT_EQ(a->host, "::1");
+    for (const auto& [text, host, port] : {std::tuple{"9100", "127.0.0.1", 9100},
+                                           {"0.0.0.0:80", "0.0.0.0", 80},
+                                           {"[::1]:9100", "::1", 9100}}) {
+        const auto a = fm::platform::parseListenAddress(text, &error);
+        ASSERT_TRUE(a) << text << ": " << error;
+        EXPECT_EQ(a->host, host);
+        EXPECT_EQ(a->port, port);
+    }
     for (const char* bad : {"", "65536", "host:", ":9100", "::1:9100", "91a0", "[::1]9100"}) {
-        EXPECT_FALSE(parseListenAddress(bad, &error)) << bad;
+        EXPECT_FALSE(fm::platform::parseListenAddress(bad, &error)) << bad;
     }
 }
 
