@@ -9,7 +9,7 @@
 #include "audio/SignalState.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
-#include "platform/metrics/MetricsServer.h"
+#include "platform/http/HttpServer.h"
 #include "report/Reports.h"
 
 namespace fm::app {
@@ -54,16 +54,23 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     if (options.metrics) {
         // Runs on the server's threads: the reports guard what they hand over, the rest are
         // atomics.
-        auto text = [reports = self->reports_.get(), name = meterName(options)] {
+        auto text = [reports = self->reports_.get(),
+                     name = meterName(options)](const fm::platform::HttpRequest&) {
             fm::report::MeterReading extras;
             extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
             extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-            return reports->metricsText(name, extras);
+            fm::platform::HttpResponse response;
+            response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+            response.body = reports->metricsText(name, extras);
+            return response;
         };
+        fm::platform::HttpServer::Options serverOptions;
+        serverOptions.address = *options.metrics;
         std::string serverError;
-        self->metrics_ = fm::platform::MetricsServer::start(*options.metrics, text, &serverError);
+        self->metrics_ = fm::platform::HttpServer::start(
+            serverOptions, fm::platform::HttpRoutes().exact("/metrics", text), &serverError);
         if (self->metrics_) {
-            say("serving metrics at " + self->metrics_->url());
+            say("serving metrics at " + self->metrics_->url("/metrics"));
         } else {
             say("--metrics: " + serverError + "; the meters keep running without metrics");
         }

@@ -16,7 +16,7 @@ namespace fm::report {
 class Reports;
 }
 namespace fm::platform {
-class MetricsServer;
+class HttpServer;
 }
 
 namespace fm::app {
@@ -44,7 +44,7 @@ class LevelReports : public QObject {
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     QTimer timer_;
-    std::unique_ptr<fm::platform::MetricsServer> metrics_;
+    std::unique_ptr<fm::platform::HttpServer> metrics_;
 };
 
 }  // namespace fm::app

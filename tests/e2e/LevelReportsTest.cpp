@@ -128,8 +128,8 @@ TEST_F(LevelReports, UnwritableLogAndBusyPortEachSayOneLineAndTheMetersKeepRunni
                             "No such file or directory; the meters keep running without it\n"),
               1)
         << stderr_.toStdString();
-    EXPECT_EQ(stderr_.count("fieldmeter: --metrics: cannot bind to 127.0.0.1:" + port +
-                            ": 98 (Address already in use); the meters keep running without "
+    EXPECT_EQ(stderr_.count("fieldmeter: --metrics: cannot listen on 127.0.0.1:" + port +
+                            ": Address already in use; the meters keep running without "
                             "metrics\n"),
               1)
         << stderr_.toStdString();

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/device/DeviceOptions.h"
+#include "platform/device/ListenAddress.h"
 
 using fm::platform::defaultScale;
 using fm::platform::DeviceOptions;
@@ -125,6 +128,21 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
+}
+
+TEST(DeviceOptions, ListenAddressIsPortOrHostAndPort) {
+    std::string error;
+    for (const auto& [text, host, port] : {std::tuple{"9100", "127.0.0.1", 9100},
+                                           {"0.0.0.0:80", "0.0.0.0", 80},
+                                           {"[::1]:9100", "::1", 9100}}) {
+        const auto a = fm::platform::parseListenAddress(text, &error);
+        ASSERT_TRUE(a) << text << ": " << error;
+        EXPECT_EQ(a->host, host);
+        EXPECT_EQ(a->port, port);
+    }
+    for (const char* bad : {"", "65536", "host:", ":9100", "::1:9100", "91a0", "[::1]9100"}) {
+        EXPECT_FALSE(fm::platform::parseListenAddress(bad, &error)) << bad;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,390 @@
+// The web server over real sockets on 127.0.0.1: routes, methods, event streams, slow clients,
+// connection limits and the access token. Every wait for the server is bounded by a socket
+// timeout that only a failure reaches.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/http/AccessToken.h"
+#include "platform/http/HttpServer.h"
+
+namespace fm::platform {
+namespace {
+
+int connectTo(int port, const char* host = "127.0.0.1", const char* from = nullptr) {
+    addrinfo hints{}, *to = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    EXPECT_EQ(::getaddrinfo(host, std::to_string(port).c_str(), &hints, &to), 0);
+    const int fd = ::socket(to->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{10, 0};  // a failure limit, never reached by a working server
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (from != nullptr) {
+        sockaddr_in source{AF_INET, 0, {}, {}};
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source), 0);
+    }
+    EXPECT_EQ(::connect(fd, to->ai_addr, to->ai_addrlen), 0) << std::strerror(errno);
+    ::freeaddrinfo(to);
+    return fd;
+}
+
+void sendText(int fd, const std::string& text) {
+    ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(text.size()));
+}
+
+struct Reply {
+    int status = 0;
+    std::map<std::string, std::string> headers;  // lower-case names
+    std::string body;
+    bool closed = false;  // the server closed the connection after the reply
+};
+
+// A reply on the socket; with `head`, no body follows the headers.
+Reply readReply(int fd, bool head = false) {
+    Reply r;
+    std::string in;
+    char buf[65536];
+    std::size_t end;
+    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            ADD_FAILURE() << "no reply headers: " << in;
+            return r;
+        }
+        in.append(buf, static_cast<std::size_t>(n));
+    }
+    std::sscanf(in.c_str(), "HTTP/1.1 %d", &r.status);
+    for (std::size_t at = in.find("\r\n") + 2; at < end; at = in.find("\r\n", at) + 2) {
+        const std::size_t colon = in.find(':', at);
+        std::string name = in.substr(at, colon - at);
+        for (char& c : name) c = static_cast<char>(std::tolower(c));
+        r.headers[name] = in.substr(colon + 2, in.find("\r\n", at) - colon - 2);
+    }
+    in.erase(0, end + 4);
+    const std::size_t length =
+        head || !r.headers.count("content-length") ? 0 : std::stoul(r.headers["content-length"]);
+    while (in.size() < length) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        in.append(buf, static_cast<std::size_t>(n));
+    }
+    r.body = in;
+    r.closed = r.headers["connection"] == "close" && ::recv(fd, buf, sizeof buf, 0) == 0;
+    return r;
+}
+
+Reply get(int port, const std::string& target, const std::string& method = "GET",
+          const std::string& headers = "", const char* host = "127.0.0.1") {
+    const int fd = connectTo(port, host);
+    sendText(fd, method + " " + target + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n" + headers +
+                     "\r\n");
+    Reply r = readReply(fd, method == "HEAD");
+    ::close(fd);
+    return r;
+}
+
+// A client of an event stream, reading the chunked body event by event.
+struct EventClient {
+    int fd;
+    std::string raw, body;
+    explicit EventClient(int port) : fd(connectTo(port)) {
+        sendText(fd, "GET /events HTTP/1.1\r\nHost: t\r\n\r\n");
+        Reply r = readReply(fd, true);
+        EXPECT_EQ(r.headers["content-type"], "text/event-stream");
+        raw = r.body;
+    }
+    ~EventClient() { ::close(fd); }
+    // The next event's wire form (comments left out); "" once the stream ends.
+    std::string next() {
+        while (true) {
+            if (const std::size_t end = body.find("\n\n"); end != std::string::npos) {
+                std::string event = body.substr(0, end + 2);
+                body.erase(0, end + 2);
+                if (event[0] != ':') return event;
+                continue;
+            }
+            if (const std::size_t line = raw.find("\r\n"); line != std::string::npos) {
+                const std::size_t size = std::stoul(raw.substr(0, line), nullptr, 16);
+                if (size == 0) return "";
+                if (raw.size() >= line + size + 4) {
+                    body += raw.substr(line + 2, size);
+                    raw.erase(0, line + size + 4);
+                    continue;
+                }
+            }
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return "";
+            raw.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+};
+
+std::unique_ptr<HttpServer> startServer(HttpRoutes routes, HttpServer::Options options = {}) {
+    std::string error;
+    auto server = HttpServer::start(std::move(options), std::move(routes), &error);
+    EXPECT_NE(server, nullptr) << error;
+    return server;
+}
+
+TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
+    const std::string file = ::testing::TempDir() + "http-server-file.txt";
+    std::ofstream(file) << "0123456789";
+    HttpRoutes routes;
+    routes.exact("/metrics", [](const HttpRequest& r) {
+        return HttpResponse::text(200, "m " + r.clientAddress + " " + r.query.at("a"));
+    });
+    routes.prefix("/files/", [](const HttpRequest& r) {
+        return HttpResponse::text(200, r.method + " " + r.remainder);
+    });
+    routes.exact("/download", [file](const HttpRequest&) {
+        HttpResponse r;
+        r.fileDescriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        r.fileSize = 4;
+        r.contentType = "application/octet-stream";
+        r.headers = {{"Content-Disposition", "attachment; filename=\"x.txt\""},
+                     {"Cache-Control", "max-age=60"}};
+        return r;
+    });
+    routes.exact("/injected", [](const HttpRequest& r) {
+        HttpResponse a = HttpResponse::text(200, "a");
+        const bool te = r.query.count("te") != 0;
+        a.headers = {{te ? "Transfer-Encoding" : "X-A", te ? "chunked" : "a\r\nX-B: b"}};
+        return a;
+    });
+    auto server = startServer(routes);
+    ASSERT_NE(server, nullptr);
+    const int port = server->port();
+    EXPECT_EQ(server->url("/metrics"), "http://127.0.0.1:" + std::to_string(port) + "/metrics");
+
+    Reply r = get(port, "/metrics?a=x%20y");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "m 127.0.0.1 x y\n");
+    EXPECT_EQ(r.headers["content-type"], "text/plain; charset=utf-8");
+    EXPECT_EQ(r.headers["cache-control"], "no-store");
+    r = get(port, "/metrics?a=bb", "HEAD");
+    EXPECT_EQ(r.headers["content-length"], "15");  // GET's "m 127.0.0.1 bb\n"
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(get(port, "/files/%2e%2e/secret").body, "GET ../secret\n");
+    EXPECT_EQ(get(port, "/files/a%2Fb", "HEAD").headers["content-length"], "9");  // "HEAD a/b\n"
+
+    r = get(port, "/download");
+    EXPECT_EQ(r.body, "0123");
+    EXPECT_EQ(r.headers["content-disposition"], "attachment; filename=\"x.txt\"");
+    EXPECT_EQ(r.headers["cache-control"], "max-age=60");
+
+    for (const char* missing : {"/files", "/metric", "/metrics/", "/download/x", "/"}) {
+        r = get(port, missing);
+        EXPECT_EQ(r.status, 404) << missing;
+        EXPECT_EQ(r.body, "not found\n") << missing;
+    }
+    EXPECT_EQ(get(port, "/files/a%00b").status, 400);  // a NUL would cut the path short
+    EXPECT_EQ(get(port, "/injected").status, 500);     // a header must not make another
+    EXPECT_EQ(get(port, "/injected?te").status, 500);
+    for (const char* method : {"POST", "DELETE", "OPTIONS"}) {
+        r = get(port, "/metrics?a=1", method);
+        EXPECT_EQ(r.status, 405) << method;
+        EXPECT_EQ(r.headers["allow"], "GET, HEAD") << method;
+    }
+}
+
+TEST(HttpServer, StartFailsWithTheReasonForABusyPortOrABadHost) {
+    auto first = startServer(HttpRoutes());
+    ASSERT_NE(first, nullptr);
+    std::string error;
+    HttpServer::Options options;
+    options.address = {"127.0.0.1", first->port()};
+    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
+    EXPECT_EQ(error, "cannot listen on 127.0.0.1:" + std::to_string(first->port()) +
+                         ": Address already in use");
+    options.address = {"localhost", 0};
+    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
+    EXPECT_EQ(error, "cannot listen on localhost:0: \"localhost\" is not an IPv4 or IPv6 address");
+
+    options.address = {"::1", 0};
+    auto v6 = HttpServer::start(
+        options,
+        HttpRoutes().exact(
+            "/x", [](const HttpRequest& r) { return HttpResponse::text(200, r.clientAddress); }),
+        &error);
+    if (v6 == nullptr) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << error;
+    }
+    EXPECT_EQ(v6->url("x"), "http://[::1]:" + std::to_string(v6->port()) + "/x");
+    EXPECT_EQ(get(v6->port(), "/x", "GET", "", "::1").body, "::1\n");
+}
+
+TEST(HttpServer, StreamClientsGetEachEventInOrderAndAStalledOneHoldsUpNoOne) {
+    EXPECT_EQ(formatServerSentEvent("a\r\nb\rc\n", "x\ny"),
+              "event: x y\ndata: a\ndata: b\ndata: c\ndata: \n\n");
+    auto server = startServer(HttpRoutes().stream("/events"));
+    ASSERT_NE(server, nullptr);
+    EventClient a(server->port()), b(server->port());
+    EXPECT_TRUE(server->publish("/events", "one"));
+    EXPECT_TRUE(server->publish("/events", "two\nlines", "named"));
+    EXPECT_TRUE(server->publish("/events", "three"));
+    EXPECT_FALSE(server->publish("/other", "none"));
+    for (EventClient* c : {&a, &b}) {
+        EXPECT_EQ(c->next(), "data: one\n\n");
+        EXPECT_EQ(c->next(), "event: named\ndata: two\ndata: lines\n\n");
+        EXPECT_EQ(c->next(), "data: three\n\n");
+    }
+
+    // c reads nothing while 100 events of 128 KiB go out: far more than the socket buffers and
+    // the stream's backlog together hold.
+    EventClient c(server->port());
+    EXPECT_EQ(c.next(), "data: three\n\n");  // the latest, at once
+    const std::string bulk(128 * 1024, 'x');
+    for (int i = 1; i <= 100; ++i) {
+        server->publish("/events", std::to_string(i) + " " + bulk);
+    }
+    auto numberOf = [](const std::string& event) { return std::stoi(event.substr(6)); };
+    for (int seen = 0, n; seen < 100; seen = n) {
+        n = numberOf(a.next());
+        ASSERT_GT(n, seen);
+    }
+    int received = 0;
+    for (int seen = 0, n; seen < 100; seen = n, ++received) {
+        n = numberOf(c.next());
+        ASSERT_GT(n, seen);
+    }
+    EXPECT_LT(received, 100);  // the oldest it had not been sent gave way to the newest
+
+    EventClient d(server->port());
+    EXPECT_EQ(d.next().substr(0, 10), "data: 100 ");  // the latest, at once
+    server.reset();                                   // stopping ends the open streams
+    EXPECT_EQ(d.next(), "");
+}
+
+// Sends one more header line to each of its sockets every 2 s: clients that never finish a request.
+struct SlowClients {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<int> fds;
+    bool stop = false;
+    std::thread thread{[this] {
+        std::unique_lock lock(mutex);
+        while (!wake.wait_for(lock, std::chrono::seconds(2), [this] { return stop; })) {
+            for (const int fd : fds) ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+        }
+    }};
+    void add(int fd) {
+        sendText(fd, "GET /slow HTTP/1.1\r\nHost: t\r\n");
+        std::lock_guard lock(mutex);
+        fds.push_back(fd);
+    }
+    ~SlowClients() {
+        std::unique_lock lock(mutex);
+        stop = true;
+        lock.unlock();
+        wake.notify_all();
+        thread.join();
+        for (const int fd : fds) ::close(fd);
+    }
+};
+
+TEST(HttpServer, HalfOpenRequestsBlockNoAnswerAndConnectionsBeyondTheLimitsGet503) {
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1024);  // the usual default; start raises it
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    auto routes = HttpRoutes().exact(
+        "/metrics", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
+    auto server = startServer(routes);
+    ASSERT_NE(server, nullptr);
+    SlowClients slow;
+    for (int i = 0; i < 500; ++i) slow.add(connectTo(server->port()));
+    // Kept open after their answer (and slow from then on), so the count stays exact.
+    auto keptGet = [&](const char* from) {
+        const int fd = connectTo(server->port(), "127.0.0.1", from);
+        sendText(fd, "GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n");
+        Reply r = readReply(fd);
+        r.closed ? (void)::close(fd) : slow.add(fd);
+        return r;
+    };
+    EXPECT_EQ(keptGet(nullptr).body, "ok\n");                          // the 501st
+    for (int i = 0; i < 10; ++i) slow.add(connectTo(server->port()));  // 511
+    EXPECT_EQ(keptGet(nullptr).status, 200);                           // 512: the limit
+    Reply over = keptGet(nullptr);                                     // 513
+    EXPECT_EQ(over.status, 503);
+    EXPECT_EQ(over.body, "too many connections\n");
+    EXPECT_TRUE(over.closed);
+
+    HttpServer::Options small;
+    small.connectionLimit = 2;
+    small.perAddressLimit = 1;
+    server = startServer(routes, small);
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(keptGet("127.0.0.1").status, 200);
+    EXPECT_EQ(keptGet("127.0.0.1").status, 503);  // one per address
+    EXPECT_EQ(keptGet("127.0.0.2").status, 200);
+    EXPECT_EQ(keptGet("127.0.0.3").status, 503);  // two in all
+
+    HttpServer::Options quick;
+    quick.timeoutSeconds = 1;
+    server = startServer(routes, quick);
+    ASSERT_NE(server, nullptr);
+    const int idle = connectTo(server->port());
+    char byte;
+    EXPECT_EQ(::recv(idle, &byte, 1, 0), 0);  // closed by the server, not by the 10-s limit
+    ::close(idle);
+}
+
+TEST(HttpServer, TheTokenGuardsEveryPathButTheExemptOnes) {
+    HttpServer::Options options;
+    options.token = "abc123";
+    auto page = [](const HttpRequest&) { return HttpResponse::text(200, "page"); };
+    auto server = startServer(HttpRoutes().exact("/", page).exact("/metrics", page), options);
+    ASSERT_NE(server, nullptr);
+    const int port = server->port();
+    for (const std::string line :
+         {"/", "/?token=abc124", "/?token=abc12", "/?token=abc1234", "/nothing",
+          "/ Cookie: fieldmeter_token=abc124", "/ Authorization: Bearer abc12",
+          "/ Authorization: Basic abc123"}) {
+        const std::size_t space = line.find(' ');
+        const std::string headers =
+            space == std::string::npos ? "" : line.substr(space + 1) + "\r\n";
+        const Reply r = get(port, line.substr(0, space), "GET", headers);
+        EXPECT_EQ(r.status, 401) << line;
+        EXPECT_EQ(r.body, "unauthorized: the access token is missing or wrong\n");
+        EXPECT_EQ(r.headers.count("set-cookie"), 0u);
+    }
+    Reply r = get(port, "/?token=abc123");
+    EXPECT_EQ(r.body, "page\n");
+    EXPECT_EQ(r.headers["set-cookie"],
+              "fieldmeter_token=abc123; HttpOnly; SameSite=Strict; Path=/");
+    r = get(port, "/", "GET", "Cookie: a=1; fieldmeter_token=abc123\r\n");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.headers.count("set-cookie"), 0u);
+    EXPECT_EQ(get(port, "/", "GET", "Authorization: bearer abc123\r\n").status, 200);
+    EXPECT_EQ(get(port, "/metrics").status, 200);
+
+    std::string error;
+    const std::string token = makeAccessToken(&error);
+    EXPECT_EQ(token.size(), 32u) << error;
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(makeAccessToken(&error), token);
+    options.token = "a;b";  // a cookie cannot hold it
+    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
+}
+
+}  // namespace
+}  // namespace fm::platform
