@@ -1,8 +1,10 @@
 // The real program's sound-level log and metrics endpoint: the log after the program is killed,
 // the failures it must survive, and the endpoint as a real Prometheus server scrapes it.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -53,6 +55,38 @@ struct LocalPort {
     int port = 0;
 };
 
+// The log's rows, each a map from column name to field.
+std::vector<std::map<QString, QString>> logRows(const fs::path& path) {
+    const QStringList lines = logLines(path);
+    std::vector<std::map<QString, QString>> rows;
+    if (lines.isEmpty()) {
+        return rows;
+    }
+    const QStringList names = lines[0].split(',');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList fields = lines[i].split(',');
+        EXPECT_EQ(fields.size(), names.size()) << lines[i].toStdString();
+        std::map<QString, QString> row;
+        for (qsizetype c = 0; c < std::min(fields.size(), names.size()); ++c) {
+            row[names[c]] = fields[c];
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// Mono float samples as a 32-bit float WAV file: nothing clipped on the way in.
+void writeFloatWav(const fs::path& path, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
 class LevelReports : public ProgramRun {
   protected:
     // Collects the program's standard error until `pattern` matches it; the first capture.
@@ -71,69 +105,166 @@ class LevelReports : public ProgramRun {
             timeoutMs);
         return found;
     }
+    // The body of GET http://127.0.0.1:port/path, "" when there is no answer.
+    QString get(const QString& port, const QString& path) {
+        QNetworkRequest request(QUrl("http://127.0.0.1:" + port + path));
+        std::unique_ptr<QNetworkReply> reply(network_.get(request));
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000)) {
+            return {};
+        }
+        return QString::fromUtf8(reply->readAll());
+    }
+    QNetworkAccessManager network_;
 };
 
-TEST_F(LevelReports, LogKeptWholeThroughSigkillAndAppendedToByTheNextRun) {
+TEST_F(LevelReports, EverySecondOfAFileIsLoggedOnceThroughAStopAndTheEndSaysNoInput) {
+    // 100 Hz at -20 dBFS (A and C read it 19.1 and 0.3 dB lower), a second of a square four
+    // times full scale, a second of silence.
+    std::vector<float> samples;
+    for (int i = 0; i < 3 * 44100; ++i) {
+        samples.push_back(static_cast<float>(0.1 * std::sin(2.0 * M_PI * 100.0 * i / 44100.0)));
+    }
+    for (int i = 0; i < 44100; ++i) {
+        samples.push_back((i / 220) % 2 == 0 ? 4.0f : -4.0f);
+    }
+    samples.resize(samples.size() + 44100, 0.0f);
+    writeFloatWav(dir_ / "input.wav", samples);
     const fs::path log = dir_ / "levels.csv";
-    start({"--input", "demo", "--log", QString::fromStdString(log.string())});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return logLines(log).size() >= 5; }, 30000)) << readText(log);
-    ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-    ASSERT_EQ(finish(), -2);  // killed, not ended
-    const std::size_t rowsOfFirstRun = static_cast<std::size_t>(logLines(log).size()) - 1;
+    start({"--input", QString::fromStdString((dir_ / "input.wav").string()), "--log",
+           QString::fromStdString(log.string()), "--metrics", "0", "--duration", "9"});
+    const QString port = waitForStderr(R"(serving metrics at http://127\.0\.0\.1:(\d+)/metrics)");
+    ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
+    // A stopped process: the seconds measured meanwhile come late, but every one comes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logLines(log).size() >= 2; }, 20000));
+    ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP);
+    QTest::qWait(3000);
+    ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+    waitForStderr("(input.wav ended)");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logRows(log).back()["input"] == "ended"; }, 20000));
 
-    start({"--input", "demo", "--log", QString::fromStdString(log.string()), "--duration", "2.5"});
+    const QString metrics = get(port, "/metrics");
+    EXPECT_TRUE(metrics.contains(R"(fieldmeter_input_up{meter=")")) << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(R"(,input="ended"} 0)")) << metrics.toStdString();
+    EXPECT_FALSE(metrics.contains("fieldmeter_sound_level_db{")) << metrics.toStdString();
+    EXPECT_FALSE(metrics.contains(R"(interval="1s")")) << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(
+        QRegularExpression(R"(\nfieldmeter_overload_samples_total\{meter="[^"]*"\} 44100\n)")))
+        << metrics.toStdString();
     ASSERT_EQ(finish(), 0) << stderr_.toStdString();
 
-    const std::string text = readText(log);
-    ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.back(), '\n') << "torn last line";
-    const QStringList lines = logLines(log);
-    ASSERT_GE(lines.size(), static_cast<qsizetype>(rowsOfFirstRun + 3));  // header + rows
-    EXPECT_EQ(lines[0],
-              "time_utc,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,raw_level,yaw_deg,"
-              "calibrated,frames_dropped");
-    const QRegularExpression time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)");
+    const auto rows = logRows(log);
+    std::vector<std::map<QString, QString>> measured;
     QDateTime previous;
-    bool heardSomething = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QStringList f = lines[i].split(',');
-        ASSERT_EQ(f.size(), 9) << "row " << i << ": " << lines[i].toStdString();
-        ASSERT_TRUE(time.match(f[0]).hasMatch()) << lines[i].toStdString();
-        const QDateTime t = QDateTime::fromString(f[0], Qt::ISODateWithMs);
-        ASSERT_TRUE(t.isValid()) << lines[i].toStdString();
-        if (previous.isValid()) {
-            EXPECT_GT(t, previous) << "row " << i;
-        }
+    for (const auto& row : rows) {
+        const QDateTime t = QDateTime::fromString(row.at("time_utc"), Qt::ISODateWithMs);
+        ASSERT_TRUE(t.isValid()) << row.at("time_utc").toStdString();
+        EXPECT_TRUE(!previous.isValid() || t > previous);
         previous = t;
-        for (int c = 1; c <= 6; ++c) {
-            bool ok = false;
-            const double v = f[c].toDouble(&ok);
-            EXPECT_TRUE(ok && std::isfinite(v)) << lines[i].toStdString();
+        if (row.at("input") == "file") {
+            measured.push_back(row);
+        } else {
+            EXPECT_EQ(row.at("input"), "ended");
+            EXPECT_EQ(row.at("LAeq_1s_dB"), "");
+            EXPECT_EQ(row.at("LZeq_1s_1kHz_dB"), "");
+            EXPECT_EQ(row.at("overload"), "");
         }
-        heardSomething = heardSomething || f[1].toDouble() > -120.0;
-        EXPECT_TRUE(f[7] == "0" || f[7] == "1") << lines[i].toStdString();
-        EXPECT_EQ(f[8], "0") << lines[i].toStdString();
     }
-    EXPECT_TRUE(heardSomething) << "the demo signal never reached the log";
+    ASSERT_EQ(measured.size(), 5u) << "each second of the file once";
+    EXPECT_GE(rows.size(), 7u);
+    EXPECT_LE(rows.size(), 10u);
+    for (int s = 0; s < 3; ++s) {
+        EXPECT_NEAR(measured[s].at("LAeq_1s_dB").toDouble(), -39.15, 0.2) << s;
+        EXPECT_NEAR(measured[s].at("LCeq_1s_dB").toDouble(), -20.3, 0.2) << s;
+        EXPECT_NEAR(measured[s].at("LZeq_1s_dB").toDouble(), -20.0, 0.05) << s;
+        EXPECT_EQ(measured[s].at("overload"), "0");
+        EXPECT_EQ(measured[s].at("calibrated"), "0");
+    }
+    // Measured at its true level, and said to be overloaded.
+    EXPECT_NEAR(measured[3].at("LZeq_1s_dB").toDouble(), 15.05, 0.05);
+    EXPECT_EQ(measured[3].at("overload"), "44100");
+    EXPECT_EQ(measured[4].at("overload"), "0");
+    EXPECT_LT(measured[4].at("LZeq_1s_dB").toDouble(), -60.0);
 }
 
-TEST_F(LevelReports, UnwritableLogAndBusyPortEachSayOneLineAndTheMetersKeepRunning) {
-    const LocalPort busy(/*listen=*/true);
-    ASSERT_GT(busy.port, 0);
-    const QString port = QString::number(busy.port);
-    start({"--input", "demo", "--duration", "2", "--log", "/nonexistent-fieldmeter/levels.csv",
-           "--metrics", port});
+TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
+    // As `fieldmeter --log /dev/stdout | head -n 3`: the reader leaves early.
+    const QString docs = this->docs();
+    QProcess shell;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
+    shell.setProcessEnvironment(env);
+    shell.start("bash", {"-c",
+                         "\"$0\" --headless --input demo --documents \"$1\" --log /dev/stdout "
+                         "--duration 5 2>\"$1/../err\" | head -n 3 >\"$1/../head\"; "
+                         "echo \"${PIPESTATUS[0]}\" >\"$1/../status\"",
+                         FM_PROGRAM, docs});
+    ASSERT_TRUE(shell.waitForStarted(10000));
+    shell.write("Space\nR\n");
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(readText(dir_ / "status"), "0\n");
+    const std::string err = readText(dir_ / "err");
+    EXPECT_NE(err.find("fieldmeter: cannot write the log /dev/stdout: Broken pipe"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(logLines(dir_ / "head").value(0).startsWith("time_utc,"))
+        << readText(dir_ / "head");
+    // The recording went on to the end: whole, with its summary and its motion.
+    EXPECT_GT(readAll(docsPath() / "output2.caf").size(), 44100u * 2);
+    EXPECT_TRUE(fs::exists(docsPath() / "output2.txt")) << err;
+    EXPECT_TRUE(fs::exists(docsPath() / "rawAccel.out")) << err;
+
+    // A FIFO nobody reads yet: not waited for; a reader that comes gets the header and the rows.
+    const fs::path fifo = dir_ / "levels.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    start({"--input", "demo", "--log", QString::fromStdString(fifo.string()), "--duration", "4"});
+    ASSERT_FALSE(waitForStderr("(has no reader yet)").isEmpty()) << stderr_.toStdString();
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    std::string received;
     ASSERT_EQ(finish(), 0) << stderr_.toStdString();
-    EXPECT_EQ(stderr_.count("fieldmeter: cannot write the log /nonexistent-fieldmeter/levels.csv: "
-                            "No such file or directory; the meters keep running without it\n"),
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    const QStringList lines = QString::fromStdString(received).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << received;
+    EXPECT_TRUE(lines[0].startsWith("time_utc,LAeq_1s_dB,")) << received;
+    EXPECT_TRUE(lines[1].contains(",0,0,0,0.00,demo,")) << received;  // never calibrated
+}
+
+TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
+    start({"--input", "demo", "--duration", "5", "--log", "/nonexistent-fieldmeter/levels.csv"});
+    EXPECT_EQ(finish(), 1);
+    EXPECT_TRUE(
+        stderr_.contains("fieldmeter: cannot write /nonexistent-fieldmeter/levels.csv: "
+                         "No such file or directory\n"))
+        << stderr_.toStdString();
+    // Nothing to measure: the demo signal is no stand-in for a logger or an endpoint.
+    for (const QStringList& what :
+         {QStringList{"--log", QString::fromStdString((dir_ / "l.csv").string()),
+                      "--capture-device", "no-such-fieldmeter-device"},
+          QStringList{"--metrics", "0", "--input",
+                      QString::fromStdString((dir_ / "missing.wav").string())}}) {
+        stderr_.clear();
+        start(what + QStringList{"--duration", "5"});
+        EXPECT_EQ(finish(), 1) << what.join(' ').toStdString();
+        EXPECT_TRUE(stderr_.contains("; nothing to measure, so nothing is logged or served"))
+            << stderr_.toStdString();
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "l.csv"));
+    // A busy port is said, and the meters run on without metrics.
+    const LocalPort busy(/*listen=*/true);
+    stderr_.clear();
+    start({"--input", "demo", "--duration", "1", "--metrics", QString::number(busy.port)});
+    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(stderr_.count("fieldmeter: --metrics: cannot listen on 127.0.0.1:" +
+                            QString::number(busy.port) +
+                            ": Address already in use; the meters keep running without metrics\n"),
               1)
         << stderr_.toStdString();
-    EXPECT_EQ(stderr_.count("fieldmeter: --metrics: cannot listen on 127.0.0.1:" + port +
-                            ": Address already in use; the meters keep running without "
-                            "metrics\n"),
-              1)
-        << stderr_.toStdString();
-    EXPECT_TRUE(fs::exists(docsPath() / "screen.png"));  // the meters ran on
 }
 
 // A Prometheus server of the test's own, scraping one target every second.
@@ -267,7 +398,7 @@ TEST_F(LevelReports, PrometheusScrapesTheLevelsAndCounters) {
             levels[key] = valueOf(s);
         }
     }
-    EXPECT_EQ(levels.size(), 13u);
+    EXPECT_EQ(levels.size(), 14u);
     for (const auto& [key, value] : levels) {
         EXPECT_TRUE(std::isfinite(value)) << key.toStdString();
     }

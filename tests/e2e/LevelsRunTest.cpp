@@ -47,7 +47,11 @@ TEST_F(LevelsRun, KCalibratesFromAReferenceToneAndTheNextRunStartsCalibrated) {
     writeTone(dir_ / "tone.wav", 14.0);
     const QString tone = QString::fromStdString((dir_ / "tone.wav").string());
     // The tone stands for a 114 dB calibrator: 0 dBFS becomes 134 dB.
-    start({"--input", tone, "--calibrate-to", "114", "--duration", "12"});
+    const fs::path log = dir_ / "levels.csv";
+    start({"--input", tone, "--calibrate-to", "114", "--duration", "12", "--log",
+           QString::fromStdString(log.string())});
+    // K once the level is steady: a calibrator is heard before the key is pressed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(log) > 1200; }, 20000));
     send("Space\nK\n");
     ASSERT_TRUE(
         waitForMessage("fieldmeter: calibrated: 0 dBFS = 134.00 dB (the 114.0 dB "
