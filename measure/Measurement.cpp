@@ -85,15 +85,27 @@ void Measurement::measureSlot(const BlockRing::Slot& slot) {
         // The input stopped since the last block: what it left of a second is not a second.
         measuredEpoch_ = slot.info.epoch;
         meter_.discardPartialSecond();
+        if (observer_ != nullptr) {
+            observer_->inputStopped();
+        }
     }
     const float* samples = slot.samples;
     std::uint32_t left = slot.frames;
     while (left > 0) {
+        // Spans end where the ticks do (a second ends with its tenth tick).
         const auto span =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToSecondEnd()));
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToTickEnd()));
         meter_.process(samples, span);
+        if (observer_ != nullptr) {
+            observer_->measured(samples, span, framesMeasuredHere_, slot.info);
+        }
+        framesMeasuredHere_ += span;
         samples += span;
         left -= span;
+        SoundLevelMeter::ClosedTick tick;
+        if (meter_.takeClosedTick(&tick) && observer_ != nullptr) {
+            observer_->tick(tick, framesMeasuredHere_, slot.info);
+        }
         SoundLevelMeter::ClosedSecond closed;
         if (meter_.takeClosedSecond(&closed)) {
             const std::int64_t closedAt =

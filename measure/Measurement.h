@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "measure/BlockRing.h"
+#include "measure/MeasurementObserver.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevels.h"
 
@@ -50,6 +51,9 @@ class Measurement {
     std::uint64_t framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
     std::uint64_t secondsDropped() const { return secondsDropped_.load(std::memory_order_relaxed); }
 
+    // Main thread, before start(): who follows the measurement on its thread (null: nobody).
+    void setObserver(MeasurementObserver* observer) { observer_ = observer; }
+
     SoundLevelMeter& meter() { return meter_; }
     double sampleRate() const { return sampleRate_; }
 
@@ -72,8 +76,10 @@ class Measurement {
     std::atomic<bool> stopping_{false};
     sem_t wake_;
     std::thread thread_;
+    MeasurementObserver* observer_ = nullptr;
     // Measuring thread only.
     std::uint32_t measuredEpoch_ = 0;
+    std::uint64_t framesMeasuredHere_ = 0;
 };
 
 // The measurement the input callback feeds, for the life of the process.

@@ -187,7 +187,7 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     // Locals, so that the compiler keeps the running values in registers.
     Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
     double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
-    double sumA = 0, sumC = 0, sumZ = 0, maxAF = secMaxAF_, peakC = secPeakC_;
+    double sumA = 0, sumC = 0, sumZ = 0, maxAF = 0, peakC = 0;
     const double kf = keepFast_, ks = keepSlow_;
     std::uint32_t overloaded = 0;
     for (std::uint32_t n = 0; n < frames; ++n) {
@@ -219,8 +219,11 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     secSumA_ += sumA;
     secSumC_ += sumC;
     secSumZ_ += sumZ;
-    secMaxAF_ = maxAF;
-    secPeakC_ = peakC;
+    secMaxAF_ = std::max(secMaxAF_, maxAF);
+    secPeakC_ = std::max(secPeakC_, peakC);
+    tickMaxAF_ = std::max(tickMaxAF_, maxAF);
+    tickPeakC_ = std::max(tickPeakC_, peakC);
+    tickSumA_ += sumA;
     maxAF_ = std::max(maxAF_, maxAF);
     peakC_ = std::max(peakC_, peakC);
     frames_ += frames;
@@ -231,6 +234,14 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
 
 void SoundLevelMeter::closeTick() {
     secTicks_[static_cast<std::size_t>(ticksInSecond_)] = uAF_;
+    closedTick_.meanSquareAF = uAF_ * alphaFast_;
+    closedTick_.maxMeanSquareAF = tickMaxAF_ * alphaFast_;
+    closedTick_.peakC = tickPeakC_;
+    closedTick_.sumSquaresA = tickSumA_;
+    closedTick_.frames = static_cast<std::uint32_t>(secFrames_ - tickStart_);
+    closedTickPending_ = true;
+    tickMaxAF_ = tickPeakC_ = tickSumA_ = 0.0;
+    tickStart_ = secFrames_;
     if (++ticksInSecond_ == kTicksPerSecond) {
         closeSecond();
     }
@@ -267,6 +278,22 @@ void SoundLevelMeter::discardPartialSecond() {
     secFrames_ = 0;
     secOverload_ = 0;
     ticksInSecond_ = 0;
+    tickMaxAF_ = tickPeakC_ = tickSumA_ = 0.0;
+    tickStart_ = 0;
+}
+
+std::uint64_t SoundLevelMeter::framesToTickEnd() const {
+    return static_cast<std::uint64_t>(ticksInSecond_ + 1) * framesPerSecond_ / kTicksPerSecond -
+           secFrames_;
+}
+
+bool SoundLevelMeter::takeClosedTick(ClosedTick* out) {
+    if (!closedTickPending_) {
+        return false;
+    }
+    closedTickPending_ = false;
+    *out = closedTick_;
+    return true;
 }
 
 bool SoundLevelMeter::takeClosedSecond(ClosedSecond* out) {

@@ -72,6 +72,18 @@ class SoundLevelMeter {
     bool takeClosedSecond(ClosedSecond* out);
     // Frames still to come before the second under way closes.
     std::uint64_t framesToSecondEnd() const { return framesPerSecond_ - secFrames_; }
+
+    // The values of a whole 100 ms tick, taken once after the process() call that closed it
+    // (feed no more than framesToTickEnd() frames at a time to see every tick).
+    struct ClosedTick {
+        double meanSquareAF = 0;     // LAF at the tick's end
+        double maxMeanSquareAF = 0;  // the largest LAF within it
+        double peakC = 0;            // the largest |C-weighted sample| within it
+        double sumSquaresA = 0;      // the A-weighted energy within it
+        std::uint32_t frames = 0;
+    };
+    bool takeClosedTick(ClosedTick* out);
+    std::uint64_t framesToTickEnd() const;
     // Forgets the part of a second measured so far (the input stopped within it): the next
     // frame starts a new second.
     void discardPartialSecond();
@@ -128,6 +140,10 @@ class SoundLevelMeter {
     std::uint64_t lastOverload1s_ = 0;
     ClosedSecond closed_;
     bool closedPending_ = false;
+    double tickMaxAF_ = 0, tickPeakC_ = 0, tickSumA_ = 0;  // maxAF in the divided scale
+    std::uint64_t tickStart_ = 0;                          // the tick's first frame in the second
+    ClosedTick closedTick_;
+    bool closedTickPending_ = false;
 
     // Written whole by the audio thread between two odd/even steps of sequence_; a reader
     // retries while a write is under way, the writer never waits.
