@@ -1,5 +1,6 @@
 #include "report/MetricsText.h"
 
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -56,9 +57,12 @@ class Exposition {
         }
         return families_[at->second];
     }
+    // A value that is no number, or none a meter can make, is left out: never written as one.
     void sample(const std::string& name, const char* type, const char* help,
                 const std::string& labels, double value) {
-        family(name, type, help).samples.emplace_back(labels, value);
+        if (std::isfinite(value) && std::fabs(value) <= kLargestFixed) {
+            family(name, type, help).samples.emplace_back(labels, value);
+        }
     }
 
     std::string text() const {
