@@ -109,10 +109,10 @@ ThirdOctaveBands::ThirdOctaveBands(double sampleRate) : sampleRate_(sampleRate) 
             std::to_string(sampleRate));
     }
     // The decimating low-pass: a windowed sinc cut at a quarter of the rate (a half-band filter:
-    // every even tap but the centre is zero), Kaiser window β = 7.4, about 75 dB of stop band
-    // from 0.29 of the rate. Its pass band (flat within 0.002 dB to 0.21 of the rate) holds the
-    // next octave's top band up to its upper edge; what it lets through above 0.29 of the rate
-    // folds onto the next octave's bands 75 dB down.
+    // every even tap but the centre is zero), Kaiser window β = 7.4: flat within 0.003 dB up to
+    // 0.21 of the rate, which holds the next octave's top band up to its upper edge, and at
+    // least 69.9 dB down from 0.29 of the rate, so that what folds onto the next octave's bands
+    // lies below their class 1 limits (at most some 66 dB where it can land).
     const double beta = 7.4;
     double sum = 0.5;
     for (int m = 0; m < kHalfTaps; ++m) {
@@ -233,9 +233,15 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
 }
 
 // With AVX2 an octave's four lanes fill one register and the states of all four sections fit the
-// register file; the plain SSE2 version is kept for processors without it.
-__attribute__((target_clones("arch=x86-64-v3", "default"))) void ThirdOctaveBands::filterOctave(
-    Octave& o, const double* x, std::uint32_t n) {
+// register file (the whole bank runs about five times faster); the baseline version is kept for
+// processors without it, chosen once when the program loads.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define FM_ALSO_FOR_AVX2 __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define FM_ALSO_FOR_AVX2
+#endif
+
+FM_ALSO_FOR_AVX2 void ThirdOctaveBands::filterOctave(Octave& o, const double* x, std::uint32_t n) {
     // Direct form I, y = x - x2 - a1 y1 - a2 y2: the output's own recursion is one multiply and
     // one subtraction long. h1[s], h2[s] hold the last two inputs of section s, which are the
     // last two outputs of section s - 1.
@@ -281,9 +287,9 @@ __attribute__((target_clones("arch=x86-64-v3", "default"))) void ThirdOctaveBand
 
 // x holds kHistory samples of history followed by n new ones; writes the low-passed signal at
 // every other sample (carrying the phase across chunks) to `out` and returns how many. Output m
-// is centred on x[phase + 2m + kHistory / 2]; its nonzero taps other than the centre fall on
-// samples of the other parity, gathered first into `evens_` so that the sums run over
-// consecutive outputs, side by side.
+// is centred on x[phase + 2m + kHistory / 2]; its other nonzero taps fall on the samples
+// x[phase + 2t], gathered first into `evens_` so that each tap's sum runs over consecutive
+// outputs, side by side.
 std::uint32_t ThirdOctaveBands::decimate(Octave& o, const double* x, std::uint32_t n, double* out) {
     const std::uint32_t made = n > o.phase ? (n - o.phase + 1) / 2 : 0;
     const double* from = x + o.phase;
