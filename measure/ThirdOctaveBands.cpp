@@ -112,7 +112,7 @@ ThirdOctaveBands::ThirdOctaveBands(double sampleRate) : sampleRate_(sampleRate) 
     // every even tap but the centre is zero), Kaiser window β = 7.4: flat within 0.003 dB up to
     // 0.21 of the rate, which holds the next octave's top band up to its upper edge, and at
     // least 69.9 dB down from 0.29 of the rate, so that what folds onto the next octave's bands
-    // lies below their class 1 limits (at most some 66 dB where it can land).
+    // lies below their class 1 limits.
     const double beta = 7.4;
     double sum = 0.5;
     for (int m = 0; m < kHalfTaps; ++m) {
