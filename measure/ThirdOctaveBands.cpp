@@ -77,12 +77,6 @@ std::complex<double> sectionResponse(double a1, double a2, double cyclesPerSampl
     return (1.0 - z1 * z1) / (1.0 + z1 * (a1 + z1 * a2));
 }
 
-// A sine of f at rate r, after keeping every sample of rate r: the frequency it shows, 0 ... r/2.
-double folded(double f, double r) {
-    f = std::fmod(std::fabs(f), r);
-    return f > r / 2.0 ? r - f : f;
-}
-
 // Four doubles that the compiler keeps in vector registers (two SSE2 registers, or one AVX).
 typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 
@@ -325,17 +319,16 @@ double ThirdOctaveBands::decimatorGain(double cyclesPerSample) const {
 double ThirdOctaveBands::responseDb(int band, double hz) const {
     const int k = octaveOf(checkedBand(band));
     const int lane = laneOf(band);
-    double f = folded(hz, sampleRate_);
+    // Every stage's response repeats with its rate and is even, so a tone folded by the halvings
+    // meets the same gains as at its own frequency.
     double magnitude = 1.0;
     for (int j = 0; j < k; ++j) {
-        const Octave& o = octaves_[static_cast<std::size_t>(j)];
-        magnitude *= decimatorGain(f / o.rate);
-        f = folded(f, o.rate / 2.0);
+        magnitude *= decimatorGain(hz / octaves_[static_cast<std::size_t>(j)].rate);
     }
     const Octave& o = octaves_[static_cast<std::size_t>(k)];
     std::complex<double> h = o.gain[lane];
     for (int s = 0; s < kSections; ++s) {
-        h *= sectionResponse(o.a1[s][lane], o.a2[s][lane], f / o.rate);
+        h *= sectionResponse(o.a1[s][lane], o.a2[s][lane], hz / o.rate);
     }
     magnitude *= std::abs(h);
     return 20.0 * std::log10(std::max(magnitude, 1e-300));

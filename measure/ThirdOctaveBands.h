@@ -55,9 +55,9 @@ class ThirdOctaveBands {
     double energy(int band) const;                    // sum of squares, in input frames
     double fastMeanSquare(int band) const;            // the Fast time-weighted mean square now
 
-    // The designed steady-state gain, in dB, of a band for a sine of `hz` at the input: the
-    // decimators' gains at the frequency as each stage sees it (folded by every halving of the
-    // rate) times the band filter's. 0 dB at the band's exact mid-band frequency.
+    // The designed steady-state gain, in dB, of a band for a sine of `hz` at the input (aliases
+    // included): the decimators' gains times the band filter's. 0 dB at the band's exact mid-band
+    // frequency.
     double responseDb(int band, double hz) const;
 
     double sampleRate() const { return sampleRate_; }
