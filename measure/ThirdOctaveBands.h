@@ -5,12 +5,11 @@
 //
 // Multirate: the top octave (10, 12.5, 16 kHz) runs at the input rate and each lower octave at
 // half the rate of the one above, fed through a half-band decimating low-pass. That keeps every
-// band's filter at the same few hundredths to four tenths of its own rate, where the bilinear
-// transform is accurate and the recursion well conditioned, and costs about twice the top
-// octave in all. Each band is an order-4 Butterworth band-pass (four biquads) by the bilinear
-// transform with pre-warped edges: order 3 falls short of the class 1 attenuation below the
-// band for the upper bands of an octave (near 0.36 of their rate the transform widens the band
-// on its warped axis, and the lower skirt loses some 7 dB at 1/3 of the mid-band frequency).
+// band's mid-band frequency between 0.22 and 0.37 of its own rate, where the recursion is well
+// conditioned, and costs about twice the top octave in all. Each band is an order-4 Butterworth
+// band-pass (four biquads) by the bilinear transform with pre-warped edges: order 3 falls up to
+// 7 dB short of the class 1 attenuation at 1/3 of the mid-band frequency for the upper bands of
+// an octave (near 0.36 of their rate the transform widens the band on its warped axis).
 //
 // Per band it keeps the energy since construction (the sum of squared outputs, a decimated
 // sample counting for as many input frames as it stands for), so that the Leq of any interval
