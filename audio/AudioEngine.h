@@ -67,8 +67,10 @@ class AudioEngine {
     fm::platform::AudioFileWriter* mAudioFileRef = nullptr;
     fm::platform::AudioFileWriter* mAudioFileRefClean = nullptr;
 
-    // The callback's render buffer, kMaxFramesPerSlice samples (audio thread).
+    // The callback's render buffers, kMaxFramesPerSlice samples each (audio thread): the block
+    // as 16-bit samples, and as the input's own floats for the level engine.
     std::int16_t* renderBuffer() { return renderBuffer_.get(); }
+    float* renderFloatBuffer() { return renderFloatBuffer_.get(); }
 
   private:
     std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
@@ -85,6 +87,7 @@ class AudioEngine {
     std::unique_ptr<float[]> realp_;
     std::unique_ptr<float[]> imagp_;
     std::unique_ptr<std::int16_t[]> renderBuffer_;
+    std::unique_ptr<float[]> renderFloatBuffer_;
 };
 
 // The input callback the unit calls once per captured block, on the audio thread; inRefCon is

@@ -213,6 +213,11 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     if (frames == 0) {
         return 0;  // nothing captured: level, snapshot, file and spectrum stay as they were
     }
+    // The level engine measures the input's own samples: no 16-bit rounding or clipping.
+    float* floats = engine->renderFloatBuffer();
+    if (engine->mAudioUnit->renderFloat(frames, floats) != kNoErr) {
+        return 0;  // cannot fail after the render above
+    }
 
     storeSnapshot(samples, frames);
 
@@ -228,7 +233,7 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    fm::measure::soundLevelMeter().process(samples, frames);
+    fm::measure::soundLevelMeter().process(floats, frames);
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

@@ -155,7 +155,7 @@ SoundLevelMeter::SoundLevelMeter(double sampleRate)
     scale(midA_, std::pow(10.0, exactWeightingDb(Weighting::A, 1000.0) / 20.0) / a1k);
 }
 
-void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames) {
+void SoundLevelMeter::process(const float* samples, std::uint32_t frames) {
     // The last-second values close exactly on the second's last frame, within a block if need be.
     while (frames > 0) {
         const std::uint64_t room = framesPerSecond_ - secFrames_;
@@ -177,14 +177,14 @@ void SoundLevelMeter::process(const std::int16_t* samples, std::uint32_t frames)
     publish();
 }
 
-void SoundLevelMeter::processSpan(const std::int16_t* samples, std::uint32_t frames) {
+void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     // Locals, so that the compiler keeps the running values in registers.
     Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
     double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
     double sumA = 0, sumC = 0, sumZ = 0, maxAF = secMaxAF_, peakC = secPeakC_;
     const double kf = keepFast_, ks = keepSlow_;
     for (std::uint32_t n = 0; n < frames; ++n) {
-        const double z = static_cast<double>(samples[n]) * (1.0 / 32768.0);
+        const double z = samples[n];
         const double c = highAC.process(lowC.process(z));
         const double a = midA.process(c);
         const double a2 = a * a, c2 = c * c, z2 = z * z;

@@ -52,8 +52,8 @@ class SoundLevelMeter {
     SoundLevelMeter(const SoundLevelMeter&) = delete;
     SoundLevelMeter& operator=(const SoundLevelMeter&) = delete;
 
-    // Audio thread: one captured block of signed 16-bit samples (full scale 32768).
-    void process(const std::int16_t* samples, std::uint32_t frames);
+    // Audio thread: one captured block of samples, full scale 1.0.
+    void process(const float* samples, std::uint32_t frames);
 
     // Any thread: the latest published values, in dB with the calibration applied.
     SoundLevelSnapshot read() const;
@@ -73,7 +73,7 @@ class SoundLevelMeter {
         std::atomic<double> msA1s{0}, msC1s{0}, msZ1s{0}, maxAF1s{0}, peakC1s{0};
         std::atomic<std::uint64_t> wholeSeconds{0};
     };
-    void processSpan(const std::int16_t* samples, std::uint32_t frames);
+    void processSpan(const float* samples, std::uint32_t frames);
     void closeSecond();
     void publish();
 

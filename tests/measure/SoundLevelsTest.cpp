@@ -19,23 +19,24 @@ namespace {
 constexpr double kRate = 44100.0;
 constexpr double kPi = 3.14159265358979323846;
 
-// A sine of the given peak (full scale 1.0) as 16-bit samples, starting at phase 0.
-std::vector<std::int16_t> tone(double f, double peak, double seconds) {
+// A sine of the given peak (full scale 1.0) in 16-bit steps (s / 32768), starting at phase 0.
+std::vector<float> tone(double f, double peak, double seconds) {
     const auto frames = static_cast<std::size_t>(std::llround(seconds * kRate));
-    std::vector<std::int16_t> s(frames);
+    std::vector<float> s(frames);
     for (std::size_t n = 0; n < frames; ++n) {
-        s[n] = static_cast<std::int16_t>(
-            std::lround(32767.0 * peak * std::sin(2.0 * kPi * f * static_cast<double>(n) / kRate)));
+        s[n] = static_cast<float>(std::lround(
+                   32767.0 * peak * std::sin(2.0 * kPi * f * static_cast<double>(n) / kRate))) /
+               32768.0f;
     }
     return s;
 }
 
-std::vector<std::int16_t> silence(double seconds) {
-    return std::vector<std::int16_t>(static_cast<std::size_t>(std::llround(seconds * kRate)), 0);
+std::vector<float> silence(double seconds) {
+    return std::vector<float>(static_cast<std::size_t>(std::llround(seconds * kRate)), 0.0f);
 }
 
 // Feeds samples [from, to) in 1024-frame blocks, as the input unit delivers them.
-void feed(SoundLevelMeter& meter, const std::vector<std::int16_t>& s, std::size_t from = 0,
+void feed(SoundLevelMeter& meter, const std::vector<float>& s, std::size_t from = 0,
           std::size_t to = SIZE_MAX) {
     to = std::min(to, s.size());
     for (std::size_t at = from; at < to; at += 1024) {
@@ -178,12 +179,12 @@ TEST(SoundLevelsTest, LeqOfSteadyAndSwitchedTones) {
 }
 
 // A reader never sees the values of one block with the frame count of another. The meter is
-// fed a constant, so every consistent snapshot has sumSquaresZ = frames × (v / 32768)² exactly.
+// fed a constant, so every consistent snapshot has sumSquaresZ = frames × v² exactly.
 TEST(SoundLevelsTest, ReadingsWhilePublishingAreWholeBlocks) {
     SoundLevelMeter meter;
-    const std::int16_t v = 8192;
+    const float v = 0.25f;
     const double square = 0.25 * 0.25;
-    std::vector<std::int16_t> block(997, v);
+    std::vector<float> block(997, v);
     std::atomic<bool> done{false};
     std::thread audio([&] {
         for (int i = 0; i < 4000; ++i) {
