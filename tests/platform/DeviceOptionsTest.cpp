@@ -114,4 +114,19 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
 }
 
+TEST(DeviceOptions, ChannelIsAWholeNumberFromOneAndOnlyForAnInputFile) {
+    EXPECT_EQ(parsed({"fm", "--input", "a.wav", "--channel", "2"}).channel, 2);
+    EXPECT_EQ(parsed({"fm", "--channel=1", "--input", "a.wav"}).channel, 1);
+    EXPECT_EQ(parsed({"fm", "--input", "a.wav"}).channel, 0);  // the mix
+    for (const char* v : {"0", "1.5", "-1", "x", ""}) {
+        EXPECT_EQ(errorOf({"fm", "--input", "a.wav", "--channel", v}),
+                  "--channel: needs a channel number from 1, e.g. 1 for the left")
+            << v;
+    }
+    const std::string noFile =
+        "--channel: measures one channel of an audio file; give it with --input FILE";
+    EXPECT_EQ(errorOf({"fm", "--channel", "1"}), noFile);
+    EXPECT_EQ(errorOf({"fm", "--input", "demo", "--channel", "1"}), noFile);
+}
+
 }  // namespace
