@@ -91,10 +91,6 @@ class EngineTest : public ::testing::Test {
         script_->addBlock(std::move(block));
         ASSERT_TRUE(script_->deliverNextBlock());
     }
-    void deliverFloats(std::vector<float> block) {
-        script_->addBlock(std::move(block));
-        ASSERT_TRUE(script_->deliverNextBlock());
-    }
     std::vector<double> snapshot() const {
         std::vector<double> out;
         for (const auto& v : fm::audio::waveformSamples) {
