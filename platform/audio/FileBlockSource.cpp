@@ -3,6 +3,7 @@
 #include <soxr.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -126,6 +127,11 @@ std::uint32_t FileBlockSource::readResampled(float* out, std::uint32_t frames) {
             pendingAt_ = 0;
             pendingCount_ = readMono(pending_.data(), static_cast<std::uint32_t>(pending_.size()));
             fileEnded_ = pendingCount_ == 0;
+            // The filter would spread a sample that is no finite number over some 1,500 of its
+            // outputs: it goes in as silence instead.
+            for (std::uint32_t i = 0; i < pendingCount_; ++i) {
+                pending_[i] = std::isfinite(pending_[i]) ? pending_[i] : 0.0f;
+            }
         }
         std::size_t taken = 0;
         std::size_t made = 0;
