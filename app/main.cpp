@@ -21,6 +21,7 @@
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "platform/audio/AudioInputSource.h"
+#include "platform/audio/FileBlockSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
 #include "platform/device/DeviceOptions.h"
 #include "platform/documents/DocumentsFolder.h"
@@ -97,7 +98,8 @@ InputChoice chooseAudioInput(const DeviceOptions& o) {
     }
     std::string problem;
     if (!o.input.empty()) {
-        const auto file = AudioInputSource::file(o.input);
+        auto file = AudioInputSource::file(o.input);
+        file.channel = o.channel;
         if (fm::platform::canOpenInput(file, &why)) {
             fm::platform::setAudioInputSource(file);
             return InputChoice::Measured;
@@ -196,6 +198,17 @@ int main(int argc, char** argv) {
     }
     if (options.listDevices) {
         return listDevices();
+    }
+    if (options.channel != 0) {
+        // A channel the file lacks is the user's mistake, not a file that cannot be played: no
+        // demo signal in its place. A file that cannot be read falls back as without --channel.
+        const int channels = fm::platform::audioFileChannels(options.input);
+        if (channels > 0 && options.channel > channels) {
+            say("--channel " + std::to_string(options.channel) + ": " + options.input + " has " +
+                std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
+                " (see --help)");
+            return 2;
+        }
     }
 
     if (!options.documents.empty()) {

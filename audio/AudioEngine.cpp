@@ -4,7 +4,7 @@ namespace fm::audio {
 
 AudioEngine::AudioEngine()
     : renderBuffer_(std::make_unique<std::int16_t[]>(fm::platform::kMaxFramesPerSlice)),
-      measureBuffer_(std::make_unique<float[]>(fm::platform::kMaxFramesPerSlice)) {}
+      renderFloatBuffer_(std::make_unique<float[]>(fm::platform::kMaxFramesPerSlice)) {}
 
 AudioEngine::~AudioEngine() {
     // Stop capture before the buffers it writes go away; closing the files keeps what was

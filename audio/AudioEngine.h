@@ -73,10 +73,10 @@ class AudioEngine {
     fm::platform::AudioFileWriter* mAudioFileRef = nullptr;
     fm::platform::AudioFileWriter* mAudioFileRefClean = nullptr;
 
-    // The callback's render buffer, kMaxFramesPerSlice samples (audio thread).
+    // The callback's render buffers, kMaxFramesPerSlice samples each (audio thread): the block
+    // as 16-bit samples, and as the input's own floats for the level engine.
     std::int16_t* renderBuffer() { return renderBuffer_.get(); }
-    // The block as the measurement takes it (full scale 1.0), kMaxFramesPerSlice samples.
-    float* measureBuffer() { return measureBuffer_.get(); }
+    float* renderFloatBuffer() { return renderFloatBuffer_.get(); }
 
     // Main thread: the input ended or was lost by itself while capturing; the measurement says
     // so from now on (until a start succeeds).
@@ -102,7 +102,7 @@ class AudioEngine {
     std::unique_ptr<float[]> realp_;
     std::unique_ptr<float[]> imagp_;
     std::unique_ptr<std::int16_t[]> renderBuffer_;
-    std::unique_ptr<float[]> measureBuffer_;
+    std::unique_ptr<float[]> renderFloatBuffer_;
 };
 
 // The input callback the unit calls once per captured block, on the audio thread; inRefCon is

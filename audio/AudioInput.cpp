@@ -271,6 +271,11 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     if (frames == 0) {
         return 0;  // nothing captured: level, snapshot, file and spectrum stay as they were
     }
+    // The level engine measures the input's own samples: no 16-bit rounding or clipping.
+    float* floats = engine->renderFloatBuffer();
+    if (engine->mAudioUnit->renderFloat(frames, floats) != kNoErr) {
+        return 0;  // cannot fail after the render above
+    }
 
     storeSnapshot(samples, frames);
 
@@ -286,11 +291,7 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    float* measured = engine->measureBuffer();
-    for (std::uint32_t j = 0; j < frames; ++j) {
-        measured[j] = static_cast<float>(samples[j]) * (1.0f / 32768.0f);
-    }
-    fm::measure::measurement().feed(measured, frames);
+    fm::measure::measurement().feed(floats, frames);
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

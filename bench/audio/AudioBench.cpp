@@ -21,10 +21,11 @@ namespace {
 
 using fm::platform::OSStatus;
 
-// Hands blocks straight to the callback, as a device's audio thread would.
+// Hands blocks straight to the callback, as a device's audio thread would: floats, as the sound
+// server delivers them.
 class PumpUnit : public fm::platform::AudioInputUnit {
   public:
-    void pump(const std::int16_t* samples, std::uint32_t frames) { deliver(samples, frames); }
+    void pump(const float* samples, std::uint32_t frames) { deliver(samples, frames); }
 
   protected:
     OSStatus doInitialize() override { return 0; }
@@ -46,15 +47,15 @@ struct Rig {
         for (auto& s : block) {
             s = static_cast<std::int16_t>(dist(rng));
         }
-        for (std::int16_t s : block) {
-            floatBlock.push_back(static_cast<float>(s) / 32768.0f);
+        for (const std::int16_t s : block) {
+            floats.push_back(static_cast<float>(s) / 32768.0f);
         }
     }
     ~Rig() { engine.mAudioUnit = nullptr; }
     fm::audio::AudioEngine engine;
     PumpUnit unit;
     std::vector<std::int16_t> block;
-    std::vector<float> floatBlock;  // the same samples as the level meter takes them
+    std::vector<float> floats;  // the same block, full scale 1.0
 };
 
 // CPU time of this thread: the cost of the work itself, not of other programs sharing the cores.
@@ -81,7 +82,7 @@ double medianMicros(F body, int batches, int perBatch) {
 void BM_Callback1024(benchmark::State& state) {
     Rig rig;
     for (auto _ : state) {
-        rig.unit.pump(rig.block.data(), 1024);
+        rig.unit.pump(rig.floats.data(), 1024);
     }
     benchmark::DoNotOptimize(fm::audio::rmsValue.load());
 }
@@ -91,7 +92,7 @@ void BM_SoundLevels1024(benchmark::State& state) {
     Rig rig;
     fm::measure::SoundLevelMeter meter;
     for (auto _ : state) {
-        meter.process(rig.floatBlock.data(), 1024);
+        meter.process(rig.floats.data(), 1024);
     }
     benchmark::DoNotOptimize(meter.read().LAF);
 }
@@ -143,10 +144,11 @@ void recordFigures() {
     Rig rig;
     fm::recording::recordingActive.store(0);
     const double callbackUs =
-        medianMicros([&] { rig.unit.pump(rig.block.data(), 1024); }, 101, 2000);
-    fm::bench::recordSummary("callback_block_us", callbackUs);  // the sound levels included
+        medianMicros([&] { rig.unit.pump(rig.floats.data(), 1024); }, 101, 2000);
+    fm::bench::recordSummary("callback_block_us", callbackUs);  // the block handed to the meter
     fm::measure::SoundLevelMeter meter;
-    const double levelsUs = medianMicros([&] { meter.process(rig.floatBlock.data(), 1024); }, 101, 2000);
+    const double levelsUs =
+        medianMicros([&] { meter.process(rig.floats.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("levels_block_us", levelsUs);
 
     alignas(64) float floatBlock[2048];

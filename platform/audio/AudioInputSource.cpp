@@ -75,8 +75,8 @@ std::unique_ptr<AudioInputUnit> makeAudioInputUnit(const AudioInputSource& sourc
             return std::make_unique<RtAudioInputUnit>(source.captureDevice, source.blockFrames);
         case AudioInputKind::File:
             return std::make_unique<BlockSourceInputUnit>(
-                std::make_unique<FileBlockSource>(source.path, source.loop), source.blockFrames,
-                realTime);
+                std::make_unique<FileBlockSource>(source.path, source.loop, source.channel),
+                source.blockFrames, realTime);
         case AudioInputKind::Demo:
             return std::make_unique<BlockSourceInputUnit>(std::make_unique<DemoSignal>(),
                                                           source.blockFrames, realTime);

@@ -2,8 +2,9 @@
 // Which input the audio engine captures from, chosen before the engine starts:
 //   microphone  live capture through RtAudio (captureDevice: part of a device name, or empty
 //               for the default input);
-//   file        an audio file played as captured input (path; mono mix of any file libsndfile
-//               reads; played once, or looped);
+//   file        an audio file played as captured input (path; any file libsndfile reads, at
+//               any rate, resampled to 44,100 Hz; the mono mix of its channels, or the one
+//               `channel` names; played once, or looped);
 //   demo        the generated demo signal (DemoSignal.h);
 //   scripted    tests: exactly the blocks a ScriptedInput is given, delivered when told.
 // File and demo are delivered in blocks of blockFrames (1024 by default) on a thread of their
@@ -32,6 +33,7 @@ struct AudioInputSource {
     DeliveryPace pace = DeliveryPace::RealTime;
     std::uint32_t blockFrames = 1024;
     bool loop = false;
+    int channel = 0;  // a file's channel to play, from 1; 0 = the mean of all its channels
     std::shared_ptr<ScriptedInput> script;
 
     static AudioInputSource microphone(std::string device = {});

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/audio/SampleConversion.h"
+
 namespace fm::platform {
+
+AudioInputUnit::AudioInputUnit() : converted_(std::make_unique<float[]>(kMaxFramesPerSlice)) {}
 
 void AudioInputUnit::setEnableIO(AudioUnitScope scope, std::uint32_t element, bool enabled) {
     if (scope == AudioUnitScope::Input && element == kInputBus) {
@@ -94,20 +98,35 @@ std::string AudioInputUnit::inputEndReason() const {
     return inputEnd() == InputEnd::None ? std::string() : std::string(endReason_);
 }
 
+void AudioInputUnit::deliverPiece(const float* samples, std::uint32_t frames) {
+    current_ = samples;
+    currentFrames_ = frames;
+    AudioUnitRenderActionFlags flags = 0;
+    const AudioTimeStamp stamp{sampleTime_, 0};
+    callback_(reference_, &flags, &stamp, kInputBus, frames, nullptr);
+    sampleTime_ += frames;
+    current_ = nullptr;
+    currentFrames_ = 0;
+}
+
+void AudioInputUnit::deliver(const float* samples, std::uint32_t frames) {
+    std::uint32_t done = 0;
+    do {
+        const std::uint32_t piece = std::min(frames - done, kMaxFramesPerSlice);
+        deliverPiece(samples + done, piece);
+        done += piece;
+    } while (done < frames);
+    deliveries_.fetch_add(1, std::memory_order_relaxed);
+}
+
 void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) {
     std::uint32_t done = 0;
     do {
         const std::uint32_t piece = std::min(frames - done, kMaxFramesPerSlice);
-        current_ = samples + done;
-        currentFrames_ = piece;
-        AudioUnitRenderActionFlags flags = 0;
-        const AudioTimeStamp stamp{sampleTime_, 0};
-        callback_(reference_, &flags, &stamp, kInputBus, piece, nullptr);
-        sampleTime_ += piece;
+        samplesToFloat(samples + done, converted_.get(), piece);
+        deliverPiece(converted_.get(), piece);
         done += piece;
     } while (done < frames);
-    current_ = nullptr;
-    currentFrames_ = 0;
     deliveries_.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -125,8 +144,25 @@ OSStatus AudioInputUnit::render(AudioUnitRenderActionFlags* /*ioActionFlags*/,
     if (frames > currentFrames_) {
         return kStatusTooManyFrames;
     }
-    if (frames > 0) {
-        std::memcpy(ioData->mBuffers[0].mData, current_, frames * sizeof(std::int16_t));
+    samplesToInt16(current_, static_cast<std::int16_t*>(ioData->mBuffers[0].mData), frames);
+    return kNoErr;
+}
+
+OSStatus AudioInputUnit::renderFloat(std::uint32_t frames, float* out) const {
+    if (out == nullptr) {
+        return kStatusParamErr;
+    }
+    if (current_ == nullptr) {
+        return kStatusNoData;
+    }
+    if (frames > currentFrames_) {
+        return kStatusTooManyFrames;
+    }
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        // A sample that is no finite number (a broken float file) would stay in the level
+        // engine's filters for good: it is measured as silence. v - v is 0 only when v is finite.
+        const float v = current_[i];
+        out[i] = v - v == 0.0f ? v : 0.0f;
     }
     return kNoErr;
 }

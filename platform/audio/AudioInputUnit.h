@@ -2,10 +2,12 @@
 // The audio input unit: configured with a stream format and an input callback, then
 // initialised and started; from the start until the stop returns, the back end calls the
 // callback once per captured block on its audio thread, and the callback copies the block out
-// with render(). Back ends: RtAudio capture, a file or the demo signal on a thread of their own,
-// and a scripted unit for tests.
+// with render() (16-bit) and renderFloat() (the samples as captured, full scale 1.0). Back ends:
+// RtAudio capture, a file or the demo signal on a thread of their own, and a scripted unit for
+// tests.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/audio/AudioTypes.h"
@@ -42,10 +44,15 @@ class AudioInputUnit {
     OSStatus uninitialize();
 
     // Audio thread, inside the callback: copies the block's first `frames` samples into the
-    // list's first buffer. Fails when called outside a callback or for more frames than the block.
+    // list's first buffer as 16-bit samples (x × 32768 rounded to nearest, clipped; see
+    // SampleConversion.h). Fails when called outside a callback or for more frames than the block.
     virtual OSStatus render(AudioUnitRenderActionFlags* ioActionFlags,
                             const AudioTimeStamp* inTimeStamp, std::uint32_t bus,
                             std::uint32_t frames, AudioBufferList* ioData);
+    // Audio thread, inside the callback, after render() succeeded: the block's first `frames`
+    // samples as the back end captured them, full scale 1.0, neither rounded nor clipped; a
+    // sample that is not a finite number (NaN, infinity) is given as 0.
+    OSStatus renderFloat(std::uint32_t frames, float* out) const;
 
     // Why the last initialise or start failed, in words (main thread).
     const std::string& lastError() const { return lastError_; }
@@ -62,10 +69,12 @@ class AudioInputUnit {
     void markLost(const char* reason) { reportInputEnd(InputEnd::Lost, reason); }
 
   protected:
-    AudioInputUnit() = default;
+    AudioInputUnit();
 
     // Back ends call this on their audio thread for every captured block; blocks larger than
-    // kMaxFramesPerSlice reach the callback in pieces.
+    // kMaxFramesPerSlice reach the callback in pieces. Floats have full scale 1.0; 16-bit
+    // samples s are delivered as s / 32768.
+    void deliver(const float* samples, std::uint32_t frames);
     void deliver(const std::int16_t* samples, std::uint32_t frames);
 
     virtual OSStatus doInitialize() = 0;
@@ -94,10 +103,15 @@ class AudioInputUnit {
     std::atomic<bool> endClaimed_{false};
     char endReason_[256] = {};
 
-    // Audio thread only: the block being delivered.
-    const std::int16_t* current_ = nullptr;
+    // Calls the callback with one piece of at most kMaxFramesPerSlice frames.
+    void deliverPiece(const float* samples, std::uint32_t frames);
+
+    // Audio thread only: the block being delivered, and room for a 16-bit block's floats (made
+    // with the unit, so that the audio thread never allocates).
+    const float* current_ = nullptr;
     std::uint32_t currentFrames_ = 0;
     double sampleTime_ = 0.0;
+    std::unique_ptr<float[]> converted_;
 };
 
 }  // namespace fm::platform

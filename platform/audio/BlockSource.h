@@ -10,8 +10,9 @@ class BlockSource {
     virtual ~BlockSource() = default;
     // Main thread, before the first block: false with a reason when the source cannot play.
     virtual bool open(std::string* error) = 0;
-    // Delivery thread: fills up to `frames` samples; returns how many, 0 at the end.
-    virtual std::uint32_t fill(std::int16_t* out, std::uint32_t frames) = 0;
+    // Delivery thread: fills up to `frames` samples (full scale 1.0); returns how many, 0 at
+    // the end.
+    virtual std::uint32_t fill(float* out, std::uint32_t frames) = 0;
 };
 
 }  // namespace fm::platform

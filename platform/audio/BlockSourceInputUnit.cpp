@@ -23,7 +23,7 @@ OSStatus BlockSourceInputUnit::doInitialize() {
             return kStatusFileUnreadable;
         }
         opened_ = true;
-        block_.assign(blockFrames_, 0);
+        block_.assign(blockFrames_, 0.0f);
     }
     return kNoErr;
 }

@@ -36,7 +36,7 @@ class BlockSourceInputUnit : public AudioInputUnit {
     std::uint32_t blockFrames_;
     bool realTimePace_;
     bool opened_ = false;
-    std::vector<std::int16_t> block_;
+    std::vector<float> block_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{false};

@@ -32,7 +32,7 @@ void DemoSignal::updateControls() {
     gain_ = norm * envelopeRms(t);
 }
 
-std::uint32_t DemoSignal::fill(std::int16_t* out, std::uint32_t frames) {
+std::uint32_t DemoSignal::fill(float* out, std::uint32_t frames) {
     for (std::uint32_t i = 0; i < frames; ++i, ++position_) {
         // The glides and the envelope move over seconds: updating them every 1.5 ms is smooth.
         // Between updates each tone is a phasor turned by a fixed step: no sine per sample.
@@ -43,8 +43,10 @@ std::uint32_t DemoSignal::fill(std::int16_t* out, std::uint32_t frames) {
             phase_[k] *= step_[k];
         }
         const double mix = phase_[0].imag() + 0.6 * phase_[1].imag() + 0.4 * phase_[2].imag();
-        const double v = std::round(mix * gain_);
-        out[i] = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+        // Whole 16-bit steps, as the signal has always had: the meters and the recording show
+        // the same samples whichever form they take.
+        const double v = std::clamp(std::round(mix * gain_), -32768.0, 32767.0);
+        out[i] = static_cast<float>(v) * (1.0f / 32768.0f);
     }
     return frames;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The generated demo signal that stands in for a microphone: three tones gliding in frequency
-// under a level envelope that sweeps, on a log scale, from a whisper (RMS about 2) to loud
-// (RMS about 1000) and back every 24 seconds, so the meter crosses its whole colour ramp and the
-// tones move visibly across the spectrum. Deterministic: the same samples on every run.
+// under a level envelope that sweeps, on a log scale, from a whisper (RMS about 2 in 16-bit
+// units) to loud (RMS about 1000) and back every 24 seconds, so the meter crosses its whole colour
+// ramp and the tones move visibly across the spectrum. Deterministic: the same samples on every
+// run.
 #include <complex>
 #include <cstdint>
 
@@ -18,7 +19,8 @@ class DemoSignal : public BlockSource {
     static constexpr double kLoudRms = 1000.0;
 
     bool open(std::string* /*error*/) override { return true; }
-    std::uint32_t fill(std::int16_t* out, std::uint32_t frames) override;
+    // The samples are whole 16-bit values / 32768.
+    std::uint32_t fill(float* out, std::uint32_t frames) override;
 
     // The envelope's RMS at time t seconds (exposed for tests).
     static double envelopeRms(double t);

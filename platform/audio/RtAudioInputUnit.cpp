@@ -147,8 +147,16 @@ OSStatus RtAudioInputUnit::openStream() {
     auto link = std::make_shared<StreamLink>();
     link->unit.store(this);
     try {
-        found.rtaudio->openStream(nullptr, &input, RTAUDIO_SINT16, 44100, &frames, &onAudio,
-                                  link.get(), &options, &onError);
+        // Floats keep what a 24-bit or float device captures. Only where the device (or its
+        // sound server) offers them itself: RtAudio's own conversion from 16 bits is not the
+        // exact s / 32768 that keeps the recording sample-exact.
+        const RtAudioFormat format =
+            (found.rtaudio->getDeviceInfo(found.index).nativeFormats & RTAUDIO_FLOAT32) != 0
+                ? RTAUDIO_FLOAT32
+                : RTAUDIO_SINT16;
+        floatStream_ = format == RTAUDIO_FLOAT32;
+        found.rtaudio->openStream(nullptr, &input, format, 44100, &frames, &onAudio, link.get(),
+                                  &options, &onError);
     } catch (const RtAudioError& e) {
         setLastError(e.getMessage());
         return kStatusDeviceFailed;
@@ -254,7 +262,11 @@ int RtAudioInputUnit::onBlock(void* input, unsigned frames) {
         return 2;
     }
     if (!readFailed) {
-        deliver(static_cast<const std::int16_t*>(input), frames);
+        if (floatStream_) {
+            deliver(static_cast<const float*>(input), frames);
+        } else {
+            deliver(static_cast<const std::int16_t*>(input), frames);
+        }
     }
     return 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Live capture through RtAudio: 16-bit mono at 44,100 Hz, 1024-frame blocks; RtAudio's
-// callback thread is the audio thread. PulseAudio (or PipeWire's Pulse server) is preferred;
-// otherwise the first compiled API with an input device.
+// Live capture through RtAudio: mono at 44,100 Hz as floats where the device offers them (else
+// 16-bit), 1024-frame blocks; RtAudio's callback thread is the audio thread. PulseAudio (or
+// PipeWire's Pulse server) is preferred; otherwise the first compiled API with an input device.
 #include <rtaudio/RtAudio.h>
 
 #include <atomic>
@@ -61,6 +61,7 @@ class RtAudioInputUnit : public AudioInputUnit {
     unsigned blockFrames_;
     std::unique_ptr<RtAudio> rtaudio_;
     std::shared_ptr<StreamLink> link_;
+    bool floatStream_ = false;  // set before the stream opens; RTAUDIO_FLOAT32, else SINT16
     // The stream's thread only.
     bool readFailed_ = false;
     int failedReadsInARow_ = 0;

@@ -2,9 +2,20 @@
 
 #include <stdexcept>
 
+#include "platform/audio/SampleConversion.h"
+
 namespace fm::platform {
 
-void ScriptedInput::addBlock(std::vector<std::int16_t> samples) {
+void ScriptedInput::addBlock(const std::vector<std::int16_t>& samples) {
+    if (samples.size() > kMaxFramesPerSlice) {
+        throw std::invalid_argument("scripted block larger than kMaxFramesPerSlice");
+    }
+    std::vector<float> floats(samples.size());
+    samplesToFloat(samples.data(), floats.data(), static_cast<std::uint32_t>(samples.size()));
+    addBlock(std::move(floats));
+}
+
+void ScriptedInput::addBlock(std::vector<float> samples) {
     if (samples.size() > kMaxFramesPerSlice) {
         throw std::invalid_argument("scripted block larger than kMaxFramesPerSlice");
     }
@@ -27,7 +38,7 @@ bool ScriptedInput::deliverNextBlock() {
         attached_->inputEnd() != InputEnd::None) {
         return false;
     }
-    const std::vector<std::int16_t>& block = blocks_[next_];
+    const std::vector<float>& block = blocks_[next_];
     attached_->currentFailure_ = failures_[next_];
     ++next_;
     attached_->deliver(block.data(), static_cast<std::uint32_t>(block.size()));

@@ -15,9 +15,10 @@ namespace fm::platform {
 
 class ScriptedInput {
   public:
-    // Queues a block (any size up to kMaxFramesPerSlice, including empty). Main thread, while
-    // no delivery runs.
-    void addBlock(std::vector<std::int16_t> samples);
+    // Queues a block (any size up to kMaxFramesPerSlice, including empty): 16-bit samples, as a
+    // device delivers them, or floats with full scale 1.0. Main thread, while no delivery runs.
+    void addBlock(const std::vector<std::int16_t>& samples);
+    void addBlock(std::vector<float> samples);
     // The render of queued block `blockIndex` (counted from the first block ever added) fails
     // with `status`.
     void failRenderOf(std::size_t blockIndex, OSStatus status);
@@ -38,8 +39,8 @@ class ScriptedInput {
   private:
     friend class ScriptedInputUnit;
     class ScriptedInputUnit* attached_ = nullptr;
-    std::vector<std::vector<std::int16_t>> blocks_;
-    std::vector<OSStatus> failures_;  // per block, kNoErr when the render succeeds
+    std::vector<std::vector<float>> blocks_;  // 16-bit blocks as s / 32768
+    std::vector<OSStatus> failures_;          // per block, kNoErr when the render succeeds
     std::size_t next_ = 0;
     // Held while a block is delivered, so that a unit's stop waits for the callback to end.
     mutable std::mutex deliveryMutex_;

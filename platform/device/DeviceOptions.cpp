@@ -80,6 +80,12 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&o.input) || o.input.empty()) {
                 return fail("--input: needs a file or \"demo\"");
             }
+        } else if (arg == "--channel") {
+            double c = 0.0;
+            if (!value(&text) || !parsePositive(text, 1024.0, &c) || c != std::floor(c)) {
+                return fail("--channel: needs a channel number from 1, e.g. 1 for the left");
+            }
+            o.channel = static_cast<int>(c);
         } else if (arg == "--capture-device") {
             if (!value(&o.captureDevice) || o.captureDevice.empty()) {
                 return fail("--capture-device: needs a device name");
@@ -158,6 +164,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             o.passThrough.push_back(args[i]);  // Qt's own, or unknown: Qt decides
         }
     }
+    if (o.channel != 0 && (o.input.empty() || o.input == "demo")) {
+        return fail("--channel: measures one channel of an audio file; give it with --input FILE");
+    }
     result.options = std::move(o);
     return result;
 }
@@ -177,8 +186,11 @@ std::string usageText(const std::string& programName) {
            "Shows the sound around the computer, and the way the device is turned, as a live\n"
            "field meter. The options describe the device the program runs on.\n"
            "\n"
-           "  --input FILE|demo       play an audio file, or the generated demo signal,\n"
-           "                          instead of capturing the microphone\n"
+           "  --input FILE|demo       play an audio file (at any sample rate: resampled to\n"
+           "                          44,100 Hz), or the generated demo signal, instead of\n"
+           "                          capturing the microphone\n"
+           "  --channel N             measure channel N (1, 2, ...) of the --input file\n"
+           "                          instead of the mean of its channels\n"
            "  --capture-device NAME   capture from this device (see --list-devices)\n"
            "  --list-devices          list the capture devices and exit\n"
            "  --tall                  a 320 x 568 point screen instead of 320 x 480\n"

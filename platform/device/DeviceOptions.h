@@ -12,6 +12,7 @@ namespace fm::platform {
 
 struct DeviceOptions {
     std::string input;          // "" (the microphone), "demo", or an audio file's path
+    int channel = 0;            // --channel: the file's channel to measure, from 1; 0 = the mix
     std::string captureDevice;  // capture device name; "" = the system's default
     bool listDevices = false;
     bool tall = false;  // a 320 x 568 point screen instead of 320 x 480

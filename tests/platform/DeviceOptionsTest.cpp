@@ -50,6 +50,7 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_TRUE(parsed({"fm", "-h"}).help);
     EXPECT_TRUE(parsed({"fm", "--version"}).version);
     EXPECT_EQ(parsed({"fm", "--input", "demo"}).input, "demo");
+    EXPECT_EQ(parsed({"fm", "--input", "a.wav", "--channel", "2"}).channel, 2);
 
     EXPECT_FALSE(plain.calibrationDb.has_value());
     EXPECT_DOUBLE_EQ(plain.calibrateToDb, 94.0);
@@ -80,6 +81,10 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--documents"}), "--documents: needs a folder");
     EXPECT_EQ(errorOf({"fm", "--motion"}), "--motion: needs a CSV file");
     EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
+    EXPECT_EQ(errorOf({"fm", "--input", "a.wav", "--channel", "1.5"}),
+              "--channel: needs a channel number from 1, e.g. 1 for the left");
+    EXPECT_EQ(errorOf({"fm", "--input", "demo", "--channel=1"}),
+              "--channel: measures one channel of an audio file; give it with --input FILE");
     const std::string calibration =
         "--calibration: needs the dB that 0 dBFS corresponds to, from 60 to 160, e.g. 120";
     for (const char* bad : {"59.99", "160.01", "inf", "94dB"}) {
