@@ -172,7 +172,7 @@ std::optional<Calibration::Proposal> Calibration::tick(InputKind input,
         loudest = std::max(loudest, bandEnergies[b] - startBands_[b]);
     }
     const double share = zEnergy > 0.0 ? loudest / zEnergy : 0.0;
-    if (!startBands_.empty() && share < kMinBandShare) {
+    if (share < kMinBandShare) {
         refuse("not a calibrator's tone: only " + fixed(share * 100.0, 0) +
                " % of the sound lies in one third-octave band (at least " +
                fixed(kMinBandShare * 100.0, 0) + " %); the calibration stays as it was");

@@ -23,7 +23,11 @@ std::int64_t nowNs() {
 }  // namespace
 
 Measurement::Measurement(double sampleRate)
-    : sampleRate_(sampleRate), meter_(sampleRate), ring_(kRingSlots), seconds_(kSecondsQueued) {
+    : sampleRate_(sampleRate),
+      meter_(sampleRate),
+      bands_(sampleRate),
+      ring_(kRingSlots),
+      seconds_(kSecondsQueued) {
     ::sem_init(&wake_, 0, 0);
 }
 
@@ -85,6 +89,7 @@ void Measurement::measureSlot(const BlockRing::Slot& slot) {
         // The input stopped since the last block: what it left of a second is not a second.
         measuredEpoch_ = slot.info.epoch;
         meter_.discardPartialSecond();
+        bands_.takeIntervalEnergy();
         if (observer_ != nullptr) {
             observer_->inputStopped();
         }
@@ -96,6 +101,7 @@ void Measurement::measureSlot(const BlockRing::Slot& slot) {
         const auto span =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToTickEnd()));
         meter_.process(samples, span);
+        bands_.process(samples, span);
         if (observer_ != nullptr) {
             observer_->measured(samples, span, framesMeasuredHere_, slot.info);
         }
@@ -112,6 +118,36 @@ void Measurement::measureSlot(const BlockRing::Slot& slot) {
                 slot.info.endTimeNs - std::llround(static_cast<double>(left) / sampleRate_ * 1e9);
             closeSecond(closed, closedAt, slot.info.input);
         }
+    }
+    publishBands();
+}
+
+void Measurement::publishBands() {
+    constexpr auto r = std::memory_order_release;
+    const std::uint64_t seq = bandSequence_.load(std::memory_order_relaxed);
+    bandSequence_.store(seq + 1, std::memory_order_relaxed);
+    for (int b = 0; b < kBandCount; ++b) {
+        bandFast_[static_cast<std::size_t>(b)].store(bands_.fastMeanSquare(b), r);
+        bandEnergy_[static_cast<std::size_t>(b)].store(bands_.energy(b), r);
+    }
+    bandFrames_.store(bands_.frames(), r);
+    bandSequence_.store(seq + 2, std::memory_order_release);
+}
+
+BandLevels Measurement::bandLevels() const {
+    constexpr auto a = std::memory_order_acquire;
+    BandLevels levels;
+    while (true) {
+        const std::uint64_t before = bandSequence_.load(a);
+        for (std::size_t b = 0; b < kBandCount; ++b) {
+            levels.fastMeanSquare[b] = bandFast_[b].load(a);
+            levels.energy[b] = bandEnergy_[b].load(a);
+        }
+        levels.frames = bandFrames_.load(a);
+        if ((before & 1u) == 0 && bandSequence_.load(std::memory_order_relaxed) == before) {
+            return levels;
+        }
+        std::this_thread::yield();
     }
 }
 
@@ -130,6 +166,10 @@ void Measurement::closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::
     r.peakC = closed.peakC;
     r.tickMeanSquareAF = closed.tickMeanSquareAF;
     r.overloadSamples = closed.overloadSamples;
+    const std::array<double, kBandCount> bandEnergy = bands_.takeIntervalEnergy();
+    for (std::size_t b = 0; b < kBandCount; ++b) {
+        r.bandMeanSquare[b] = bandEnergy[b] / static_cast<double>(meter_.framesPerSecond());
+    }
     // The demo signal is never calibrated, whatever the meter holds.
     r.calibrated = input != InputKind::Demo && meter_.calibrated();
     r.calibrationOffsetDb = r.calibrated ? meter_.calibrationOffsetDb() : 0.0;

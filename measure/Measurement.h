@@ -15,8 +15,10 @@
 
 #include "measure/BlockRing.h"
 #include "measure/MeasurementObserver.h"
+#include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevels.h"
+#include "measure/ThirdOctaveBands.h"
 
 namespace fm::measure {
 
@@ -55,6 +57,8 @@ class Measurement {
     void setObserver(MeasurementObserver* observer) { observer_ = observer; }
 
     SoundLevelMeter& meter() { return meter_; }
+    // Any thread: the third-octave bands' levels as last published (once a block).
+    BandLevels bandLevels() const;
     double sampleRate() const { return sampleRate_; }
 
   private:
@@ -62,9 +66,17 @@ class Measurement {
     void measureSlot(const BlockRing::Slot& slot);
     void closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::int64_t closedAtNs,
                      InputKind input);
+    void publishBands();
 
     double sampleRate_;
     SoundLevelMeter meter_;
+    ThirdOctaveBands bands_;
+    // The bands as published for other threads: written whole between two steps of
+    // bandSequence_ (odd while writing); a reader retries a torn read.
+    std::atomic<std::uint64_t> bandSequence_{0};
+    std::array<std::atomic<double>, kBandCount> bandFast_{};
+    std::array<std::atomic<double>, kBandCount> bandEnergy_{};
+    std::atomic<std::uint64_t> bandFrames_{0};
     BlockRing ring_;
     boost::lockfree::spsc_queue<SecondRecord> seconds_;
     std::atomic<InputKind> input_{InputKind::None};

@@ -6,25 +6,13 @@
 #include "measure/Decibels.h"
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
+#include "measure/ThirdOctaveBands.h"
 
 namespace fm::measure {
 
 namespace {
 
 constexpr int kPercents[] = {10, 50, 90, 95};
-
-struct BandName {
-    double hz;
-    const char* label;
-};
-constexpr BandName kBandNames[kBandCount] = {
-    {20, "20Hz"},     {25, "25Hz"},     {31.5, "31.5Hz"},  {40, "40Hz"},       {50, "50Hz"},
-    {63, "63Hz"},     {80, "80Hz"},     {100, "100Hz"},    {125, "125Hz"},     {160, "160Hz"},
-    {200, "200Hz"},   {250, "250Hz"},   {315, "315Hz"},    {400, "400Hz"},     {500, "500Hz"},
-    {630, "630Hz"},   {800, "800Hz"},   {1000, "1kHz"},    {1250, "1.25kHz"},  {1600, "1.6kHz"},
-    {2000, "2kHz"},   {2500, "2.5kHz"}, {3150, "3.15kHz"}, {4000, "4kHz"},     {5000, "5kHz"},
-    {6300, "6.3kHz"}, {8000, "8kHz"},   {10000, "10kHz"},  {12500, "12.5kHz"}, {16000, "16kHz"},
-};
 
 // "1 kHz" of "1kHz": the symbol's spelling.
 std::string spacedLabel(int band) {
@@ -227,11 +215,11 @@ const std::vector<Quantity>& quantities() {
 }
 
 double bandNominalHz(int band) {
-    return kBandNames[std::clamp(band, 0, kBandCount - 1)].hz;
+    return ThirdOctaveBands::nominalMidHz(std::clamp(band, 0, kBandCount - 1));
 }
 
 const char* bandLabel(int band) {
-    return kBandNames[std::clamp(band, 0, kBandCount - 1)].label;
+    return ThirdOctaveBands::label(std::clamp(band, 0, kBandCount - 1));
 }
 
 const char* intervalName(Interval interval) {

@@ -102,6 +102,7 @@ class SoundLevelMeter {
     bool calibrated() const;
 
     double sampleRate() const { return sampleRate_; }
+    std::uint64_t framesPerSecond() const { return framesPerSecond_; }
 
   private:
     struct Published {

@@ -172,6 +172,16 @@ double ThirdOctaveBands::energy(int band) const {
     return octaves_[static_cast<std::size_t>(octaveOf(band))].energy[laneOf(band)];
 }
 
+std::array<double, kBandCount> ThirdOctaveBands::takeIntervalEnergy() {
+    std::array<double, kBandCount> taken{};
+    for (int band = 0; band < kBandCount; ++band) {
+        double& e = octaves_[static_cast<std::size_t>(octaveOf(band))].interval[laneOf(band)];
+        taken[static_cast<std::size_t>(band)] = e;
+        e = 0.0;
+    }
+    return taken;
+}
+
 double ThirdOctaveBands::fastMeanSquare(int band) const {
     checkedBand(band);
     return octaves_[static_cast<std::size_t>(octaveOf(band))].fast[laneOf(band)];
@@ -183,6 +193,7 @@ void ThirdOctaveBands::reset() {
         std::fill(&o.h2[0][0], &o.h2[0][0] + (kSections + 1) * kLanes, 0.0);
         std::fill(std::begin(o.fast), std::end(o.fast), 0.0);
         std::fill(std::begin(o.energy), std::end(o.energy), 0.0);
+        std::fill(std::begin(o.interval), std::end(o.interval), 0.0);
         o.phase = 0;
     }
     std::fill(signal_.begin(), signal_.end(), 0.0);
@@ -276,6 +287,7 @@ FM_ALSO_FOR_AVX2 void ThirdOctaveBands::filterOctave(Octave& o, const double* x,
     store(o.fast, fast);
     for (int l = 0; l < kLanes; ++l) {
         o.energy[l] += sum[l] * o.framesPerSample;
+        o.interval[l] += sum[l] * o.framesPerSample;
     }
 }
 

@@ -53,6 +53,10 @@ class ThirdOctaveBands {
     std::uint64_t frames() const { return frames_; }  // input frames processed
     double energy(int band) const;                    // sum of squares, in input frames
     double fastMeanSquare(int band) const;            // the Fast time-weighted mean square now
+    // Each band's energy since the last call (or the start), and a new interval begins: a
+    // quiet second's energy stays exact after days of loud ones, which a difference of two
+    // energy() readings would not.
+    std::array<double, kBandCount> takeIntervalEnergy();
 
     // The designed steady-state gain, in dB, of a band for a sine of `hz` at the input (aliases
     // included): the decimators' gains times the band filter's. 0 dB at the band's exact mid-band
@@ -81,6 +85,7 @@ class ThirdOctaveBands {
         alignas(32) double gain[kLanes] = {};
         alignas(32) double fast[kLanes] = {};
         double energy[kLanes] = {};
+        double interval[kLanes] = {};  // energy since the last takeIntervalEnergy()
         double fastStep = 0.0;         // 1 - exp(-1 / (0.125 s × rate))
         double framesPerSample = 1.0;  // 2^octave
         double rate = 0.0;

@@ -87,9 +87,11 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
     MeterReading reading = extras;
     const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
+    const fm::measure::BandLevels bands = measurement_.bandLevels();
     reading.input = measurement_.input();
     reading.measurementFramesDropped = measurement_.framesDropped();
     reading.view.now = &now;
+    reading.view.bands = &bands;
     reading.view.measuring = fm::measure::hasLevels(reading.input);
     reading.period = fm::measure::periodName(options_.period);
     std::lock_guard<std::mutex> lock(mutex_);

@@ -55,7 +55,8 @@ QString noInputText(InputKind input) {
 }
 
 std::vector<double> bandEnergies() {
-    return {};
+    const fm::measure::BandLevels bands = fm::measure::measurement().bandLevels();
+    return {bands.energy.begin(), bands.energy.end()};
 }
 
 }  // namespace
