@@ -2,6 +2,7 @@
 // messages, screen.png and the recording.
 #include <sys/stat.h>
 
+#include <QFile>
 #include <fstream>
 
 #include "tests/e2e/ProgramRunner.h"
@@ -201,10 +202,17 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
         stderr_.contains("fieldmeter: --scale: needs a number above 0 and at most 8 (see --help)"))
         << stderr_.toStdString();
 
+    // An unknown option is all that is said, before a display is looked for or a file made.
+    const fs::path home = dir_ / "home";
+    fs::create_directories(home);
+    extraEnv_.insert("HOME", QString::fromStdString(home.string()));
     stderr_.clear();
-    start({"--no-such-option", "--duration", "1"});
+    start({"--bogus", "--documents", QString::fromStdString((home / "docs").string())}, false);
     EXPECT_EQ(finish(), 2);
-    EXPECT_TRUE(stderr_.contains("unknown option --no-such-option")) << stderr_.toStdString();
+    EXPECT_EQ(stderr_, "fieldmeter: unknown option --bogus (see --help)\n");
+    EXPECT_TRUE(fs::is_empty(home));
+    start({"-style", "fusion", "--duration", "1"});  // Qt's own
+    EXPECT_EQ(finish(), 0) << stderr_.toStdString();
 
     start({"--help"});
     EXPECT_EQ(finish(), 0);
@@ -214,6 +222,24 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
     start({"--version"});
     EXPECT_EQ(finish(), 0);
     EXPECT_TRUE(QString::fromUtf8(process_.readAllStandardOutput()).startsWith("fieldmeter "));
+}
+
+// A logger that needs no picture draws and saves none; a run of 35 days (more milliseconds
+// than a Qt timer counts) neither ends at once nor never.
+TEST_F(ProgramRun, ScreenEveryZeroSavesNoScreenAndALongDurationKeepsRunning) {
+    const QString log = QString::fromStdString((dir_ / "levels.csv").string());
+    start({"--input", "demo", "--screen-every", "0", "--duration", "3000000", "--log", log});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile rows(log);  // a header and two seconds
+            return rows.open(QIODevice::ReadOnly) && rows.readAll().count('\n') >= 3;
+        },
+        20000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("drawing off screen; not saving the screen (--screen-every 0)"));
+    EXPECT_FALSE(stderr_.contains("Timers cannot")) << stderr_.toStdString();
+    EXPECT_FALSE(fs::exists(docsPath() / "screen.png"));
 }
 
 TEST_F(ProgramRun, InputsThatNeverEndOrNeverAnswerAreRefusedWithoutHanging) {
