@@ -232,6 +232,7 @@ void ViewController::viewDidLoad() {
             rmsPower->parentWidget(), rmsPower, rmsPower->findChild<QLabel*>("levelCaption"));
         soundLevels_->line()->stackUnder(aboutInstructions);  // over every page, under overlays
     }
+    soundLevels_->placeLineIn(soundLevelLineBand(overlayMode));
 
     if (!viewDidLoadRan_) {
         viewDidLoadRan_ = true;

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSettings>
+#include <QTest>
 #include <cmath>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "screen/ImageButton.h"
 #include "screen/SoundLevelDisplay.h"
 #include "tests/screen/ScreenFixture.h"
+#include "views/ColorView.h"
 
 using fm::test::ScreenTest;
 
@@ -143,6 +145,39 @@ TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
         << text.toStdString();
     vc.updateRMS(nullptr);
     EXPECT_FALSE(line().contains("REC")) << line().toStdString();
+}
+
+// On both screens and every page the line, with today's text and with 40 characters, stays on
+// the screen, shows all its text, and covers no other view (the colour page's flood is its
+// backdrop).
+TEST_F(LevelsScreenTest, TheLineCoversNoViewOnEveryPageAndHasRoomForFortyCharacters) {
+    for (const double height : {480.0, 568.0}) {
+        fm::screen::ViewController& vc = load(height);
+        vc.instructionsTapped(nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return vc.instructionsOverlay->x() >= 320; }, 5000));
+        QLabel* line = vc.soundLevelDisplay()->line();
+        for (int page = 1; page <= 3; ++page, swipeLeft()) {
+            for (const QString& text :
+                 {line->text(), QString("NO INPUT  OVL  EVENT  LAF -120.0 dB DEMO")}) {
+                SCOPED_TRACE(testing::Message()
+                             << height << " page " << page << " " << text.toStdString());
+                vc.soundLevelDisplay()->showLine(text);
+                const QRect at(line->mapTo(&vc, QPoint()), line->size());
+                EXPECT_TRUE(QRect(0, 0, 320, height).contains(at) && line->isVisibleTo(&vc));
+                const int flags = Qt::AlignCenter | (line->wordWrap() ? Qt::TextWordWrap : 0);
+                EXPECT_TRUE(line->contentsRect().contains(
+                    line->fontMetrics().boundingRect(line->contentsRect(), flags, text)));
+                EXPECT_GE(line->font().pixelSize(), 8);
+                for (QWidget* w : vc.findChildren<QWidget*>()) {
+                    if (w != line && w != vc.colorOverlay && !w->isAncestorOf(line) &&
+                        w->isVisibleTo(&vc)) {
+                        EXPECT_FALSE(at.intersects({w->mapTo(&vc, QPoint()), w->size()}))
+                            << w->objectName().toStdString();
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
