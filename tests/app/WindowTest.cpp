@@ -2,12 +2,16 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <vector>
 
 #include "app/AppDelegate.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 #include "tests/screen/ScreenFixture.h"
+#include "toolkit/Images.h"
 #include "views/GraphView.h"
 
 using fm::test::ScreenTest;
@@ -69,6 +73,38 @@ TEST_F(WindowTest, ClicksOnTheCaptionAndOnTheGraphSwitchWaveformAndSpectrum) {
                   before ? "waveformtext.png" : "spectrumtext.png");
         delegate_.reset();
     }
+}
+
+// The about page scrolls with the keys, the arrows turn pages once it is closed, the window
+// and its alerts carry the program's icon, and Ctrl+Q closes the window.
+TEST_F(WindowTest, KeysScrollTheAboutPageTheIconIsTheProgramsAndCtrlQCloses) {
+    QApplication::setWindowIcon(QIcon());
+    fm::screen::ViewController& vc = launch(1.0);
+    QTest::keyClick(view_, Qt::Key_I);
+    const QScrollBar* bar = vc.aboutInstructions->verticalScrollBar();
+    const int step = bar->singleStep(), page = bar->pageStep(), end = bar->maximum();
+    ASSERT_GT(end, page + step);
+    for (const auto& [key, value] :
+         std::vector<std::pair<Qt::Key, int>>{{Qt::Key_Down, step},
+                                              {Qt::Key_PageDown, step + page},
+                                              {Qt::Key_Up, page},
+                                              {Qt::Key_End, end},
+                                              {Qt::Key_PageUp, end - page},
+                                              {Qt::Key_Home, 0}}) {
+        QTest::keyClick(view_, key);
+        EXPECT_EQ(bar->value(), value) << key;
+    }
+    QTest::keyClick(view_, Qt::Key_Escape);
+    QTest::keyClick(view_, Qt::Key_Right);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
+    const QImage icon = fm::toolkit::imageNamed("fieldmeter.png").toImage();
+    QTest::keyClick(view_, Qt::Key_M);  // nothing recorded: an alert
+    for (QWidget* w : {vc.findChild<QWidget*>("qt_msgbox_label")->window(), view_->window()}) {
+        EXPECT_EQ(w->windowIcon().pixmap(icon.size()).toImage().convertToFormat(icon.format()),
+                  icon);
+    }
+    QTest::keyClick(view_, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(view_->isVisible());
 }
 
 }  // namespace
