@@ -276,7 +276,6 @@ TEST_F(MailExportTest, RefusedMailIsLoggedWithTheTransportsReason) {
     EXPECT_EQ(logged_, std::vector<std::string>{kFailed + folder_.string() +
                                                 "/fake-sendmail exited with status 1: relay "
                                                 "access denied"});
-    EXPECT_EQ(alerts_.size(), 1u);
     EXPECT_EQ(timeLabel_, "00:07");
     EXPECT_TRUE(isGone(composer));
 }
@@ -312,11 +311,8 @@ TEST_F(MailExportTest, TheScreenKeepsMovingWhileSendmailWorksAndOnlyAWholeReadIs
         composer = openComposer();
         composer->sendButton()->click();
         ASSERT_TRUE(waitForOutcome()) << mode;
-        EXPECT_EQ(
-            logged_[0].rfind(
-                kFailed + folder_.string() + "/fake-sendmail exited with status 0 but " + taken, 0),
-            0u)
-            << logged_[0];
+        EXPECT_NE(logged_[0].find(std::string("exited with status 0 but ") + taken),
+                  std::string::npos);
         EXPECT_EQ(timeLabel_, "00:07");
     }
 }
