@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QIcon>
 #include <QScreen>
 
 #include "app/ScreenWindow.h"
 #include "screen/ViewController.h"
+#include "toolkit/Images.h"
 
 namespace fm::app {
 
@@ -32,6 +34,8 @@ QWidget* AppDelegate::window() const {
 }
 
 bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
+    // The program's icon, for the window and every dialog over it (alerts, the composer).
+    QApplication::setWindowIcon(QIcon(fm::toolkit::imageNamed(QStringLiteral("fieldmeter.png"))));
     const int height = fm::platform::screenHeightPoints(options_);
     auto* controller = new fm::screen::ViewController("ViewController", height);
     // The controller keeps the title (it says when there is no input); the window shows it.

@@ -20,10 +20,13 @@
 
 namespace fm::app {
 
-HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale)
+HeadlessScreen::HeadlessScreen(QWidget* screen, QString path, double scale, double everySeconds)
     : screen_(screen), path_(std::move(path)), scale_(scale) {
+    if (!(everySeconds > 0.0)) {
+        return;
+    }
     connect(&timer_, &QTimer::timeout, this, &HeadlessScreen::save);
-    timer_.start(1000);
+    timer_.start(static_cast<int>(std::lround(everySeconds * 1000.0)));
     // The first picture as soon as the loop runs.
     QTimer::singleShot(0, this, &HeadlessScreen::save);
 }
@@ -120,6 +123,12 @@ int HeadlessScreen::keyForName(const QString& name) {
         {"]", Qt::Key_BracketRight},
         {"d", Qt::Key_D},
         {"k", Qt::Key_K},
+        {"up", Qt::Key_Up},
+        {"down", Qt::Key_Down},
+        {"pageup", Qt::Key_PageUp},
+        {"pagedown", Qt::Key_PageDown},
+        {"home", Qt::Key_Home},
+        {"end", Qt::Key_End},
     };
     const QString lower = name.toLower();
     for (const auto& [text, key] : kNames) {

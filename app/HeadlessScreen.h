@@ -1,5 +1,5 @@
 #pragma once
-// Running without a display: the screen is saved as an image file every second (written to a
+// Running without a display: the screen is saved as an image file every so often (written to a
 // temporary name and renamed, so a reader never sees half a file), and key names read from
 // standard input, one per line, reach the screen as key presses.
 #include <QImage>
@@ -16,8 +16,9 @@ namespace fm::app {
 class HeadlessScreen : public QObject {
     Q_OBJECT
   public:
-    // `screen` is drawn at `scale` into `path`, first as soon as the event loop runs.
-    HeadlessScreen(QWidget* screen, QString path, double scale);
+    // `screen` is drawn at `scale` into `path`, first as soon as the event loop runs, then every
+    // `everySeconds`; never when that is 0 (a logger that needs no picture draws nothing).
+    HeadlessScreen(QWidget* screen, QString path, double scale, double everySeconds = 1.0);
 
     // Saves now; on failure says why on standard error once, and keeps going.
     bool save();

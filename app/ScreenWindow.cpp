@@ -2,6 +2,7 @@
 
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QKeyEvent>
 #include <QTimer>
 #include <cmath>
 
@@ -34,6 +35,19 @@ ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
                     });
                 }
             });
+}
+
+void ScreenWindow::keyPressEvent(QKeyEvent* event) {
+    // Ctrl+Q closes the window as its close button does: the program then ends, and a
+    // recording with it, as the record button would end it. Taken here, before the screen or a
+    // dialog over it sees the key, rather than as a shortcut, which only works while the
+    // window manager has made this the active window.
+    if (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier) {
+        event->accept();
+        close();
+        return;
+    }
+    QGraphicsView::keyPressEvent(event);
 }
 
 void ScreenWindow::setInterfaceOrientation(int orientation) {

@@ -1,6 +1,6 @@
 #pragma once
 // The window on a desktop: shows the device's screen zoomed by a scale and turned to the
-// interface orientation, the way a phone turns its display.
+// interface orientation, the way a phone turns its display. Ctrl+Q closes it.
 #include <QGraphicsView>
 
 class QGraphicsProxyWidget;
@@ -17,6 +17,9 @@ class ScreenWindow : public QGraphicsView {
     int interfaceOrientation() const { return orientation_; }
     // Turns the displayed screen (1 portrait, 2 upside down, 3/4 landscape right/left).
     void setInterfaceOrientation(int orientation);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void relayout();

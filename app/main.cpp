@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,7 +33,6 @@
 #include "platform/settings/QtCalibrationStore.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
-#include "toolkit/Images.h"
 
 namespace {
 
@@ -66,6 +67,41 @@ void ensureRuntimeFolder() {
     const std::string dir = "/tmp/fieldmeter-runtime-" + std::to_string(::getuid());
     ::mkdir(dir.c_str(), 0700);
     ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+}
+
+// How often the screen is saved, for the line that says the program draws off screen.
+std::string screenSaving(const std::string& path, double everySeconds) {
+    if (everySeconds == 0.0) {
+        return "not saving the screen (--screen-every 0)";
+    }
+    if (everySeconds == 1.0) {
+        return "saving the screen to " + path + " every second";
+    }
+    return "saving the screen to " + path + " every " +
+           QString::number(everySeconds).toStdString() + " seconds";
+}
+
+// Ends the loop after `seconds`. Qt's timers count milliseconds in an int, which a run of more
+// than 24.8 days overflows: the wait is taken at most a day at a time, against a monotonic
+// deadline.
+void quitAfter(double seconds, QObject* context) {
+    static constexpr qint64 kDayMs = 86'400'000;
+    const QDeadlineTimer deadline(static_cast<qint64>(std::llround(seconds * 1000.0)),
+                                  Qt::PreciseTimer);
+    auto* timer = new QTimer(context);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    auto arm = [timer, deadline] {
+        timer->start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, kDayMs)));
+    };
+    QObject::connect(timer, &QTimer::timeout, context, [deadline, arm] {
+        if (deadline.hasExpired()) {
+            QCoreApplication::quit();
+        } else {
+            arm();
+        }
+    });
+    arm();
 }
 
 int listDevices() {
@@ -211,8 +247,40 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Options are all checked, ours and Qt's, before anything is said or made: the platform is
+    // chosen quietly, and Qt's own check comes with the application object.
+    const bool noDisplay = !options.headless && !hasDisplay(options);
+    options.headless = options.headless || noDisplay;
+    std::vector<std::string> qtArgs = options.passThrough;
+    if (options.headless) {
+        ensureRuntimeFolder();
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    std::vector<char*> qtArgv;
+    for (auto& a : qtArgs) {
+        qtArgv.push_back(a.data());
+    }
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgs.size());
+
+    QApplication app(qtArgc, qtArgv.data());
+    const QStringList leftover = QCoreApplication::arguments().mid(1);
+    if (!leftover.isEmpty()) {
+        say("unknown option " + leftover.first().toStdString() + " (see --help)");
+        return 2;
+    }
+    QApplication::setApplicationName("fieldmeter");
+    QApplication::setDesktopFileName("fieldmeter");
+
     if (!options.documents.empty()) {
         fm::platform::setDocumentsFolder(options.documents);
+    }
+    const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
+    if (noDisplay) {
+        say("no display found; drawing off screen and " +
+            screenSaving(screenPath, options.screenEverySeconds));
+    } else if (options.headless) {
+        say("drawing off screen; " + screenSaving(screenPath, options.screenEverySeconds));
     }
     if (fm::platform::ensureDocumentsFolderReporting()) {
         long holder = 0;
@@ -227,35 +295,6 @@ int main(int argc, char** argv) {
             }
             say("cannot lock the documents folder: " + lockError);
         }
-    }
-    const std::string screenPath = fm::platform::documentsFolder() + "/screen.png";
-    if (!options.headless && !hasDisplay(options)) {
-        options.headless = true;
-        say("no display found; drawing off screen and saving the screen to " + screenPath +
-            " every second");
-    } else if (options.headless) {
-        say("drawing off screen; saving the screen to " + screenPath + " every second");
-    }
-    std::vector<std::string> qtArgs = options.passThrough;
-    if (options.headless) {
-        ensureRuntimeFolder();
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    std::vector<char*> qtArgv;
-    for (auto& a : qtArgs) {
-        qtArgv.push_back(a.data());
-    }
-    qtArgv.push_back(nullptr);
-    int qtArgc = static_cast<int>(qtArgs.size());
-
-    QApplication app(qtArgc, qtArgv.data());
-    QApplication::setApplicationName("fieldmeter");
-    QApplication::setDesktopFileName("fieldmeter");
-    QApplication::setWindowIcon(QIcon(fm::toolkit::imageNamed("fieldmeter.png")));
-    const QStringList leftover = QCoreApplication::arguments().mid(1);
-    if (!leftover.isEmpty()) {
-        say("unknown option " + leftover.first().toStdString() + " (see --help)");
-        return 2;
     }
 
     chooseMotionSource(options, sinceStart);
@@ -287,9 +326,9 @@ int main(int argc, char** argv) {
         delegate.applicationDidFinishLaunchingWithOptions();
         std::unique_ptr<fm::app::HeadlessScreen> headless;
         if (options.headless) {
-            headless = std::make_unique<fm::app::HeadlessScreen>(delegate.viewController(),
-                                                                 QString::fromStdString(screenPath),
-                                                                 options.scale.value_or(1.0));
+            headless = std::make_unique<fm::app::HeadlessScreen>(
+                delegate.viewController(), QString::fromStdString(screenPath),
+                options.scale.value_or(1.0), options.screenEverySeconds);
             headless->readKeysFrom(STDIN_FILENO);
         }
         reports->setYaw([controller = delegate.viewController()]() -> std::optional<double> {
@@ -303,8 +342,7 @@ int main(int argc, char** argv) {
             return motion->attitude.yaw * 180.0 / 3.14159265358979323846;
         });
         if (options.durationSeconds) {
-            QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
-                               &QCoreApplication::quit);
+            quitAfter(*options.durationSeconds, &app);
         }
         quitOnSignals();
         gDelegate = &delegate;

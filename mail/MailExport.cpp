@@ -31,6 +31,7 @@ class RecordingAttachment : public platform::AttachmentSource {
 
 MailExport::MailExport(MailExportHooks hooks) : hooks_(std::move(hooks)) {
     if (!hooks_.showAlert) {
+        alertsGoToLog_ = true;
         hooks_.showAlert = [this](const std::string& title, const std::string& message,
                                   const std::string&) { log(title + ": " + message); };
     }
@@ -50,7 +51,8 @@ void MailExport::log(const std::string& line) const {
 }
 
 platform::MailComposeDialog* MailExport::mailFile(QObject* /*sender*/) {
-    if (composer_ != nullptr) {
+    // One composer on show at a time; one already sending is closed and no longer counts.
+    if (composer_ != nullptr && composer_->isVisible()) {
         composer_->raise();
         composer_->activateWindow();
         return composer_;
@@ -135,7 +137,7 @@ void MailExport::handToDesktopMail(const std::string& program, const std::string
 }
 
 void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* controller, int result,
-                                                const std::string& /*error*/) {
+                                                const std::string& error) {
     switch (result) {
         case platform::MailComposeResultCancelled:
             log("Mail cancelled: you cancelled the operation and no email message was queued.");
@@ -150,8 +152,15 @@ void MailExport::mailComposeControllerDidFinish(platform::MailComposeDialog* con
             }
             break;
         case platform::MailComposeResultFailed:
+            // The composer has closed already: the alert is what the user sees of it.
             log("Mail failed: the email message was not saved or queued, possibly due to an "
-                "error.");
+                "error" +
+                (error.empty() ? std::string(".") : ": " + error));
+            if (!alertsGoToLog_) {
+                hooks_.showAlert("Mail failed",
+                                 error.empty() ? "The message was not sent or saved." : error,
+                                 "OK");
+            }
             break;
         default:
             log("Mail not sent.");

@@ -43,14 +43,14 @@ class MailExport {
     ~MailExport();
 
     // The mail button's action. Opens the composer with the recording attached and returns it;
-    // while one is open, brings that one forward instead. Without sendmail, hands the
-    // recording to the desktop's mail program (xdg-email) when there is one. Returns nullptr
-    // when no composer opens: after an alert (no way to mail, or nothing recorded) or a
-    // handover to the desktop.
+    // while one is on show, brings that one forward instead (one that is sending is not). Without
+    // sendmail, hands the recording to the desktop's mail program (xdg-email) when there is one.
+    // Returns nullptr when no composer opens: after an alert (no way to mail, or nothing recorded)
+    // or a handover to the desktop.
     platform::MailComposeDialog* mailFile(QObject* sender = nullptr);
 
-    // The composer's delegate: logs the outcome, shows "Email sending" for a queued mail and
-    // dismisses the composer. error is not looked at.
+    // The composer's delegate: logs the outcome in one line, shows "Email sending" for a queued
+    // mail, an alert with the reason for a failure, and dismisses the composer.
     void mailComposeControllerDidFinish(platform::MailComposeDialog* controller, int result,
                                         const std::string& error);
 
@@ -59,6 +59,7 @@ class MailExport {
     void handToDesktopMail(const std::string& program, const std::string& recording);
 
     MailExportHooks hooks_;
+    bool alertsGoToLog_ = false;  // no alert hook: an alert would repeat the logged line
     QPointer<platform::MailComposeDialog> composer_;
     std::unique_ptr<platform::DesktopMail> desktopMail_;
 };

@@ -1,17 +1,20 @@
 // Pages, the caption, the instructions cover, the about page, orientation and lifecycle.
 #include <QLabel>
 #include <QScrollArea>
+#include <algorithm>
 
 #include "audio/SignalState.h"
 #include "platform/motion/DeviceOrientationSource.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
+#include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 #include "toolkit/FrameAnimation.h"
 #include "toolkit/Images.h"
 #include "views/BarGraph.h"
 #include "views/ColorView.h"
 #include "views/DirectionSensorView.h"
+#include "views/GraphView.h"
 
 namespace fm::screen {
 
@@ -43,6 +46,29 @@ void ViewController::showPage(Page page) {
     graphOverlay->setHidden(kGraphOverlay.hiddenOn[i]);
     playButton->setHidden(kPlayButton.hiddenOn[i]);
     overlayMode = page;
+    if (soundLevels_ != nullptr) {
+        soundLevels_->placeLineIn(soundLevelLineBand(page));
+    }
+}
+
+QRect ViewController::soundLevelLineBand(Page page) const {
+    const int pageTop = historyGraph->geometry().bottom() + 1;
+    const int rowTop = std::min(
+        {playButton->geometry().top(), timeLabel->geometry().top(), mailButton->geometry().top()});
+    if (page == kDirectionPage) {
+        // Above the ring, whose readings reach the edges of its view. The 480-point screen
+        // leaves no line's height there: the column beside the ring instead.
+        const QRect ring = dsensorView->geometry();
+        const QRect above(0, pageTop, width(), ring.top() - pageTop);
+        if (above.height() >= SoundLevelDisplay::kOneLineHeight) {
+            return above;
+        }
+        return {0, pageTop, ring.left(), rowTop - pageTop};
+    }
+    // Under the read-out and its caption, above the record button's row, between the bars.
+    const int top = rmsPower->geometry().bottom() + 1;
+    const int left = powerBar->geometry().right() + 1;
+    return {left, top, powerBar2->geometry().left() - left, rowTop - top};
 }
 
 void ViewController::handleViewsSwipe(fm::toolkit::SwipeGestureRecognizer* recognizer) {

@@ -1,5 +1,6 @@
 #include "screen/SoundLevelDisplay.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +26,26 @@ using fm::measure::Weighting;
 
 Calibration* gCalibration = nullptr;
 bool gConfirm = true;
+
+// Room beside and above the line's text, inside its backdrop.
+constexpr int kPaddingX = 5;
+constexpr int kPaddingY = 1;
+
+QFont lineFont(int pixelSize) {
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setBold(true);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+// Where `text` lies in `font` when wrapped at its spaces to `width`; one line when width is 0.
+QRect textRect(const QFont& font, const QString& text, int width) {
+    const QFontMetrics metrics(font);
+    if (width <= 0) {
+        return metrics.boundingRect(QRect(0, 0, 0, 0), Qt::AlignLeft | Qt::TextSingleLine, text);
+    }
+    return metrics.boundingRect(QRect(0, 0, width, 100000), Qt::AlignLeft | Qt::TextWordWrap, text);
+}
 
 QSettings userSettings() {
     return QSettings(QStringLiteral("fieldmeter"), QStringLiteral("fieldmeter"));
@@ -70,11 +91,12 @@ SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* c
     : QObject(screen), line_(new QLabel(screen)), readout_(readout), caption_(caption) {
     line_->setObjectName(QStringLiteral("soundLevelLine"));
     line_->setAlignment(Qt::AlignCenter);
-    // Its own dark backdrop keeps it legible over the colour page and the direction ring.
+    // Its own dark backdrop keeps it legible over the colour page. The font is set, not styled,
+    // so that it can be made smaller to fit.
     line_->setStyleSheet(
         QStringLiteral("QLabel#soundLevelLine { color: #e2e8f0; background-color: rgb(13, 17, 23);"
-                       " border-radius: 3px; font-family: \"DejaVu Sans Mono\"; font-size: 11px;"
-                       " font-weight: bold; padding: 0px 6px; }"));
+                       " border-radius: 3px; }"));
+    line_->setContentsMargins(kPaddingX, kPaddingY, kPaddingX, kPaddingY);
     line_->show();
     if (caption_ != nullptr) {
         captionText_ = caption_->text();
@@ -217,10 +239,56 @@ void SoundLevelDisplay::tick() {
 }
 
 void SoundLevelDisplay::showLine(const QString& text) {
+    if (text == line_->text()) {
+        return;
+    }
     line_->setText(text);
-    // Only as wide as its text, centred under the read-out: it covers as little as it can.
-    const int width = std::min(252, line_->sizeHint().width());
-    line_->setGeometry(160 - width / 2, 296, width, 18);
+    fitLine();
+}
+
+void SoundLevelDisplay::placeLineIn(const QRect& band) {
+    band_ = band;
+    fitLine();
+}
+
+void SoundLevelDisplay::fitLine() {
+    if (band_.isEmpty()) {
+        return;  // not placed yet
+    }
+    const QString text = line_->text();
+    const int roomX = band_.width() - 2 * kPaddingX;
+    const int roomY = band_.height() - 2 * kPaddingY;
+    // One line across the band at the largest size that fits it; failing that, wrapped at the
+    // spaces as a column; never so small that it cannot be read.
+    QFont font = lineFont(kLinePixelSize);
+    QRect inside;
+    bool oneLine = false;
+    for (int wrapWidth : {0, roomX}) {
+        if (wrapWidth == 0 && band_.height() < kOneLineHeight) {
+            continue;
+        }
+        for (int size = kLinePixelSize; size >= kSmallestLinePixelSize; --size) {
+            font.setPixelSize(size);
+            inside = textRect(font, text, wrapWidth);
+            if (inside.width() <= roomX && inside.height() <= roomY) {
+                oneLine = wrapWidth == 0;
+                break;
+            }
+        }
+        if (inside.width() <= roomX && inside.height() <= roomY) {
+            break;
+        }
+    }
+    if (line_->font() != font) {
+        line_->setFont(font);
+    }
+    line_->setWordWrap(!oneLine);
+    // Only as large as its text, in the middle of the band: it covers as little as it can.
+    const int width = std::min(band_.width(), inside.width() + 2 * kPaddingX);
+    const int height =
+        oneLine ? kOneLineHeight : std::min(band_.height(), inside.height() + 2 * kPaddingY);
+    line_->setGeometry(band_.left() + (band_.width() - width) / 2,
+                       band_.top() + (band_.height() - height) / 2, width, height);
 }
 
 void SoundLevelDisplay::recordingStarted() {

@@ -1,12 +1,13 @@
 #pragma once
-// The sound levels on the screen: a small line near the read-out on every page
-// ("LAF 63.2 dB  LAeq 61.0", or why there is no level), the big read-out's choice between the
-// raw level and LAF (key D, kept in the user's settings), the key K that calibrates from a
-// reference source through the program's calibration (measure/Calibration.h), and the LAeq of
-// each recording.
+// The sound levels on the screen: a small line on every page ("LAF 63.2 dB  LAeq 61.0", or why
+// there is no level), in a part of the screen the page leaves free, the big read-out's choice
+// between the raw level and LAF (key D, kept in the user's settings), the key K that calibrates
+// from a reference source through the program's calibration (measure/Calibration.h), and the
+// LAeq of each recording.
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <optional>
 
@@ -52,14 +53,25 @@ class SoundLevelDisplay : public QObject {
     void recordingCancelled() { recordingStart_.reset(); }
 
     QLabel* line() const { return line_; }
+    // Shows `text` on the line, in the band it was given, its font made smaller if it must.
+    void showLine(const QString& text);
+    // The free part of the screen the line may take on the page now shown (in the screen's
+    // coordinates). A band at least kOneLineHeight high holds the text on one line across it;
+    // a lower one cannot, and the text is wrapped at its spaces in the band as a column.
+    void placeLineIn(const QRect& band);
+    static constexpr int kOneLineHeight = 18;
+    // The line's font size and the smallest it is made to fit its band, in pixels.
+    static constexpr int kLinePixelSize = 11;
+    static constexpr int kSmallestLinePixelSize = 8;
 
   private:
     void finishCalibration(const fm::measure::Calibration::Proposal& proposal);
     void keepCalibration(const fm::measure::Calibration::Proposal& proposal);
     void showCaption();
-    void showLine(const QString& text);
+    void fitLine();
 
     QLabel* line_;
+    QRect band_;
     QLabel* readout_;
     QLabel* caption_;
     QString captionText_;

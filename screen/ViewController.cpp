@@ -3,12 +3,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 
 #include "audio/SignalState.h"
 #include "mail/MailExport.h"
@@ -222,6 +224,7 @@ void ViewController::viewDidLoad() {
     // The about page scrolls over the whole instructions image. The image (about 14 MB decoded)
     // is read when the page opens and let go when it closes.
     aboutInstructions->setGeometry(0, 0, 320, 480);
+    aboutInstructions->setFocusPolicy(Qt::NoFocus);  // keys belong to the screen, which scrolls it
     auto* content = new ImageView();
     content->setFixedSize(320, 2752);
     aboutInstructions->setWidget(content);
@@ -233,6 +236,7 @@ void ViewController::viewDidLoad() {
             rmsPower->parentWidget(), rmsPower, rmsPower->findChild<QLabel*>("levelCaption"));
         soundLevels_->line()->stackUnder(aboutInstructions);  // over every page, under overlays
     }
+    soundLevels_->placeLineIn(soundLevelLineBand(overlayMode));
 
     if (!viewDidLoadRan_) {
         viewDidLoadRan_ = true;
@@ -242,8 +246,39 @@ void ViewController::viewDidLoad() {
     }
 }
 
+namespace {
+
+// The keys that scroll the open about page, as they scroll a page of text.
+std::optional<QAbstractSlider::SliderAction> aboutPageScroll(int key) {
+    switch (key) {
+        case Qt::Key_Up:
+            return QAbstractSlider::SliderSingleStepSub;
+        case Qt::Key_Down:
+            return QAbstractSlider::SliderSingleStepAdd;
+        case Qt::Key_PageUp:
+            return QAbstractSlider::SliderPageStepSub;
+        case Qt::Key_PageDown:
+            return QAbstractSlider::SliderPageStepAdd;
+        case Qt::Key_Home:
+            return QAbstractSlider::SliderToMinimum;
+        case Qt::Key_End:
+            return QAbstractSlider::SliderToMaximum;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
 void ViewController::keyPressEvent(QKeyEvent* event) {
     constexpr double kTenDegrees = 10.0 * std::numbers::pi / 180.0;
+    if (aboutInstructions != nullptr && !aboutInstructions->isHidden()) {
+        if (const auto scroll = aboutPageScroll(event->key())) {
+            aboutInstructions->verticalScrollBar()->triggerAction(*scroll);
+            event->accept();
+            return;
+        }
+    }
     switch (event->key()) {
         case Qt::Key_R:
             // Like the button: no recording control while the button is hidden.

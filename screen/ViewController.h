@@ -197,6 +197,8 @@ class ViewController : public QWidget,
     void loadView();
     void connectActions();
     void showPage(Page page);
+    // The free part of the screen where the sound-level line goes on `page`.
+    QRect soundLevelLineBand(Page page) const;
     void deviceOrientationDidChange(int deviceOrientation);
     void startMeterTimerIfNone();
     void saveRecordedMotion();

@@ -35,6 +35,20 @@ bool parsePositive(const std::string& text, double limit, double* out) {
     return true;
 }
 
+// How often the screen is saved: 0 (never), or often enough to watch and seldom enough to cost
+// nothing, up to once a day (Qt's timers count milliseconds in an int).
+bool parseScreenEvery(const std::string& text, double* out) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+        (v != 0.0 && (v < 0.1 || v > 86400.0))) {
+        return false;
+    }
+    *out = v == 0.0 ? 0.0 : v;  // "-0" is 0
+    return true;
+}
+
 }  // namespace
 
 DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
@@ -132,6 +146,14 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
                 return fail("--duration: needs a number of seconds above 0");
             }
             o.durationSeconds = d;
+        } else if (arg == "--screen-every") {
+            double s = 0.0;
+            if (!value(&text) || !parseScreenEvery(text, &s)) {
+                return fail(
+                    "--screen-every: needs 0 (never) or a number of seconds from 0.1 to "
+                    "86400");
+            }
+            o.screenEverySeconds = s;
         } else if (arg == "--calibration") {
             double db = 0.0;
             if (!value(&text) || !parseDb(text, 60.0, 160.0, &db)) {
@@ -201,8 +223,11 @@ std::string usageText(const std::string& programName) {
            "                          seconds,z_in_g,yaw_in_radians\n"
            "  --headless              no window: save the screen as screen.png in the\n"
            "                          documents folder every second, and read key names\n"
-           "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E, D, K),\n"
-           "                          one per line, from standard input\n"
+           "                          (Right, Left, R, M, W, I, Escape, Space, [, ], E, D, K,\n"
+           "                          Up, Down, PageUp, PageDown, Home, End), one per line,\n"
+           "                          from standard input\n"
+           "  --screen-every SECONDS  without a window: save screen.png this often (default\n"
+           "                          1; 0 saves none and draws nothing for it)\n"
            "  --duration SECONDS      end cleanly after this many seconds\n"
            "  --log FILE              append the sound levels to a CSV file every second\n"
            "                          (a header row first when the file is new)\n"
@@ -223,11 +248,12 @@ std::string usageText(const std::string& programName) {
            "  --version               show the version\n"
            "\n"
            "Keys: Right/Left arrow next/previous page, R record, M mail, W waveform or\n"
-           "spectrum, I about page, Escape closes it, Space or Enter taps the instructions\n"
-           "cover, [ and ] turn the device by 10 degrees, E writes the motion series as a\n"
-           "property list (rawAccel.wav in the documents folder), D shows LAF or the raw\n"
-           "level in the big read-out, K calibrates the sound levels from a reference\n"
-           "source (3 seconds).\n";
+           "spectrum, I about page (Up/Down, Page Up/Down, Home/End scroll it), Escape\n"
+           "closes it, Ctrl+Q quits, Space or Enter taps the instructions cover, [ and ]\n"
+           "turn the device by 10 degrees, E writes the motion series as a property list\n"
+           "(rawAccel.wav in the documents folder), D shows LAF or the raw level in the\n"
+           "big read-out, K calibrates the sound levels from a reference source (3\n"
+           "seconds).\n";
 }
 
 std::string versionText() {

@@ -20,6 +20,8 @@ struct DeviceOptions {
     std::string documents;   // "" = ~/Documents/fieldmeter
     std::string motionFile;  // --motion replay CSV
     bool headless = false;
+    // Without a window: how often screen.png is saved, in seconds; 0 saves none.
+    double screenEverySeconds = 1.0;
     std::optional<double> durationSeconds;
     // Where the sound levels go beside the screen.
     std::string logFile;                   // --log: a CSV file that gets a row every second

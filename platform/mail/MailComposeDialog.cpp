@@ -110,7 +110,14 @@ MailComposeDialog::MailComposeDialog(QWidget* parent)
     connect(cancel_, &QPushButton::clicked, this, [this] { finish(MailComposeResultCancelled); });
 }
 
-MailComposeDialog::~MailComposeDialog() = default;
+MailComposeDialog::~MailComposeDialog() {
+    // Going away before its outcome (the program quits while sendmail works): the sendmail run
+    // ends with it, and nobody is left to tell but standard error.
+    if (busy_ && !finished_) {
+        std::fprintf(stderr, "Mail failed: the program ended before the message was %s\n",
+                     sendmail_ != nullptr ? "sent" : "written");
+    }
+}
 
 void MailComposeDialog::setSubject(const std::string& subject) {
     subject_->setText(QString::fromStdString(subject));
@@ -203,6 +210,9 @@ void MailComposeDialog::sendNow() {
         return;
     }
     setBusy(true, tr("Sending…"));
+    // Closed at once, as a phone's mail sheet closes: the screen shows again while the message
+    // is written and sendmail takes it; the outcome comes to the delegate afterwards.
+    hide();
     std::function<BuiltMessage(const std::atomic<bool>&)> build =
         [mail = content()](const std::atomic<bool>& cancelled) {
             BuiltMessage built;
@@ -218,8 +228,7 @@ void MailComposeDialog::sendNow() {
         };
     job_.run<BuiltMessage>(this, std::move(build), [this](BuiltMessage built) {
         if (!built.file) {
-            std::fprintf(stderr, "Mail not built: %s\n", built.error.c_str());
-            finish(MailComposeResultFailed, built.error);
+            finish(MailComposeResultFailed, "the message could not be written: " + built.error);
             return;
         }
         sendmail_ = new SendmailRun(this);
@@ -228,7 +237,6 @@ void MailComposeDialog::sendNow() {
                 finish(MailComposeResultSent);
                 return;
             }
-            std::fprintf(stderr, "Mail transport failed: %s\n", sent.error.c_str());
             finish(MailComposeResultFailed, sent.error);
         });
     });
@@ -252,8 +260,7 @@ void MailComposeDialog::saveDraftNow() {
         };
     job_.run<SavedDraft>(this, std::move(save), [this](SavedDraft saved) {
         if (saved.path.empty()) {
-            std::fprintf(stderr, "Could not save the draft %s\n", saved.error.c_str());
-            finish(MailComposeResultFailed, saved.error);
+            finish(MailComposeResultFailed, "the draft could not be saved: " + saved.error);
             return;
         }
         finish(MailComposeResultSaved);
@@ -267,8 +274,11 @@ void MailComposeDialog::finish(int result, const std::string& error) {
     finished_ = true;
     setBusy(false, {});
     if (delegate_) {
-        delegate_(this, result, error);  // the delegate dismisses us
+        delegate_(this, result, error);  // the delegate says how it ended and dismisses us
     } else {
+        if (result == MailComposeResultFailed) {
+            std::fprintf(stderr, "Mail failed: %s\n", error.c_str());
+        }
         dismiss();
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The mail composer: a sheet over the screen prefilled with recipients, subject, body and one
 // attachment, with Send, Save Draft and Cancel. However it closes, its delegate hears exactly
-// one outcome. Sending and saving run beside the event loop: the screen keeps moving.
+// one outcome. Sending and saving run beside the event loop: the screen keeps moving. Send
+// closes the sheet at once; the object lives on, hidden, until sendmail's outcome is known.
 #include <QDialog>
 #include <chrono>
 #include <functional>
@@ -35,7 +36,8 @@ inline constexpr std::uint64_t kLargeMessageBytes = 20u * 1000u * 1000u;
 class MailComposeDialog : public QDialog {
     Q_OBJECT
   public:
-    // error is empty unless the result is MailComposeResultFailed.
+    // error is empty unless the result is MailComposeResultFailed; then it says why. Without a
+    // delegate a failure goes to standard error.
     using Delegate =
         std::function<void(MailComposeDialog* controller, int result, const std::string& error)>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -58,7 +60,7 @@ class MailComposeDialog : public QDialog {
     void present();
     // Closes the composer and frees it once control returns to the event loop.
     void dismiss();
-    // Sending or saving, not yet finished.
+    // Sending or saving, not yet finished (a sending composer is no longer shown).
     bool busy() const { return busy_; }
 
     QPushButton* sendButton() const { return send_; }

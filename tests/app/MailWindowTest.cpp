@@ -14,6 +14,7 @@
 #include "app/ScreenWindow.h"
 #include "platform/mail/MailComposeDialog.h"
 #include "tests/screen/ScreenFixture.h"
+#include "toolkit/AlertView.h"
 
 using fm::platform::MailComposeDialog;
 using fm::test::ScreenTest;
@@ -135,6 +136,38 @@ TEST_F(MailWindowTest, EveryControlOfOneComposerIsInsideTheWindowAndSendWorksByC
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 5000));
     QTest::keyClick(&window, Qt::Key_M);
     EXPECT_EQ(controller_->findChildren<MailComposeDialog*>().size(), 1);
+}
+
+// Send closes the composer at once; a refusal comes afterwards, as an alert and one line.
+TEST_F(MailWindowTest, SendClosesTheComposerAtOnceAndARefusalComesAfterwardsAsAnAlert) {
+    const auto slow = docs_ / "slow-sendmail", go = docs_ / "go";
+    std::ofstream(slow) << "#!/bin/sh\nwhile [ ! -e '" << go.string()
+                        << "' ]; do sleep 0.02; done\ncat >/dev/null; echo full >&2; exit 1\n";
+    std::filesystem::permissions(slow, std::filesystem::perms::owner_all);
+    setenv("SENDMAIL", slow.c_str(), 1);
+    fm::app::ScreenWindow& window = show(1.0, 480.0);
+    QTest::keyClick(&window, Qt::Key_M);
+    QPointer<MailComposeDialog> composer = controller_->findChild<MailComposeDialog*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return composer->isVisible(); }, 5000));
+    ::testing::internal::CaptureStderr();
+    QTest::mouseClick(window.viewport(), Qt::LeftButton, {},
+                      inViewport(composer->sendButton()).center());
+    // sendmail waits; the composer is gone and the keys are the screen's again.
+    EXPECT_FALSE(composer->isVisible());
+    const bool waveform = fm::audio::showWaveform.load();
+    QCoreApplication::processEvents();  // the screen takes the keyboard back
+    QTest::keyClick(&window, Qt::Key_W);
+    EXPECT_NE(fm::audio::showWaveform.load(), waveform);
+    QTest::keyClick(&window, Qt::Key_M);  // and the mail button opens a new composer
+    EXPECT_EQ(controller_->findChildren<MailComposeDialog*>().size(), 2);
+    EXPECT_TRUE(fm::toolkit::AlertView::shownAlerts().empty());
+    std::ofstream(go).put('\n');
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return !fm::toolkit::AlertView::shownAlerts().empty(); }, 20000));
+    const QString err = QString::fromStdString(::testing::internal::GetCapturedStderr());
+    EXPECT_EQ(fm::toolkit::AlertView::shownAlerts().front().message.toStdString(),
+              slow.string() + " exited with status 1: full");
+    EXPECT_EQ(err.count("Mail failed: "), 1) << err.toStdString();
 }
 
 }  // namespace

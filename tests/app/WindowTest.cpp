@@ -2,12 +2,15 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include "app/AppDelegate.h"
 #include "screen/ImageButton.h"
 #include "screen/ImageView.h"
 #include "tests/screen/ScreenFixture.h"
+#include "toolkit/Images.h"
 #include "views/GraphView.h"
 
 using fm::test::ScreenTest;
@@ -69,6 +72,34 @@ TEST_F(WindowTest, ClicksOnTheCaptionAndOnTheGraphSwitchWaveformAndSpectrum) {
                   before ? "waveformtext.png" : "spectrumtext.png");
         delegate_.reset();
     }
+}
+
+// The about page scrolls with the keys, the arrows turn pages once it is closed, the window
+// and its alerts carry the program's icon, and Ctrl+Q closes the window.
+TEST_F(WindowTest, KeysScrollTheAboutPageTheIconIsTheProgramsAndCtrlQCloses) {
+    QApplication::setWindowIcon(QIcon());
+    fm::screen::ViewController& vc = launch(1.0);
+    QTest::keyClick(view_, Qt::Key_I);
+    const QScrollBar* bar = vc.aboutInstructions->verticalScrollBar();
+    const int step = bar->singleStep(), page = bar->pageStep(), end = bar->maximum();
+    ASSERT_GT(end, page + step);
+    const Qt::Key keys[] = {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up,
+                            Qt::Key_End,  Qt::Key_PageUp,   Qt::Key_Home};
+    const int values[] = {step, step + page, page, end, end - page, 0};
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(view_, keys[i]);
+        EXPECT_EQ(bar->value(), values[i]) << keys[i];
+    }
+    QTest::keyClick(view_, Qt::Key_Escape);
+    QTest::keyClick(view_, Qt::Key_Right);
+    EXPECT_EQ(vc.overlayMode, fm::screen::ViewController::kDirectionPage);
+    const QImage icon = fm::toolkit::imageNamed("fieldmeter.png").toImage();
+    QTest::keyClick(view_, Qt::Key_M);  // nothing recorded: an alert
+    QWidget* alert = vc.findChild<QWidget*>("qt_msgbox_label")->window();  // as every window
+    EXPECT_EQ(alert->windowIcon().pixmap(icon.size()).toImage().convertToFormat(icon.format()),
+              icon);
+    QTest::keyClick(view_, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(view_->isVisible());
 }
 
 }  // namespace

@@ -217,10 +217,19 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
         stderr_.contains("fieldmeter: --scale: needs a number above 0 and at most 8 (see --help)"))
         << stderr_.toStdString();
 
+    // An unknown option is all that is said, before a display is looked for or a file made.
+    const fs::path home = dir_ / "home";
+    fs::create_directories(home);
+    extraEnv_.insert("HOME", QString::fromStdString(home.string()));
     stderr_.clear();
-    start({"--no-such-option", "--duration", "1"});
+    start({"--bogus", "--documents", QString::fromStdString((home / "docs").string())}, false);
     EXPECT_EQ(finish(), 2);
-    EXPECT_TRUE(stderr_.contains("unknown option --no-such-option")) << stderr_.toStdString();
+    EXPECT_EQ(stderr_, "fieldmeter: unknown option --bogus (see --help)\n");
+    EXPECT_TRUE(fs::is_empty(home));
+    start({"-style", "fusion", "--screen-every", "0", "--duration", "1"});  // Qt's own pass
+    EXPECT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_TRUE(stderr_.contains("drawing off screen; not saving the screen (--screen-every 0)"));
+    EXPECT_FALSE(fs::exists(docsPath() / "screen.png"));
 
     start({"--help"});
     EXPECT_EQ(finish(), 0);
@@ -230,6 +239,15 @@ TEST_F(ProgramRun, OptionsAreCheckedBeforeAnythingStarts) {
     start({"--version"});
     EXPECT_EQ(finish(), 0);
     EXPECT_TRUE(QString::fromUtf8(process_.readAllStandardOutput()).startsWith("fieldmeter "));
+}
+
+// More milliseconds than a Qt timer counts: the end is neither ignored nor brought forward.
+TEST_F(ProgramRun, ADurationOfThirtyFiveDaysKeepsRunning) {
+    start({"--input", "demo", "--duration", "3000000"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(docsPath() / "screen.png"); }, 20000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_FALSE(stderr_.contains("Timers cannot")) << stderr_.toStdString();
 }
 
 TEST_F(ProgramRun, InputsThatNeverEndOrNeverAnswerAreRefusedWithoutHanging) {

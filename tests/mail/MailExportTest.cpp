@@ -35,8 +35,8 @@ namespace fs = std::filesystem;
 
 const char* const kSent =
     "Mail send: the email message is queued in the outbox. It is ready to send.";
-const char* const kFailed =
-    "Mail failed: the email message was not saved or queued, possibly due to an error.";
+const std::string kFailed =  // then ": " and the reason
+    "Mail failed: the email message was not saved or queued, possibly due to an error: ";
 const char* const kSaved = "Mail saved: you saved the email message in the drafts folder.";
 const char* const kCancelled =
     "Mail cancelled: you cancelled the operation and no email message was queued.";
@@ -272,8 +272,10 @@ TEST_F(MailExportTest, RefusedMailIsLoggedWithTheTransportsReason) {
     const bool ended = waitForOutcome();
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(ended);
-    EXPECT_NE(err.find("exited with status 1: relay access denied"), std::string::npos) << err;
-    EXPECT_EQ(logged_, std::vector<std::string>{kFailed});
+    EXPECT_EQ(err.find("Mail"), std::string::npos) << err;  // the logged line is the one line
+    EXPECT_EQ(logged_, std::vector<std::string>{kFailed + folder_.string() +
+                                                "/fake-sendmail exited with status 1: relay "
+                                                "access denied"});
     EXPECT_EQ(timeLabel_, "00:07");
     EXPECT_TRUE(isGone(composer));
 }
@@ -289,7 +291,7 @@ TEST_F(MailExportTest, TheScreenKeepsMovingWhileSendmailWorksAndOnlyAWholeReadIs
     meter.start(10);
     QTest::mouseClick(composer->sendButton(), Qt::LeftButton);
     EXPECT_TRUE(composer->busy());
-    EXPECT_FALSE(composer->sendButton()->isEnabled());
+    EXPECT_FALSE(composer->isVisible());  // closed at once; the send goes on
     // sendmail has not finished, yet the timers run and Escape does not cut the send short.
     EXPECT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 30; }, 20000));
     QTest::keyClick(composer, Qt::Key_Escape);
@@ -304,16 +306,13 @@ TEST_F(MailExportTest, TheScreenKeepsMovingWhileSendmailWorksAndOnlyAWholeReadIs
          {std::pair{"none", "read only 0 of"}, std::pair{"part", "read only 1000 of"}}) {
         setenv("FAKE_SENDMAIL_MODE", mode, 1);
         logged_.clear();
+        alerts_.clear();
         timeLabel_ = "00:07";
         composer = openComposer();
-        ::testing::internal::CaptureStderr();
         composer->sendButton()->click();
-        const bool ended = waitForOutcome();
-        const std::string err = ::testing::internal::GetCapturedStderr();
-        ASSERT_TRUE(ended) << mode;
-        EXPECT_EQ(logged_, std::vector<std::string>{kFailed}) << mode;
-        EXPECT_NE(err.find(std::string("exited with status 0 but ") + taken), std::string::npos)
-            << err;
+        ASSERT_TRUE(waitForOutcome()) << mode;
+        EXPECT_NE(logged_[0].find(std::string("exited with status 0 but ") + taken),
+                  std::string::npos);
         EXPECT_EQ(timeLabel_, "00:07");
     }
 }

@@ -24,9 +24,10 @@ std::string errorOf(const std::vector<std::string>& args) {
 }
 
 TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
-    auto o = parsed({"fm", "-platform", "offscreen", "--input", "a.wav", "--capture-device=Mic 2",
-                     "--tall", "--scale=1.5", "--documents", "/tmp/d", "--motion=m.csv",
-                     "--headless", "--duration", "3", "-style", "fusion", "--list-devices"});
+    auto o =
+        parsed({"fm", "-platform", "offscreen", "--input", "a.wav", "--capture-device=Mic 2",
+                "--tall", "--scale=1.5", "--documents", "/tmp/d", "--motion=m.csv", "--headless",
+                "--duration", "3", "-style", "fusion", "--list-devices", "--screen-every", "0"});
     EXPECT_EQ(o.input, "a.wav");
     EXPECT_EQ(o.captureDevice, "Mic 2");
     EXPECT_TRUE(o.tall);
@@ -35,6 +36,7 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_EQ(o.motionFile, "m.csv");
     EXPECT_TRUE(o.headless);
     EXPECT_DOUBLE_EQ(o.durationSeconds.value(), 3.0);
+    EXPECT_EQ(o.screenEverySeconds, 0.0);
     EXPECT_TRUE(o.listDevices);
     EXPECT_FALSE(o.help);
     EXPECT_EQ(o.passThrough,
@@ -45,6 +47,9 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_EQ(plain.input, "");
     EXPECT_FALSE(plain.scale.has_value());
     EXPECT_FALSE(plain.durationSeconds.has_value());
+    EXPECT_EQ(plain.screenEverySeconds, 1.0);
+    EXPECT_EQ(parsed({"fm", "--screen-every=0.1"}).screenEverySeconds, 0.1);
+    EXPECT_EQ(parsed({"fm", "--screen-every=86400"}).screenEverySeconds, 86400.0);
     EXPECT_EQ(fm::platform::screenHeightPoints(plain), 480);
     EXPECT_TRUE(parsed({"fm", "--help"}).help);
     EXPECT_TRUE(parsed({"fm", "-h"}).help);
@@ -78,6 +83,10 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--duration", "3s"}), "--duration: needs a number of seconds above 0");
     EXPECT_EQ(errorOf({"fm", "--duration"}), "--duration: needs a number of seconds above 0");
     EXPECT_EQ(errorOf({"fm", "--tall=yes"}), "--tall: takes no value");
+    for (const char* every : {"-1", "0.09", "86401", "often", "nan", ""}) {
+        EXPECT_EQ(errorOf({"fm", "--screen-every", every}),
+                  "--screen-every: needs 0 (never) or a number of seconds from 0.1 to 86400");
+    }
     EXPECT_EQ(errorOf({"fm", "--documents"}), "--documents: needs a folder");
     EXPECT_EQ(errorOf({"fm", "--motion"}), "--motion: needs a CSV file");
     EXPECT_EQ(errorOf({"fm", "--capture-device"}), "--capture-device: needs a device name");
@@ -126,10 +135,11 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
-                               "--documents", "--motion", "--headless", "--duration", "--log",
-                               "--metrics", "--name", "--help", "--version", "--calibration",
-                               "--calibrate-to", "--forget-calibration", "--summary", "--period"}) {
+    for (const char* option :
+         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
+          "--motion", "--headless", "--duration", "--log", "--metrics", "--name", "--help",
+          "--version", "--calibration", "--calibrate-to", "--forget-calibration", "--summary",
+          "--period", "--screen-every"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

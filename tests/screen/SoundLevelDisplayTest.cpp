@@ -185,4 +185,34 @@ TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
     EXPECT_FALSE(line().contains("REC")) << line().toStdString();
 }
 
+// On both screens and every page the line, with today's text and with 40 characters, stays on
+// the screen, shows all its text, and covers no other view: only the colour page's flood (its
+// backdrop) and the cover, which lies over everything until tapped away.
+TEST_F(LevelsScreenTest, TheLineCoversNoViewOnEveryPageAndHasRoomForFortyCharacters) {
+    for (const double height : {480.0, 568.0}) {
+        fm::screen::ViewController& vc = load(height);
+        QLabel* line = vc.soundLevelDisplay()->line();
+        for (int page = 1; page <= 3; ++page, swipeLeft()) {
+            for (const QString& text :
+                 {line->text(), QString("NO INPUT  OVL  EVENT  LAF -120.0 dB DEMO")}) {
+                SCOPED_TRACE(testing::Message() << height << " " << page << text.toStdString());
+                vc.soundLevelDisplay()->showLine(text);
+                const QRect at(line->mapTo(&vc, QPoint()), line->size());
+                EXPECT_TRUE(QRect(0, 0, 320, height).contains(at) && line->isVisibleTo(&vc));
+                const int flags = Qt::AlignCenter | (line->wordWrap() ? Qt::TextWordWrap : 0);
+                EXPECT_TRUE(line->contentsRect().contains(
+                    line->fontMetrics().boundingRect(line->contentsRect(), flags, text)));
+                EXPECT_GE(line->font().pixelSize(), 8);
+                for (QWidget* w : vc.findChildren<QWidget*>()) {
+                    if (w != line && !w->isAncestorOf(line) && w->isVisibleTo(&vc) &&
+                        w != vc.instructionsOverlay && w->objectName() != "colorOverlay") {
+                        EXPECT_FALSE(at.intersects({w->mapTo(&vc, QPoint()), w->size()}))
+                            << w->objectName().toStdString();
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
