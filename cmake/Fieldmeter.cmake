@@ -11,10 +11,12 @@
 #   SOUND_SERVER: the whole binary runs once inside a real PulseAudio server of its own
 #                 (scripts/with-sound-server.sh), which exits with 77 when it cannot start one.
 #   SKIP_WITHOUT_SERVER: that status counts as skipped rather than failed.
+#   SERIAL:       the cases share something (a settings file): never two of them at once.
 #   ENV:          more environment for the test's process; a later entry wins.
 # Every other test runs case by case and, once more, as the whole binary in one process.
 function(fm_add_test name)
-  cmake_parse_arguments(T "TSAN;QT;PROGRAM;IMAGES;SOUND_SERVER;SKIP_WITHOUT_SERVER" "TIMEOUT" "SOURCES;LIBS;ENV"
+  cmake_parse_arguments(T "TSAN;QT;PROGRAM;IMAGES;SOUND_SERVER;SKIP_WITHOUT_SERVER;SERIAL" "TIMEOUT"
+                        "SOURCES;LIBS;ENV"
                         ${ARGN})
   if(T_PROGRAM)
     set(T_QT ON)
@@ -68,15 +70,22 @@ function(fm_add_test name)
   # The discovered cases get their environment through env(1): a list given as their
   # ENVIRONMENT property would reach them as its first variable only.
   set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR env ${env})
+  set(lock "")
+  if(T_SERIAL)
+    set(lock RESOURCE_LOCK ${name})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT}
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ${lock}
     TEST_PREFIX "${name}.")
   # The whole binary in one process as well: state one case leaves behind shows up here.
   math(EXPR whole_timeout "${T_TIMEOUT} * 3")
   add_test(NAME ${name}.whole COMMAND ${name})
   set_tests_properties(${name}.whole PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${whole_timeout})
+  if(T_SERIAL)
+    set_tests_properties(${name}.whole PROPERTIES RESOURCE_LOCK ${name})
+  endif()
 endfunction()
 
 # fm_add_bench(<name> SOURCES <files...> LIBS <targets...>)
