@@ -2,6 +2,8 @@
 // beside it, the next run starting calibrated, and a recording ended with the program. Its
 // settings live in the test's folder.
 #include <QFile>
+#include <fstream>
+#include <functional>
 
 #include "tests/e2e/ProgramRunner.h"
 
@@ -81,6 +83,103 @@ TEST_F(LevelsRun, KCalibratesFromAReferenceToneAndTheNextRunStartsCalibrated) {
     EXPECT_TRUE(stderr_.contains("fieldmeter: calibrated on ")) << stderr_.toStdString();
     EXPECT_TRUE(stderr_.contains(", LAeq 114.0 dB\n")) << stderr_.toStdString();
     EXPECT_TRUE(fs::exists(docsPath() / "output2.txt"));
+}
+
+// Samples of a file made of parts: white noise at -80 dBFS, a 1 kHz tone falling from -20 to
+// -40 dBFS, a steady 1 kHz tone at -20 dBFS; `seconds` each.
+std::vector<std::int16_t> referenceTrials(double quiet, double falling, double steady) {
+    std::vector<std::int16_t> s;
+    std::uint32_t noise = 12345;
+    for (int i = 0; i < quiet * 44100; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        s.push_back(static_cast<std::int16_t>((static_cast<int>(noise >> 16) - 32768) / 10000 * 5));
+    }
+    const auto tone = [&](double seconds, double fromDb, double toDb) {
+        const int n = static_cast<int>(seconds * 44100);
+        for (int i = 0; i < n; ++i) {
+            const double db = fromDb + (toDb - fromDb) * i / n;
+            const double peak =
+                32768.0 * std::sqrt(2.0) * std::pow(10.0, db / 20.0) / std::sqrt(2.0);
+            s.push_back(static_cast<std::int16_t>(std::lround(
+                peak * std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(s.size()) / 44100))));
+        }
+    };
+    tone(falling, -20.0, -40.0);
+    tone(steady, -20.0, -20.0);
+    return s;
+}
+
+TEST_F(LevelsRun, KRefusesNearSilenceAFallingLevelAndTheDemoAndTakesASteadyTone) {
+    // A settings file whose offset no microphone has is not believed.
+    fs::create_directories(dir_ / "config" / "fieldmeter");
+    std::ofstream(dir_ / "config" / "fieldmeter" / "fieldmeter.conf")
+        << "[calibration]\noffsetDb=1e308\ndate=2026-12-01T09:30:00Z\n";
+    const auto samples = referenceTrials(5.0, 5.0, 6.0);
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open((dir_ / "trials.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+    const fs::path log = dir_ / "levels.csv";
+    start({"--input", QString::fromStdString((dir_ / "trials.wav").string()), "--log",
+           QString::fromStdString(log.string()), "--duration", "17"});
+    ASSERT_TRUE(waitForMessage("offsetDb=1e308 is not between 60 and 160 dB; the levels are dBFS"))
+        << stderr_.toStdString();
+    // Each K once the log shows the part it is meant for has begun.
+    auto rowWhere = [&](const std::function<bool(double)>& test) {
+        return QTest::qWaitFor(
+            [&] {
+                std::ifstream in(log);
+                std::string line;
+                std::getline(in, line);
+                while (std::getline(in, line)) {
+                    const auto fields = QString::fromStdString(line).split(',');
+                    if (fields.size() > 4 && !fields[4].isEmpty() && test(fields[4].toDouble())) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            30000);
+    };
+    ASSERT_TRUE(rowWhere([](double lzeq) { return lzeq < -60.0; }));
+    send("Space\nK\n");
+    ASSERT_TRUE(waitForMessage("calibration refused: too quiet: the reference read -"))
+        << stderr_.toStdString();
+    ASSERT_TRUE(rowWhere([](double lzeq) { return lzeq > -45.0 && lzeq < -21.0; }));
+    send("K\n");
+    ASSERT_TRUE(waitForMessage("calibration refused: not steady: the level moved by "))
+        << stderr_.toStdString();
+    ASSERT_TRUE(rowWhere([](double lzeq) { return std::fabs(lzeq + 20.0) < 0.05; }));
+    send("K\n");
+    ASSERT_TRUE(waitForMessage("fieldmeter: calibrated: 0 dBFS = 114.0")) << stderr_.toStdString();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    // Rows after the calibration carry it; none before.
+    std::ifstream in(log);
+    std::string line;
+    std::getline(in, line);
+    int calibratedRows = 0;
+    for (bool calibrated = false; std::getline(in, line);) {
+        const bool now = line.find(",1,0,0,114.") != std::string::npos;
+        EXPECT_TRUE(!calibrated || now) << "a row went back to dBFS: " << line;
+        calibrated = calibrated || now;
+        calibratedRows += now ? 1 : 0;
+    }
+    EXPECT_GE(calibratedRows, 1);
+
+    // The demo signal is never a reference.
+    stderr_.clear();
+    start({"--input", "demo", "--duration", "30"});
+    send("Space\nK\n");
+    ASSERT_TRUE(
+        waitForMessage("fieldmeter: calibration: the demo signal is not sound: calibrate "
+                       "from a microphone; nothing changed"))
+        << stderr_.toStdString();
+    process_.terminate();
+    ASSERT_EQ(finish(), 0);
 }
 
 }  // namespace
