@@ -2,12 +2,16 @@
 
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QPaintEvent>
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace fm::app {
 
 ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
+    life_.start();
     auto* scene = new QGraphicsScene(this);
     proxy_ = scene->addWidget(screen);
     setScene(scene);
@@ -34,6 +38,25 @@ ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
                     });
                 }
             });
+}
+
+ScreenWindow::~ScreenWindow() {
+    if (std::getenv("FM_PAINT_STATS") != nullptr) {
+        std::fprintf(stderr, "fieldmeter: painted %llu device pixels in %llu paints over %.2f s\n",
+                     static_cast<unsigned long long>(paintedPixels_),
+                     static_cast<unsigned long long>(paints_),
+                     static_cast<double>(life_.elapsed()) / 1000.0);
+    }
+}
+
+void ScreenWindow::paintEvent(QPaintEvent* event) {
+    const double ratio = viewport()->devicePixelRatioF();
+    for (const QRect& r : event->region()) {
+        paintedPixels_ +=
+            static_cast<std::uint64_t>(std::llround(r.width() * ratio * r.height() * ratio));
+    }
+    ++paints_;
+    QGraphicsView::paintEvent(event);
 }
 
 void ScreenWindow::setInterfaceOrientation(int orientation) {

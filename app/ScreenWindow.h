@@ -1,7 +1,9 @@
 #pragma once
 // The window on a desktop: shows the device's screen zoomed by a scale and turned to the
 // interface orientation, the way a phone turns its display.
+#include <QElapsedTimer>
 #include <QGraphicsView>
+#include <cstdint>
 
 class QGraphicsProxyWidget;
 
@@ -12,11 +14,21 @@ class ScreenWindow : public QGraphicsView {
   public:
     // Takes `screen` (the controller's view) into the window.
     ScreenWindow(QWidget* screen, double scale);
+    ~ScreenWindow() override;
 
     double scale() const { return scale_; }
     int interfaceOrientation() const { return orientation_; }
     // Turns the displayed screen (1 portrait, 2 upside down, 3/4 landscape right/left).
     void setInterfaceOrientation(int orientation);
+
+    // What the window has repainted since it was made: device pixels of the viewport (each
+    // repainted area counted once per paint) and paints. With FM_PAINT_STATS in the environment
+    // both are said on standard error when the window closes.
+    std::uint64_t paintedPixels() const { return paintedPixels_; }
+    std::uint64_t paints() const { return paints_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void relayout();
@@ -24,6 +36,9 @@ class ScreenWindow : public QGraphicsView {
     QGraphicsProxyWidget* proxy_ = nullptr;
     double scale_;
     int orientation_ = 1;
+    std::uint64_t paintedPixels_ = 0;
+    std::uint64_t paints_ = 0;
+    QElapsedTimer life_;
 };
 
 }  // namespace fm::app
