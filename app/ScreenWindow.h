@@ -1,11 +1,14 @@
 #pragma once
 // The window on a desktop: shows the device's screen zoomed by a scale and turned to the
-// interface orientation, the way a phone turns its display.
+// interface orientation, the way a phone turns its display. A view of the screen that asks to
+// be drawn again (fm::views::requestDisplay) is repainted within its own rectangle, and a repaint
+// draws only the area repainted, so that the meters' tick costs the views that changed.
 #include <QElapsedTimer>
 #include <QGraphicsView>
+#include <QPointer>
 #include <cstdint>
 
-class QGraphicsProxyWidget;
+#include "app/ScreenProxy.h"
 
 namespace fm::app {
 
@@ -29,11 +32,15 @@ class ScreenWindow : public QGraphicsView {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void relayout();
+    // Repaints the part of the viewport where `view`, a widget of the screen, is shown.
+    void repaintView(QWidget* view);
 
-    QGraphicsProxyWidget* proxy_ = nullptr;
+    // Goes with the screen when the screen is deleted first.
+    QPointer<ScreenProxy> proxy_;
     double scale_;
     int orientation_ = 1;
     std::uint64_t paintedPixels_ = 0;
