@@ -10,6 +10,8 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -125,6 +127,32 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
         fm::platform::setMotionSource(
             std::make_unique<fm::platform::IioMotionSource>(std::move(*iio)));
     }
+}
+
+// --duration: the loop ends once the time has passed. The timer is precise (a coarse one may
+// fire 5% early: three minutes in an hour of logging) and waits a day at a time (one Qt timer
+// waits 24.8 days at most).
+void quitAfter(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    constexpr double kCentury = 3.2e9;  // seconds; further than any run goes
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(std::min(seconds, kCentury)));
+    auto* timer = new QTimer(qApp);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    const auto arm = [timer, end] {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        timer->start(std::clamp<std::chrono::milliseconds>(left, std::chrono::milliseconds(0),
+                                                           std::chrono::hours(24)));
+    };
+    QObject::connect(timer, &QTimer::timeout, qApp, [arm, end] {
+        if (Clock::now() >= end) {
+            QCoreApplication::quit();
+        } else {
+            arm();
+        }
+    });
+    arm();
 }
 
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the loop like closing the window, so a
@@ -249,8 +277,7 @@ int main(int argc, char** argv) {
         // Opened after the screen and the engine, closed before them.
         fm::app::LevelReports reports(options, delegate.viewController());
         if (options.durationSeconds) {
-            QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000.0), &app,
-                               &QCoreApplication::quit);
+            quitAfter(*options.durationSeconds);
         }
         quitOnSignals();
         gDelegate = &delegate;

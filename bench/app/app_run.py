@@ -9,7 +9,7 @@ feel:
   app_first_frame_ms  process start to the first drawn screen (screen.png appears),
   app_cpu_percent     CPU time (user + system) over wall time, in percent of one core,
   floor_cpu_percent   the same for the headless floor,
-  app_cpu_vs_floor    fieldmeter's CPU time divided by the floor's,
+  app_cpu_vs_floor    fieldmeter's CPU time divided by the floor's (each per second of its run),
   app_rss_mb          peak resident memory,
   app_wakeups_per_s   context switches (voluntary and involuntary) of all the program's threads
                       per second, from the first frame to the last key (no recording).
@@ -75,7 +75,9 @@ def write(lines, summary):
 
 
 def ratio(app, floor):
-    return app.cpu / floor.cpu if floor.cpu > 0 else float("inf")
+    """fieldmeter's CPU time over the floor's, each over its own wall time: they start together,
+    but a run may end a little before or after the other."""
+    return app.cpu_percent() / floor.cpu_percent() if floor.cpu > 0 else float("inf")
 
 
 def app_run(binary, floor_binary, seconds, summary, work, env):

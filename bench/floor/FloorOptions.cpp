@@ -45,8 +45,11 @@ FloorOptionsResult parseFloorOptions(const std::vector<std::string>& args) {
             o.scale = s;
         } else if (arg == "--duration") {
             const auto d = hasValue ? number(args[++i]) : std::nullopt;
-            if (!d || *d <= 0.0) {
-                return {std::nullopt, "--duration: needs a number of seconds above 0"};
+            // The window's one timer waits 24.8 days at most.
+            if (!d || *d <= 0.0 || *d > 2e6) {
+                return {std::nullopt,
+                        "--duration: needs a number of seconds above 0 and at most "
+                        "2000000"};
             }
             o.durationSeconds = d;
         } else {

@@ -59,7 +59,8 @@ extern "C" int fmFloorWindow(double scale, double durationSeconds, char* program
     PictureWindow window(scale);
     window.show();
     if (durationSeconds > 0.0) {
-        QTimer::singleShot(static_cast<int>(durationSeconds * 1000.0), &app,
+        // Precise, as fieldmeter's: a coarse timer may end the run 5% early.
+        QTimer::singleShot(static_cast<int>(durationSeconds * 1000.0), Qt::PreciseTimer, &app,
                            &QCoreApplication::quit);
     }
     return QApplication::exec();
