@@ -1,16 +1,23 @@
 #include "app/ScreenWindow.h"
 
-#include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "views/DisplayRequest.h"
 
 namespace fm::app {
 
 ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
+    life_.start();
     auto* scene = new QGraphicsScene(this);
-    proxy_ = scene->addWidget(screen);
+    proxy_ = new ScreenProxy;
+    proxy_->setWidget(screen);
+    scene->addItem(proxy_);
     setScene(scene);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -18,10 +25,16 @@ ScreenWindow::ScreenWindow(QWidget* screen, double scale) : scale_(scale) {
     setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
                    QPainter::TextAntialiasing);
     setBackgroundBrush(Qt::black);
-    // Only what changed is drawn again: the meters touch a few small views per tick.
+    // Only what changed is drawn again: the meters touch a few small views per tick. The screen
+    // draws nothing outside its widgets, so no margin is added around what changed.
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
+    setOptimizationFlag(QGraphicsView::DontAdjustForAntialiasing);
     setCacheMode(QGraphicsView::CacheNone);
     relayout();
+    // The screen's views ask it to be drawn again (fm::views::requestDisplay): each is repainted
+    // here within its own rectangle. Through the proxy, every change of a repaint would reach the
+    // scene as one rectangle around all of them.
+    screen->installEventFilter(this);
     // Keys belong to the screen: when a message box over it closes, the screen takes the
     // keyboard back (the scene would otherwise leave it with nobody).
     connect(scene, &QGraphicsScene::focusItemChanged, this,
@@ -50,6 +63,52 @@ void ScreenWindow::keyPressEvent(QKeyEvent* event) {
     QGraphicsView::keyPressEvent(event);
 }
 
+ScreenWindow::~ScreenWindow() {
+    if (std::getenv("FM_PAINT_STATS") != nullptr) {
+        std::fprintf(stderr, "fieldmeter: painted %llu device pixels in %llu paints over %.2f s\n",
+                     static_cast<unsigned long long>(paintedPixels_),
+                     static_cast<unsigned long long>(paints_),
+                     static_cast<double>(life_.elapsed()) / 1000.0);
+    }
+}
+
+void ScreenWindow::paintEvent(QPaintEvent* event) {
+    const double ratio = viewport()->devicePixelRatioF();
+    for (const QRect& r : event->region()) {
+        paintedPixels_ +=
+            static_cast<std::uint64_t>(std::llround(r.width() * ratio * r.height() * ratio));
+    }
+    ++paints_;
+    if (proxy_ == nullptr) {
+        QGraphicsView::paintEvent(event);
+        return;
+    }
+    proxy_->setRepaintedArea(event->region());
+    QGraphicsView::paintEvent(event);
+    proxy_->setRepaintedArea(QRegion());
+}
+
+bool ScreenWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == fm::views::DisplayRequest::eventType() && proxy_ != nullptr &&
+        watched == proxy_->widget()) {
+        repaintView(static_cast<fm::views::DisplayRequest*>(event)->view());
+        event->accept();
+        return true;
+    }
+    return QGraphicsView::eventFilter(watched, event);
+}
+
+void ScreenWindow::repaintView(QWidget* view) {
+    QWidget* screen = proxy_->widget();
+    const QRect onScreen = QRect(view->mapTo(screen, QPoint(0, 0)), view->size()) & screen->rect();
+    if (onScreen.isEmpty()) {
+        return;
+    }
+    // Whole pixels around the view wherever the zoom and the turn put its edges.
+    const QRectF inScene = proxy_->mapRectToScene(QRectF(onScreen));
+    viewport()->update(viewportTransform().mapRect(inScene).toAlignedRect());
+}
+
 void ScreenWindow::setInterfaceOrientation(int orientation) {
     if (orientation == orientation_ || orientation < 1 || orientation > 4) {
         return;
@@ -59,6 +118,9 @@ void ScreenWindow::setInterfaceOrientation(int orientation) {
 }
 
 void ScreenWindow::relayout() {
+    if (proxy_ == nullptr) {
+        return;  // the screen is gone: nothing to turn
+    }
     const QSizeF size = proxy_->size();
     double angle = 0.0;
     switch (orientation_) {

@@ -49,23 +49,32 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
         }
     }
 
+    // A view is drawn again only when what it shows changed: at a tick the window repaints just
+    // those views.
     const bool waveform = fm::audio::showWaveform.load(std::memory_order_relaxed);
+    bool graphChanged = false;
+    const auto set = [&graphChanged](double& point, double value) {
+        graphChanged = graphChanged || point != value;
+        point = value;
+    };
     for (int k = 0; k < fm::audio::kGraphPoints; ++k) {
         if (waveform) {
             const double s = fm::audio::waveformSamples[k].load(std::memory_order_relaxed);
-            waveformGraph->dataPoints[k] = std::trunc(std::fabs(s));
-            waveformGraph->dataPoints2[k] = 0.0;
+            set(waveformGraph->dataPoints[k], std::trunc(std::fabs(s)));
+            set(waveformGraph->dataPoints2[k], 0.0);
         } else {
-            waveformGraph->dataPoints[k] = 0.0;
+            set(waveformGraph->dataPoints[k], 0.0);
             const float p =
                 fm::audio::spectrumPower[k].load(std::memory_order_relaxed) * kSpectrumGraphScale;
-            waveformGraph->dataPoints2[k] = static_cast<double>(p);
+            set(waveformGraph->dataPoints2[k], static_cast<double>(p));
         }
     }
-    spectrumGraph->setNeedsDisplay();
+    // The top graph shows on every page (over the colour too).
+    if (graphChanged) {
+        waveformGraph->setNeedsDisplay();
+    }
 
     if (overlayMode == kBarsPage || overlayMode == kDirectionPage) {
-        waveformGraph->setNeedsDisplay();
         const double level = fm::audio::rmsValue.load(std::memory_order_relaxed);
         const int c = fm::audio::historyIndex % fm::audio::kGraphPoints;
         historyGraph->dataPoints[c] = level;
@@ -75,20 +84,25 @@ void ViewController::updateRMS(fm::toolkit::ScheduledTimer*) {
         if (overlayMode == kBarsPage) {
             const float l = static_cast<float>(level);
             const float p = std::log2(l) / std::log2(kBarStepRatio) / kBarSteps;
-            powerBar->normPower = p;
-            powerBar2->normPower = p;
-            powerBar->setNeedsDisplay();
-            powerBar2->setNeedsDisplay();
+            if (p != powerBar->normPower || p != powerBar2->normPower) {
+                powerBar->normPower = p;
+                powerBar2->normPower = p;
+                powerBar->setNeedsDisplay();
+                powerBar2->setNeedsDisplay();
+            }
         } else {
             const int t = static_cast<int>(yaw * kDegreesPerRadian);
             dsensorView->updatePolarR((level - kDirectionFloorLevel) * kDirectionPointsPerLevel,
                                       kDirectionFacingZero - t);
-            dsensorView->setNeedsDisplay();
+            dsensorView->setNeedsDisplay();  // the older readings fade at every tick
         }
     } else if (overlayMode == kColourPage) {
-        colorOverlay->normPower = static_cast<float>(
+        const auto normPower = static_cast<float>(
             fm::audio::rmsValue.load(std::memory_order_relaxed) / kColourFullLevel);
-        colorOverlay->setNeedsDisplay();
+        if (normPower != colorOverlay->normPower) {
+            colorOverlay->normPower = normPower;
+            colorOverlay->setNeedsDisplay();
+        }
     }
     if (soundLevels_ != nullptr) {
         soundLevels_->tick();

@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include "views/DisplayRequest.h"
 #include "views/DrawingContext.h"
 
 namespace fm::views {
@@ -20,7 +21,7 @@ class BarGraph : public QWidget {
     void initWithCoder();
 
     void drawRect(fm::views::DrawingContext& context);
-    void setNeedsDisplay() { update(); }
+    void setNeedsDisplay() { requestDisplay(this); }
 
     float normPower = 0.0f;  // 0 ... 1 is the designed range; nothing limits it
 

@@ -7,6 +7,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include "views/DisplayRequest.h"
 #include "views/DrawingContext.h"
 
 namespace fm::views {
@@ -24,7 +25,7 @@ class ColorView : public QWidget {
     float lerpfloat(float a, float b, float t) const;
 
     void drawRect(fm::views::DrawingContext& context);
-    void setNeedsDisplay() { update(); }
+    void setNeedsDisplay() { requestDisplay(this); }
 
     float normPower = 0.0f;  // 0.032 ... 1.15 spans the ramp
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "views/DisplayRequest.h"
 #include "views/DrawingContext.h"
 
 namespace fm::views {
@@ -40,7 +41,7 @@ class DirectionSensorView : public QWidget {
     float lerpfloat(float a, float b, float t) const;
 
     void drawRect(fm::views::DrawingContext& context);
-    void setNeedsDisplay() { update(); }
+    void setNeedsDisplay() { requestDisplay(this); }
 
     // When degree k was last written (Clock seconds since 1970); absent until first written,
     // and an absent time has age 0.

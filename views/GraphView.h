@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <array>
 
+#include "views/DisplayRequest.h"
 #include "views/DrawingContext.h"
 
 namespace fm::views {
@@ -38,7 +39,7 @@ class GraphView : public QWidget {
 
     // Draws the whole view; reads the fields, writes only yConversion.
     void drawRect(fm::views::DrawingContext& context);
-    void setNeedsDisplay() { update(); }
+    void setNeedsDisplay() { requestDisplay(this); }
 
     std::array<double, kSamples> dataPoints{};   // first curve, log-scaled when logScaleMode
     std::array<double, kSamples> dataPoints2{};  // second curve, always log-scaled
