@@ -23,7 +23,10 @@ std::string fixed(double value, int decimals) {
 }
 
 std::string signedDb(double value) {
-    return (value >= 0.0 ? "+" : "") + fixed(value, 1) + " dB";
+    std::string text(value >= 0.0 ? "+" : "");
+    text += fixed(value, 1);
+    text += " dB";
+    return text;
 }
 
 bool plausibleOffset(double db) {

@@ -138,11 +138,16 @@ struct EventClient {
     }
 };
 
-std::unique_ptr<HttpServer> startServer(HttpRoutes routes, HttpServer::Options options = {}) {
+std::unique_ptr<HttpServer> startServer(HttpRoutes routes, const HttpServer::Options& options) {
     std::string error;
-    auto server = HttpServer::start(std::move(options), std::move(routes), &error);
+    auto server = HttpServer::start(options, std::move(routes), &error);
     EXPECT_NE(server, nullptr) << error;
     return server;
+}
+
+std::unique_ptr<HttpServer> startServer(HttpRoutes routes) {
+    static const HttpServer::Options defaults;
+    return startServer(std::move(routes), defaults);
 }
 
 TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
