@@ -25,6 +25,7 @@ using fm::measure::Weighting;
 
 Calibration* gCalibration = nullptr;
 bool gConfirm = true;
+std::function<bool()> gEventUnderWay;
 
 QSettings userSettings() {
     return QSettings(QStringLiteral("fieldmeter"), QStringLiteral("fieldmeter"));
@@ -63,6 +64,10 @@ std::vector<double> bandEnergies() {
 void setCalibration(fm::measure::Calibration* calibration, bool confirm) {
     gCalibration = calibration;
     gConfirm = confirm;
+}
+
+void setEventUnderWay(std::function<bool()> underWay) {
+    gEventUnderWay = std::move(underWay);
 }
 
 SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption)
@@ -194,6 +199,9 @@ void SoundLevelDisplay::tick() {
         return;
     }
     QString text;
+    if (gEventUnderWay && gEventUnderWay()) {
+        text += QStringLiteral("EVENT ");
+    }
     if (input == InputKind::Demo) {
         text += QStringLiteral("DEMO ");
     }
