@@ -57,7 +57,7 @@ void Measurement::setInput(InputKind kind) {
 
 void Measurement::setObserver(MeasurementObserver* observer) {
     // Sequentially consistent on both sides: either the measuring thread loads the new observer,
-    // or this thread sees it calling the old one and waits for the call to end.
+    // or this thread sees it calling the old one and waits for that block to end.
     observer_.store(observer);
     while (observing_.load()) {
         std::this_thread::yield();
@@ -82,16 +82,18 @@ void Measurement::run() {
     while (true) {
         while (::sem_wait(&wake_) != 0 && errno == EINTR) {
         }
-        observing_.store(true);
-        MeasurementObserver* observer = observer_.load();
+        // The observer is loaded for each block, so that setObserver() waits for one at most.
         while (const BlockRing::Slot* slot = ring_.front()) {
-            measureSlot(*slot, observer);
+            observing_.store(true);
+            measureSlot(*slot, observer_.load());
+            observing_.store(false);
             const std::uint32_t frames = slot->frames;
             ring_.pop();
             framesMeasured_.fetch_add(frames, std::memory_order_release);
         }
         // An input that stopped with nothing measured after it.
-        followEpoch(epoch_.load(std::memory_order_relaxed), observer);
+        observing_.store(true);
+        followEpoch(epoch_.load(std::memory_order_relaxed), observer_.load());
         observing_.store(false);
         if (stopping_.load(std::memory_order_relaxed)) {
             return;

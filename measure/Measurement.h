@@ -52,7 +52,8 @@ class Measurement {
     std::uint64_t secondsDropped() const { return secondsDropped_.load(std::memory_order_relaxed); }
 
     // Main thread, at any time: who follows the measurement on its thread (null: nobody). Returns
-    // once the measuring thread no longer calls the one before, which may then go.
+    // once the measuring thread no longer calls the one before (at most one block later), which
+    // may then go.
     void setObserver(MeasurementObserver* observer);
 
     SoundLevelMeter& meter() { return meter_; }
