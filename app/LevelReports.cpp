@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "audio/SignalState.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
+#include "platform/documents/DocumentsFolder.h"
 #include "platform/http/HttpServer.h"
 #include "report/Reports.h"
 
@@ -41,6 +43,12 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     files.summaryPath = options.summaryFile;
     files.period =
         fm::measure::parsePeriod(options.period).value_or(fm::measure::Period::FifteenMinutes);
+    files.eventThresholds.lafDb = options.eventAboveDb;
+    files.eventThresholds.peakDb = options.eventPeakDb;
+    files.preRollSeconds = options.preRollSeconds;
+    files.postRollSeconds = options.postRollSeconds;
+    files.eventsBudgetBytes = static_cast<std::uint64_t>(std::llround(options.eventsMaxMb * 1e6));
+    files.eventsFolder = fm::platform::documentsFolder() + "/events";
     self->reports_ = fm::report::Reports::open(fm::measure::measurement(), files,
                                                std::chrono::system_clock::now(), say, error);
     if (!self->reports_) {
@@ -76,6 +84,10 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
         }
     }
     return self;
+}
+
+bool LevelReports::eventUnderWay() const {
+    return reports_->eventUnderWay();
 }
 
 LevelReports::~LevelReports() {

@@ -1,8 +1,9 @@
 #pragma once
 // The measurement's reports beside the screen, made before it: every second goes to the log
-// (--log) and the summary (--summary), and the metrics endpoint (--metrics) serves the meter's
-// values. A report that cannot start stops the program (a logger that logs nothing must not run
-// for hours); one that fails later is said once and tried again, and the meters keep running.
+// (--log) and the summary (--summary), loud moments to events/ (--event-above, --event-peak),
+// and the metrics endpoint (--metrics) serves the meter's values. A report that cannot start stops
+// the program (a logger that logs nothing must not run for hours); one that fails later is said
+// once and tried again, and the meters keep running.
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -33,6 +34,9 @@ class LevelReports : public QObject {
 
     // The device's turn in degrees for the log, once the screen's motion sources exist.
     void setYaw(Yaw yaw) { yaw_ = std::move(yaw); }
+
+    // Whether a loud moment is being captured now (--event-above, --event-peak).
+    bool eventUnderWay() const;
 
     // The meter's name in the metrics: --name, else the host's name.
     static std::string meterName(const fm::platform::DeviceOptions& options);

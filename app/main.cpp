@@ -148,7 +148,8 @@ InputChoice chooseAudioInput(const DeviceOptions& o) {
         }
         problem = "no microphone (" + why + ")";
     }
-    if (!o.logFile.empty() || !o.summaryFile.empty() || o.metrics) {
+    if (!o.logFile.empty() || !o.summaryFile.empty() || o.metrics || o.eventAboveDb ||
+        o.eventPeakDb) {
         say(problem +
             "; nothing to measure, so nothing is logged or served (--input demo "
             "plays the demo signal, which is never a measurement)");
@@ -320,6 +321,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
     int status = 0;
     {
         fm::app::AppDelegate delegate(options, title);
@@ -353,5 +355,6 @@ int main(int argc, char** argv) {
         reports->setYaw({});
     }
     fm::screen::setCalibration(nullptr, false);
+    fm::screen::setEventUnderWay({});
     return status;
 }

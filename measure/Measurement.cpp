@@ -47,11 +47,25 @@ void Measurement::start() {
 }
 
 void Measurement::setInput(InputKind kind) {
-    if (!hasLevels(kind) && hasLevels(input())) {
+    const bool stops = !hasLevels(kind) && hasLevels(input());
+    if (stops) {
         epoch_.fetch_add(1, std::memory_order_relaxed);
     }
     meter_.suspendCalibration(kind == InputKind::Demo);
     input_.store(kind, std::memory_order_relaxed);
+    if (stops) {
+        // The observer hears of the stop now, not when (or if) the input comes back.
+        ::sem_post(&wake_);
+    }
+}
+
+void Measurement::setObserver(MeasurementObserver* observer) {
+    // Sequentially consistent on both sides: either the measuring thread loads the new observer,
+    // or this thread sees it calling the old one and waits for that block to end.
+    observer_.store(observer);
+    while (observing_.load()) {
+        std::this_thread::yield();
+    }
 }
 
 void Measurement::feed(const float* samples, std::uint32_t frames) {
@@ -72,28 +86,42 @@ void Measurement::run() {
     while (true) {
         while (::sem_wait(&wake_) != 0 && errno == EINTR) {
         }
+        // The observer is loaded for each block, so that setObserver() waits for one at most.
         while (const BlockRing::Slot* slot = ring_.front()) {
-            measureSlot(*slot);
+            observing_.store(true);
+            measureSlot(*slot, observer_.load());
+            observing_.store(false);
             const std::uint32_t frames = slot->frames;
             ring_.pop();
             framesMeasured_.fetch_add(frames, std::memory_order_release);
         }
+        // An input that stopped with nothing measured after it.
+        observing_.store(true);
+        followEpoch(epoch_.load(std::memory_order_relaxed), observer_.load());
+        observing_.store(false);
         if (stopping_.load(std::memory_order_relaxed)) {
             return;
         }
     }
 }
 
-void Measurement::measureSlot(const BlockRing::Slot& slot) {
-    if (slot.info.epoch != measuredEpoch_) {
-        // The input stopped since the last block: what it left of a second is not a second.
-        measuredEpoch_ = slot.info.epoch;
-        meter_.discardPartialSecond();
-        bands_.takeIntervalEnergy();
-        if (observer_ != nullptr) {
-            observer_->inputStopped();
-        }
+void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer) {
+    // Epochs only grow; a block fed just before a stop that is measured after it was seen is
+    // measured as the start of what follows.
+    if (static_cast<std::int32_t>(epoch - measuredEpoch_) <= 0) {
+        return;
     }
+    // The input stopped since the last block: what it left of a second is not a second.
+    measuredEpoch_ = epoch;
+    meter_.discardPartialSecond();
+    bands_.takeIntervalEnergy();
+    if (observer != nullptr) {
+        observer->inputStopped();
+    }
+}
+
+void Measurement::measureSlot(const BlockRing::Slot& slot, MeasurementObserver* observer) {
+    followEpoch(slot.info.epoch, observer);
     const float* samples = slot.samples;
     std::uint32_t left = slot.frames;
     while (left > 0) {
@@ -102,15 +130,18 @@ void Measurement::measureSlot(const BlockRing::Slot& slot) {
             static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToTickEnd()));
         meter_.process(samples, span);
         bands_.process(samples, span);
-        if (observer_ != nullptr) {
-            observer_->measured(samples, span, framesMeasuredHere_, slot.info);
+        // The observer is told the time of the span's last frame.
+        BlockInfo spanInfo = slot.info;
+        spanInfo.endTimeNs -= std::llround(static_cast<double>(left - span) / sampleRate_ * 1e9);
+        if (observer != nullptr) {
+            observer->measured(samples, span, framesMeasuredHere_, spanInfo);
         }
         framesMeasuredHere_ += span;
         samples += span;
         left -= span;
         SoundLevelMeter::ClosedTick tick;
-        if (meter_.takeClosedTick(&tick) && observer_ != nullptr) {
-            observer_->tick(tick, framesMeasuredHere_, slot.info);
+        if (meter_.takeClosedTick(&tick) && observer != nullptr) {
+            observer->tick(tick, framesMeasuredHere_, spanInfo);
         }
         SoundLevelMeter::ClosedSecond closed;
         if (meter_.takeClosedSecond(&closed)) {

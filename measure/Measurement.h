@@ -53,8 +53,10 @@ class Measurement {
     std::uint64_t framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
     std::uint64_t secondsDropped() const { return secondsDropped_.load(std::memory_order_relaxed); }
 
-    // Main thread, before start(): who follows the measurement on its thread (null: nobody).
-    void setObserver(MeasurementObserver* observer) { observer_ = observer; }
+    // Main thread, at any time: who follows the measurement on its thread (null: nobody). Returns
+    // once the measuring thread no longer calls the one before (at most one block later), which
+    // may then go.
+    void setObserver(MeasurementObserver* observer);
 
     SoundLevelMeter& meter() { return meter_; }
     // Any thread: the third-octave bands' levels as last published (once a block).
@@ -63,7 +65,8 @@ class Measurement {
 
   private:
     void run();
-    void measureSlot(const BlockRing::Slot& slot);
+    void measureSlot(const BlockRing::Slot& slot, MeasurementObserver* observer);
+    void followEpoch(std::uint32_t epoch, MeasurementObserver* observer);
     void closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::int64_t closedAtNs,
                      InputKind input);
     void publishBands();
@@ -88,7 +91,9 @@ class Measurement {
     std::atomic<bool> stopping_{false};
     sem_t wake_;
     std::thread thread_;
-    MeasurementObserver* observer_ = nullptr;
+    std::atomic<MeasurementObserver*> observer_{nullptr};
+    // True while the measuring thread may call the observer it loaded.
+    std::atomic<bool> observing_{false};
     // Measuring thread only.
     std::uint32_t measuredEpoch_ = 0;
     std::uint64_t framesMeasuredHere_ = 0;

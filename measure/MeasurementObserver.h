@@ -15,13 +15,15 @@ class MeasurementObserver {
     virtual ~MeasurementObserver() = default;
     // Samples measured, the first of them the `firstFrame`th since the measurement began
     // (frames are counted without gaps; an input stop is told by inputStopped()). `info` is
-    // the block's: its end time and input.
+    // the block's, with the time of the last of these frames as its end time.
     virtual void measured(const float* samples, std::uint32_t frames, std::uint64_t firstFrame,
                           const BlockInfo& info) = 0;
-    // A tick closed with the last frame given to measured(); its levels are uncalibrated.
+    // A tick closed with the last frame given to measured() (`info` as there); its levels are
+    // uncalibrated.
     virtual void tick(const SoundLevelMeter::ClosedTick& tick, std::uint64_t endFrame,
                       const BlockInfo& info) = 0;
-    // The input stopped before the next samples (which may come after a gap in time).
+    // The input stopped: told once the blocks fed before the stop are measured, before any
+    // samples that come after it (which may come after a gap in time, or never).
     virtual void inputStopped() = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include "measure/DayEveningNight.h"
 #include "measure/Decibels.h"
+#include "measure/EventValues.h"
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/ThirdOctaveBands.h"
@@ -84,6 +85,10 @@ std::vector<Quantity> describe() {
     add("Levening", "Levening", S::DayPart, 'A', T::None, I::Day, -1, 1);
     add("Lnight", "Lnight", S::DayPart, 'A', T::None, I::Day, -1, 2);
     add("Lden", "Lden", S::DayPart, 'A', T::None, I::Day, -1, 3);
+    // One event: events.csv names its columns after the key's part before "_event".
+    add("LAFmax_event", "LAFmax,event", S::Maximum, 'A', T::Fast, I::Event);
+    add("LAeq_event", "LAeq,event", S::Equivalent, 'A', T::None, I::Event);
+    add("LCpeak_event", "LCpeak,event", S::Peak, 'C', T::None, I::Event);
     return q;
 }
 
@@ -207,6 +212,24 @@ std::optional<double> dayValue(const Quantity& q, const DayValues& d) {
     }
 }
 
+std::optional<double> eventValue(const Quantity& q, const EventValues& e) {
+    const double o = e.calibrationOffsetDb;
+    switch (q.statistic) {
+        case Statistic::Equivalent:
+            if (e.frames == 0) {
+                return std::nullopt;
+            }
+            return meanSquareToDb(e.sumSquaresA / static_cast<double>(e.frames), o);
+        case Statistic::Maximum:
+            return e.frames > 0 ? std::optional(meanSquareToDb(e.maxMeanSquareAF, o))
+                                : std::nullopt;
+        case Statistic::Peak:
+            return e.frames > 0 ? std::optional(peakToDb(e.peakC, o)) : std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
 }  // namespace
 
 const std::vector<Quantity>& quantities() {
@@ -234,6 +257,8 @@ const char* intervalName(Interval interval) {
             return "T";
         case Interval::Day:
             return "day";
+        case Interval::Event:
+            return "event";
     }
     return "now";
 }
@@ -250,6 +275,8 @@ std::optional<double> valueOf(const Quantity& q, const MeasurementView& m) {
             return m.period != nullptr ? periodValue(q, *m.period) : std::nullopt;
         case Interval::Day:
             return m.day != nullptr ? dayValue(q, *m.day) : std::nullopt;
+        case Interval::Event:
+            return m.event != nullptr ? eventValue(q, *m.event) : std::nullopt;
     }
     return std::nullopt;
 }
@@ -265,6 +292,8 @@ bool calibratedOf(const Quantity& q, const MeasurementView& m) {
             return m.period != nullptr && m.period->calibrated;
         case Interval::Day:
             return m.day != nullptr && m.day->calibrated;
+        case Interval::Event:
+            return m.event != nullptr && m.event->calibrated;
     }
     return false;
 }

@@ -17,6 +17,7 @@ namespace fm::measure {
 
 struct PeriodValues;
 struct DayValues;
+struct EventValues;
 class RunStatistics;
 
 enum class Interval {
@@ -25,6 +26,7 @@ enum class Interval {
     Run,     // since the program started ("run")
     Period,  // the last closed summary period ("T")
     Day,     // the last whole local day (day-evening-night levels)
+    Event,   // one loud moment, from its first trigger to the end of its post-roll ("event")
 };
 
 enum class Statistic {
@@ -69,18 +71,19 @@ struct MeasurementView {
     const SecondRecord* second = nullptr;     // Second
     const PeriodValues* period = nullptr;     // Period
     const DayValues* day = nullptr;           // Day
+    const EventValues* event = nullptr;       // Event
     // False while there is no input: the Now quantities are then not measured (a frozen value
     // would look like one). The run's values stay what was measured.
     bool measuring = true;
 };
 
 // The quantity's value in dB (calibrated when its source is), or nullopt when it was not
-// measured (no input, no such second, period or day yet, no level in that part).
+// measured (no input, no such second, period, day or event yet, no level in that part).
 std::optional<double> valueOf(const Quantity& q, const MeasurementView& m);
 // Whether the value is calibrated dB (true) or dBFS (false).
 bool calibratedOf(const Quantity& q, const MeasurementView& m);
 
-// "1s", "run", "T", "now", "day": the interval as labels and names write it.
+// "1s", "run", "T", "now", "day", "event": the interval as labels and names write it.
 const char* intervalName(Interval interval);
 // The nominal mid-band frequencies and their labels ("20Hz" ... "1kHz", "1.25kHz", "16kHz").
 double bandNominalHz(int band);

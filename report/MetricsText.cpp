@@ -129,14 +129,14 @@ void levelSample(Exposition& out, const Quantity& q, double value, const MeterRe
             } else {
                 out.sample("fieldmeter_sound_leq_db", g,
                            "Equivalent continuous sound level in dB over the last second, the "
-                           "run or the last period.",
+                           "run, the last period or the last event.",
                            w + "," + in, value);
             }
             break;
         case Statistic::Maximum:
             out.sample("fieldmeter_sound_max_db", g,
                        "Largest A-weighted fast sound level in dB over the last second, the "
-                       "run or the last period.",
+                       "run, the last period or the last event.",
                        w + "," + tw + "," + in, value);
             break;
         case Statistic::Minimum:
@@ -147,8 +147,8 @@ void levelSample(Exposition& out, const Quantity& q, double value, const MeterRe
             break;
         case Statistic::Peak:
             out.sample("fieldmeter_sound_peak_db", g,
-                       "Largest C-weighted peak in dB over the last second, the run or the "
-                       "last period.",
+                       "Largest C-weighted peak in dB over the last second, the run, the "
+                       "last period or the last event.",
                        w + "," + in, value);
             break;
         case Statistic::Exceeded:

@@ -1,8 +1,28 @@
 #include "report/Reports.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "platform/audiofile/RecordingArchive.h"
 #include "report/SummaryLog.h"
 
 namespace fm::report {
+
+namespace {
+
+// The clip writer's queue holds the pre-roll and this much more: the disk may stall that long.
+constexpr double kClipQueueSeconds = 10.0;
+
+Reports::Clock::time_point timeOfNs(std::int64_t ns) {
+    return Reports::Clock::time_point(
+        std::chrono::duration_cast<Reports::Clock::duration>(std::chrono::nanoseconds(ns)));
+}
+
+}  // namespace
 
 Reports::Reports(fm::measure::Measurement& measurement, const Options& options,
                  Clock::time_point start, Say say)
@@ -37,10 +57,63 @@ std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
         !(reports->summary_ = openFile(options.summaryPath, summaryHeader(), "the summary"))) {
         return nullptr;
     }
+    const auto& thresholds = options.eventThresholds;
+    if ((thresholds.lafDb || thresholds.peakDb) && !reports->startEvents(error)) {
+        return nullptr;
+    }
     return reports;
 }
 
+bool Reports::startEvents(std::string* error) {
+    const std::string& folder = options_.eventsFolder;
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        *error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *error = folder + ": not a folder (a link or a file is in its place)";
+        return false;
+    }
+    const std::string list = folder + "/events.csv";
+    if (::lstat(list.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        *error = list + ": a symbolic link; the events are never written through one";
+        return false;
+    }
+    auto file = CsvFile::open(list, eventLogHeader(), error);
+    if (!file) {
+        return false;
+    }
+    eventLog_ = std::make_unique<RowQueue>(std::move(file), "the events list", say_);
+
+    const double rate = measurement_.sampleRate();
+    EventClips::Options clips;
+    clips.folder = folder;
+    clips.budgetBytes = options_.eventsBudgetBytes;
+    clips.sampleRate = static_cast<int>(std::lround(rate));
+    clips.queueFrames = static_cast<std::size_t>(
+        std::llround((std::max(options_.preRollSeconds, 0.0) + kClipQueueSeconds) * rate));
+    clips_ = std::make_unique<EventClips>(clips);
+    EventCapture::Options capture;
+    capture.thresholds = options_.eventThresholds;
+    capture.preRollSeconds = options_.preRollSeconds;
+    capture.postRollSeconds = options_.postRollSeconds;
+    capture.sampleRate = rate;
+    capture_ = std::make_unique<EventCapture>(capture, measurement_.meter(), *clips_);
+    measurement_.setObserver(capture_.get());
+    return true;
+}
+
 Reports::~Reports() {
+    if (capture_) {
+        // An event under way ends with what was measured; its clip and row are written.
+        measurement_.setObserver(nullptr);
+        capture_->finish();
+        clips_->stop();
+        takeEvents();
+        capture_.reset();
+        clips_.reset();
+    }
     if (summary_) {
         if (auto partial = periods_.finish()) {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
@@ -50,8 +123,9 @@ Reports::~Reports() {
 
 void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
     stream_.poll(now, [&](const fm::measure::SecondRecord& second) { take(second, extras); });
+    takeEvents();
     const auto steady = std::chrono::steady_clock::now();
-    for (RowQueue* queue : {log_.get(), summary_.get()}) {
+    for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
         if (queue != nullptr) {
             queue->retry(steady);
         }
@@ -84,6 +158,53 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     }
 }
 
+void Reports::takeEvents() {
+    if (!clips_) {
+        return;
+    }
+    const auto steady = std::chrono::steady_clock::now();
+    EventClips::Finished done;
+    while (clips_->takeFinished(&done)) {
+        EventSummary event;
+        event.start = timeOfNs(done.event.startNs);
+        event.end = timeOfNs(done.event.endNs);
+        event.trigger = done.event.trigger;
+        event.values = done.event.values;
+        event.clip = done.clip;
+        event.kept = !done.clip.empty();
+        eventLog_->add(eventLogRow(event), steady);
+        if (event.kept) {
+            refusingClips_ = false;
+        } else if (!refusingClips_) {
+            // Said once, and again only after a clip was kept since.
+            say_("the event at " + fm::platform::recordedDateText(Clock::to_time_t(event.start)) +
+                 " is not captured as a clip: " + done.refusal +
+                 "; events.csv lists it as not kept, and nothing earlier is removed");
+            refusingClips_ = true;
+        }
+        if (!done.problem.empty()) {
+            say_("the clip " + options_.eventsFolder + "/" + done.clip + ": " + done.problem);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_front(std::move(event));
+        if (events_.size() > kEventsKept) {
+            events_.pop_back();
+        }
+        ++eventsTotal_;
+    }
+    if (const std::uint64_t lost = capture_ ? capture_->eventsLost() : 0; lost > eventsLostSaid_) {
+        say_(std::to_string(lost - eventsLostSaid_) +
+             " events could not be handed to the clip writer, which was far behind; they are "
+             "not listed");
+        eventsLostSaid_ = lost;
+    }
+}
+
+std::vector<EventSummary> Reports::events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {events_.begin(), events_.end()};
+}
+
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
     MeterReading reading = extras;
     const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
@@ -99,6 +220,8 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.view.run = &run_;
     reading.view.period = period_ ? &*period_ : nullptr;
     reading.view.day = day_ ? &*day_ : nullptr;
+    reading.view.event = events_.empty() ? nullptr : &events_.front().values;
+    reading.eventsTotal = eventsTotal_;
     return prometheusText(meterName, reading);
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 // Everything the measurement is written to, fed every second from one stream: the log
-// (--log), the summary of periods and days (--summary), the run's statistics, and what the
-// metrics and the live page read. Made before any screen and independent of it. The main
-// thread polls it; the web server's threads read it through reading(). Qt-free.
+// (--log), the summary of periods and days (--summary), the run's statistics, the loud moments
+// (events/: their clips and events.csv), and what the metrics and the live page read. Made
+// before any screen and independent of it. The main thread polls it; the web server's threads
+// read it through metricsText() and events(). Qt-free.
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,10 +15,14 @@
 #include <vector>
 
 #include "measure/DayEveningNight.h"
+#include "measure/EventDetector.h"
 #include "measure/Measurement.h"
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/EventCapture.h"
+#include "report/EventClips.h"
+#include "report/EventLog.h"
 #include "report/LevelLog.h"
 #include "report/MetricsText.h"
 #include "report/RowQueue.h"
@@ -31,7 +38,15 @@ class Reports {
         std::string logPath;      // "" = no log
         std::string summaryPath;  // "" = no summary
         fm::measure::Period period = fm::measure::Period::FifteenMinutes;
+        // The loud moments: captured when a threshold is given, into eventsFolder.
+        fm::measure::EventDetector::Thresholds eventThresholds;
+        double preRollSeconds = 5.0;
+        double postRollSeconds = 5.0;
+        std::uint64_t eventsBudgetBytes = 500'000'000;
+        std::string eventsFolder;
     };
+    // This run's events that the main thread keeps, newest first, for the page.
+    static constexpr std::size_t kEventsKept = 10000;
 
     // Opens the files. Null when one cannot be opened, with *error naming it and why (the
     // program then stops: a logger that logs nothing must not run for hours).
@@ -50,10 +65,17 @@ class Reports {
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
+    // Any thread: this run's events that have ended, newest first (at most kEventsKept).
+    std::vector<EventSummary> events() const;
+    // Any thread: whether a loud moment is being captured now.
+    bool eventUnderWay() const { return capture_ && capture_->underWay(); }
+
   private:
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
+    bool startEvents(std::string* error);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
+    void takeEvents();
 
     fm::measure::Measurement& measurement_;
     Options options_;
@@ -63,6 +85,11 @@ class Reports {
     std::unique_ptr<RowQueue> summary_;
     fm::measure::PeriodAccumulator periods_;
     fm::measure::DayEveningNightAccumulator days_;
+    std::unique_ptr<RowQueue> eventLog_;
+    std::unique_ptr<EventClips> clips_;
+    std::unique_ptr<EventCapture> capture_;  // follows the measurement while it is set
+    bool refusingClips_ = false;             // a refused clip was said, none kept since
+    std::uint64_t eventsLostSaid_ = 0;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;
@@ -70,6 +97,8 @@ class Reports {
     fm::measure::RunStatistics run_;
     std::optional<fm::measure::PeriodValues> period_;
     std::optional<fm::measure::DayValues> day_;
+    std::deque<EventSummary> events_;  // newest first
+    std::uint64_t eventsTotal_ = 0;
 };
 
 }  // namespace fm::report

@@ -26,6 +26,7 @@ using fm::measure::Weighting;
 
 Calibration* gCalibration = nullptr;
 bool gConfirm = true;
+std::function<bool()> gEventUnderWay;
 
 // Room beside and above the line's text, inside its backdrop.
 constexpr int kPaddingX = 5;
@@ -85,6 +86,10 @@ std::vector<double> bandEnergies() {
 void setCalibration(fm::measure::Calibration* calibration, bool confirm) {
     gCalibration = calibration;
     gConfirm = confirm;
+}
+
+void setEventUnderWay(std::function<bool()> underWay) {
+    gEventUnderWay = std::move(underWay);
 }
 
 SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption)
@@ -217,6 +222,9 @@ void SoundLevelDisplay::tick() {
         return;
     }
     QString text;
+    if (gEventUnderWay && gEventUnderWay()) {
+        text += QStringLiteral("EVENT ");
+    }
     if (input == InputKind::Demo) {
         text += QStringLiteral("DEMO ");
     }

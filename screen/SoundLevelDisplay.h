@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "measure/Calibration.h"
@@ -23,6 +24,8 @@ namespace fm::screen {
 // so and does nothing), and whether a measured calibration is shown with Keep and Cancel before
 // it is used (the window) or kept at once and printed (headless).
 void setCalibration(fm::measure::Calibration* calibration, bool confirm);
+// Set by the program: whether a loud moment is being captured now ("EVENT" on the line).
+void setEventUnderWay(std::function<bool()> underWay);
 
 class SoundLevelDisplay : public QObject {
   public:

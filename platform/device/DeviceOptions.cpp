@@ -134,6 +134,27 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&o.meterName) || o.meterName.empty()) {
                 return fail("--name: needs a name");
             }
+        } else if (arg == "--event-above" || arg == "--event-peak") {
+            const bool peak = arg == "--event-peak";
+            double db = 0.0;
+            if (!value(&text) || !parseDb(text, -120.0, 200.0, &db)) {
+                return fail(arg + ": needs the level of " + (peak ? "LCpeak" : "LAF") +
+                            " in dB (dBFS while uncalibrated) above which an event starts, "
+                            "from -120 to 200");
+            }
+            (peak ? o.eventPeakDb : o.eventAboveDb) = db;
+        } else if (arg == "--pre-roll" || arg == "--post-roll") {
+            double seconds = 0.0;
+            if (!value(&text) || !parseDb(text, 0.0, 60.0, &seconds)) {
+                return fail(arg + ": needs a number of seconds from 0 to 60");
+            }
+            (arg == "--pre-roll" ? o.preRollSeconds : o.postRollSeconds) = seconds;
+        } else if (arg == "--events-max-mb") {
+            if (!value(&text) || !parseDb(text, 0.0, 1e7, &o.eventsMaxMb)) {
+                return fail(
+                    "--events-max-mb: needs the megabytes the clips may take, from 0 "
+                    "to 10000000");
+            }
         } else if (arg == "--scale") {
             double s = 0.0;
             if (!value(&text) || !parsePositive(text, 8.0, &s)) {
@@ -238,6 +259,16 @@ std::string usageText(const std::string& programName) {
            "                          http://HOST:PORT/metrics (HOST 127.0.0.1 unless given;\n"
            "                          port 0 picks a free port)\n"
            "  --name NAME             the meter's name in the metrics (default: the host name)\n"
+           "  --event-above DB        capture an event while LAF is above DB (dB, or dBFS\n"
+           "                          while uncalibrated; -120 to 200): a clip in events/\n"
+           "                          in the documents folder and a row of events/events.csv\n"
+           "  --event-peak DB         the same for LCpeak above DB\n"
+           "  --pre-roll SECONDS      the seconds before an event its clip holds, 0 to 60\n"
+           "                          (default 5)\n"
+           "  --post-roll SECONDS     how long an event goes on after its last loud moment,\n"
+           "                          0 to 60 in tenths (default 5)\n"
+           "  --events-max-mb MB      the most the clips in events/ may take, 0 to 10000000\n"
+           "                          (default 500); a clip that would pass it is not kept\n"
            "  --calibration DB        the sound level in dB that 0 dBFS corresponds to, for\n"
            "                          this run, 60 to 160 (otherwise the last calibration\n"
            "                          with K)\n"

@@ -29,6 +29,14 @@ struct DeviceOptions {
     std::string period = "15m";            // --period: 1m, 5m, 15m or 1h
     std::optional<ListenAddress> metrics;  // --metrics: where /metrics is served
     std::string meterName;                 // --name: the meter in the metrics; "" = host name
+    // Loud moments, captured as clips in events/ with the seconds before and after them when
+    // LAF (--event-above) or LCpeak (--event-peak) passes its level: dB when calibrated, else
+    // dBFS.
+    std::optional<double> eventAboveDb;
+    std::optional<double> eventPeakDb;
+    double preRollSeconds = 5.0;   // --pre-roll
+    double postRollSeconds = 5.0;  // --post-roll
+    double eventsMaxMb = 500.0;    // --events-max-mb: what the clips in events/ may take
     // The sound levels' calibration: the dB that 0 dBFS corresponds to for this run, and the
     // level of the reference source that the key K calibrates with.
     std::optional<double> calibrationDb;

@@ -125,6 +125,35 @@ TEST(DeviceOptions, SoundLevelReportOptions) {
     EXPECT_EQ(errorOf({"fm", "--name="}), "--name: needs a name");
 }
 
+TEST(DeviceOptions, EventOptionsWithTheirDefaultsAndBothSidesOfTheirLimits) {
+    const auto o = parsed({"fm", "--event-above", "85.5", "--event-peak=-120", "--pre-roll", "0",
+                           "--post-roll", "60", "--events-max-mb", "0"});
+    EXPECT_EQ(o.eventAboveDb, 85.5);
+    EXPECT_EQ(o.eventPeakDb, -120.0);
+    EXPECT_EQ(std::tuple(o.preRollSeconds, o.postRollSeconds, o.eventsMaxMb), std::tuple(0, 60, 0));
+    const auto d = parsed({"fm"});
+    EXPECT_FALSE(d.eventAboveDb || d.eventPeakDb);
+    EXPECT_EQ(std::tuple(d.preRollSeconds, d.postRollSeconds, d.eventsMaxMb),
+              std::tuple(5, 5, 500));
+    for (const char* bad : {"-120.1", "200.1", "loud"}) {
+        EXPECT_EQ(errorOf({"fm", "--event-peak", bad}),
+                  "--event-peak: needs the level of LCpeak in dB (dBFS while uncalibrated) above "
+                  "which an event starts, from -120 to 200");
+    }
+    EXPECT_EQ(errorOf({"fm", "--event-above"}).rfind("--event-above: needs the level of LAF", 0),
+              0u);
+    for (const char* bad : {"-0.1", "60.1"}) {
+        EXPECT_EQ(errorOf({"fm", "--post-roll", bad}),
+                  "--post-roll: needs a number of seconds from 0 to 60");
+        EXPECT_EQ(errorOf({"fm", "--pre-roll", bad}),
+                  "--pre-roll: needs a number of seconds from 0 to 60");
+    }
+    for (const char* bad : {"-1", "10000001"}) {
+        EXPECT_EQ(errorOf({"fm", "--events-max-mb", bad}),
+                  "--events-max-mb: needs the megabytes the clips may take, from 0 to 10000000");
+    }
+}
+
 TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
     EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 480), 2.0);  // 640 x 960
     EXPECT_DOUBLE_EQ(defaultScale(1920, 1080, 568), 1.5);  // 1136 would not fit
@@ -139,7 +168,8 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
          {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
           "--motion", "--headless", "--duration", "--log", "--metrics", "--name", "--help",
           "--version", "--calibration", "--calibrate-to", "--forget-calibration", "--summary",
-          "--period", "--screen-every"}) {
+          "--period", "--screen-every", "--event-above", "--event-peak", "--pre-roll",
+          "--post-roll", "--events-max-mb"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);

@@ -1,0 +1,77 @@
+// The capture between the measuring thread and the clip writer's: an input that stops during a
+// loud moment ends the event there at once, and the clip holds exactly the samples fed from the
+// pre-roll before the first loud tick to that stop.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "measure/Decibels.h"
+#include "measure/Measurement.h"
+#include "report/EventCapture.h"
+
+namespace fm::report {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySampleSince) {
+    const fs::path folder = fs::temp_directory_path() / ("fm-events-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    // A second of 1 kHz at -60 dBFS, then 0.75 s at -6 dBFS from the 11th tick on.
+    std::vector<float> fed(static_cast<std::size_t>(1.75 * 44100));
+    for (std::size_t i = 0; i < fed.size(); ++i) {
+        fed[i] = static_cast<float>((i < 44100 ? 0.001 : 0.5) *
+                                    std::sin(2 * M_PI * 1000 / 44100.0 * static_cast<double>(i)));
+    }
+    fm::measure::Measurement m;
+    EventClips clips({folder.string(), 1'000'000'000, 44100, 44100});
+    EventCapture::Options options;
+    options.thresholds.lafDb = -20.0;
+    options.preRollSeconds = 0.5;
+    EventCapture capture(options, m.meter(), clips);
+    m.setObserver(&capture);
+    m.start();
+    m.setInput(fm::measure::InputKind::File);
+    std::thread audio([&] {
+        for (std::size_t at = 0; at < fed.size(); at += 1024) {
+            m.feed(fed.data() + at,
+                   static_cast<std::uint32_t>(std::min<std::size_t>(1024, fed.size() - at)));
+        }
+    });
+    audio.join();
+    m.settle();
+    EXPECT_TRUE(capture.underWay());
+    // Nothing comes after the stop: the event ends all the same, with the 5 s post-roll unused.
+    m.setInput(fm::measure::InputKind::Ended);
+    EventClips::Finished done;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!clips.takeFinished(&done) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    m.setObserver(nullptr);
+    ASSERT_FALSE(done.clip.empty()) << done.refusal;
+    EXPECT_FALSE(capture.underWay());
+    EXPECT_EQ(done.event.trigger, fm::measure::EventTrigger::LAF);
+    EXPECT_NEAR(std::chrono::nanoseconds(done.event.endNs - done.event.startNs).count() / 1e9, 0.75,
+                1e-6);
+    EXPECT_NEAR(fm::measure::meanSquareToDb(done.event.values.maxMeanSquareAF), -6.02, 0.05);
+
+    SF_INFO info{};
+    SNDFILE* f = sf_open((folder / done.clip).c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> clip(static_cast<std::size_t>(info.frames));
+    sf_read_float(f, clip.data(), info.frames);
+    sf_close(f);
+    EXPECT_EQ(clip, std::vector<float>(fed.begin() + 44100 - 22050, fed.end()));
+    fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace fm::report
