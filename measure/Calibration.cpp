@@ -22,8 +22,12 @@ std::string fixed(double value, int decimals) {
                : std::string("?");
 }
 
+// Formatted in one go: GCC 12 at -O3 warns falsely (-Wrestrict) on "+" + a std::string, and
+// warnings are errors.
 std::string signedDb(double value) {
-    return (value >= 0.0 ? "+" : "") + fixed(value, 1) + " dB";
+    char text[64];
+    std::snprintf(text, sizeof text, "%+.1f dB", value);
+    return text;
 }
 
 bool plausibleOffset(double db) {
