@@ -111,7 +111,8 @@ FM_BLOCK_INLINE SpanTotals runBlocks(const LevelEngine::Blocks& bk, LevelEngine:
     const Lanes kf4 = splat(bk.keepFast4), ks4 = splat(bk.keepSlow4);
 
     // The signal between the sections, each value in all four lanes: the input z, lowC's
-    // output y, C and A; [0] and [1] are the two samples before the block.
+    // output y, C and A; [0] and [1] are the two samples before the block. A section's inputs
+    // are the outputs of the one before it, so its own input state is not read.
     Lanes z[kInputs], y[kInputs], c[kInputs], a[2];
     const auto& q = st.section;
     z[0] = splat(q[0].x2);
@@ -217,7 +218,6 @@ LevelEngine::SectionBlock sectionBlock(const Biquad& coefficients) {
     LevelEngine::SectionBlock block{};
     for (int j = 0; j < kInputs + 2; ++j) {
         Biquad q = coefficients;
-        q.x1 = q.x2 = q.y1 = q.y2 = 0.0;
         q.x2 = j == 0 ? 1.0 : 0.0;
         q.x1 = j == 1 ? 1.0 : 0.0;
         q.y2 = j == kInputs ? 1.0 : 0.0;

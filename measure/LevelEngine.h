@@ -7,12 +7,13 @@
 // Every one of these is a recursion, and done sample by sample each waits on its own previous
 // value. Here they advance four samples at a time: each section's four outputs are a fixed
 // linear combination of its state and the four inputs (the block form, with the coefficients
-// worked out once from the section itself), and the Fast and Slow values likewise, so that the
-// four outputs fill the lanes of the vector unit and one block's work overlaps the next one's.
-// Slow A, Fast C and Fast Z are only needed at the end of a run: each lane keeps every fourth
-// sample's share and the lanes are combined once. The last frames of a run that do not fill a
-// block go sample by sample. Where the processor has AVX2 and FMA a build for them is chosen
-// at run time; elsewhere the same code runs on SSE2 or plain scalar instructions.
+// worked out once from the section itself), and Fast A likewise, so that the four outputs fill
+// the lanes of the vector unit and one block's work overlaps the next one's. Slow A, Fast C
+// and Fast Z are only needed at the end of a run: each lane keeps every fourth sample's share
+// and the lanes are combined once. The last frames of a run that do not fill a block go sample
+// by sample. Where the processor has AVX2 and FMA a build for them is chosen at run time;
+// elsewhere the same code runs on the vector unit the compiler targets (SSE2 on any x86-64). A
+// compiler without the vector types of GCC and Clang goes sample by sample.
 #include <array>
 #include <cstdint>
 
