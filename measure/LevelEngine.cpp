@@ -242,11 +242,11 @@ double flushed(double v) {
 
 }  // namespace
 
+// Without FMA the blocks cost as many operations as they save: on SSE2 alone they took 8%
+// longer than sample by sample here.
 LevelEngine::LevelEngine(const Biquad& lowC, const Biquad& highAC, const Biquad& midA,
                          double keepFast, double keepSlow)
-    : build_(available(Build::Avx2Fma)    ? Build::Avx2Fma
-             : available(Build::Portable) ? Build::Portable
-                                          : Build::PerSample) {
+    : build_(available(Build::Avx2Fma) ? Build::Avx2Fma : Build::PerSample) {
     state_.section = {lowC, highAC, midA};
     for (std::size_t s = 0; s < 3; ++s) {
         Biquad& q = state_.section[s];

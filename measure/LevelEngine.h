@@ -12,8 +12,9 @@
 // and Fast Z are only needed at the end of a run: each lane keeps every fourth sample's share
 // and the lanes are combined once. The last frames of a run that do not fill a block go sample
 // by sample. Where the processor has AVX2 and FMA a build for them is chosen at run time;
-// elsewhere the same code runs on the vector unit the compiler targets (SSE2 on any x86-64). A
-// compiler without the vector types of GCC and Clang goes sample by sample.
+// elsewhere the engine goes sample by sample. The same block code also builds for the vector
+// unit the compiler targets (SSE2 on any x86-64), for any compiler with the vector types of GCC
+// and Clang.
 #include <array>
 #include <cstdint>
 
@@ -47,11 +48,13 @@ class LevelEngine {
     // Keeps the state out of the slow subnormal range once a signal has died away.
     void flushTiny();
 
-    // How run() does its work: four samples at a time (portable instructions, or AVX2 and FMA),
-    // or one sample at a time (the plain recursions, which the blocks must agree with).
+    // How run() does its work: four samples at a time (with the compiler's own instructions, or
+    // with AVX2 and FMA), or one sample at a time (the plain recursions, which the blocks must
+    // agree with).
     enum class Build { Portable, Avx2Fma, PerSample };
     static bool available(Build build);
-    // The build run() uses: the fastest available one unless a test chose another.
+    // The build run() uses: AVX2 and FMA where the processor has them, otherwise sample by
+    // sample (measured as fast as the portable blocks or faster), unless use() chose another.
     Build build() const { return build_; }
     void use(Build build);
 
