@@ -22,6 +22,8 @@ std::string fixed(double value, int decimals) {
                : std::string("?");
 }
 
+// Formatted in one go: GCC 12 at -O3 warns falsely (-Wrestrict) on "+" + a std::string, and
+// warnings are errors.
 std::string signedDb(double value) {
     std::string text(value >= 0.0 ? "+" : "");
     text += fixed(value, 1);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <thread>
 
 #include "measure/Decibels.h"
@@ -19,9 +18,6 @@ constexpr double kF3 = 737.86223;
 constexpr double kF4 = 12194.217;
 constexpr double kTauFast = 0.125;
 constexpr double kTauSlow = 1.0;
-// A sample at or beyond full scale: the 16-bit extremes (32767/32768 and -1) and any float
-// beyond them.
-constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 
 // s² / ((s + wa)(s + wb)) by the bilinear transform.
 Biquad bilinearHighPass(double fa, double fb, double sampleRate) {
@@ -102,25 +98,7 @@ void scale(Biquad& q, double g) {
     q.b2 *= g;
 }
 
-double flushed(double v) {
-    return std::fabs(v) < 1e-30 ? 0.0 : v;
-}
-
 }  // namespace
-
-double Biquad::magnitudeAt(double f, double sampleRate) const {
-    const std::complex<double> z1 = std::polar(1.0, -2.0 * kPi * f / sampleRate);
-    const std::complex<double> num = b0 + z1 * (b1 + z1 * b2);
-    const std::complex<double> den = 1.0 + z1 * (a1 + z1 * a2);
-    return std::abs(num / den);
-}
-
-void Biquad::flushTiny() {
-    x1 = flushed(x1);
-    x2 = flushed(x2);
-    y1 = flushed(y1);
-    y2 = flushed(y2);
-}
 
 double exactWeightingDb(Weighting w, double f) {
     const double ff = f * f;
@@ -141,22 +119,34 @@ double exactWeightingDb(Weighting w, double f) {
     return 0.0;
 }
 
+namespace {
+
+// 1 - exp(-1 / (tau fs)): the share of each new squared sample in an exponential average.
+double timeWeightingAlpha(double tau, double sampleRate) {
+    return 1.0 - std::exp(-1.0 / (tau * sampleRate));
+}
+
+}  // namespace
+
+LevelEngine weightingEngine(double sampleRate) {
+    // Each chain reads its exact value at 1 kHz.
+    const Biquad lowC = bilinearHighPass(kF1, kF1, sampleRate);
+    Biquad highAC = matchedLowPass(sampleRate);
+    Biquad midA = bilinearHighPass(kF2, kF3, sampleRate);
+    const double c1k = chainMagnitude({&lowC, &highAC}, 1000.0, sampleRate);
+    scale(highAC, std::pow(10.0, exactWeightingDb(Weighting::C, 1000.0) / 20.0) / c1k);
+    const double a1k = chainMagnitude({&lowC, &highAC, &midA}, 1000.0, sampleRate);
+    scale(midA, std::pow(10.0, exactWeightingDb(Weighting::A, 1000.0) / 20.0) / a1k);
+    return LevelEngine(lowC, highAC, midA, 1.0 - timeWeightingAlpha(kTauFast, sampleRate),
+                       1.0 - timeWeightingAlpha(kTauSlow, sampleRate));
+}
+
 SoundLevelMeter::SoundLevelMeter(double sampleRate)
     : sampleRate_(sampleRate),
       framesPerSecond_(static_cast<std::uint64_t>(std::llround(sampleRate))),
-      alphaFast_(1.0 - std::exp(-1.0 / (kTauFast * sampleRate))),
-      alphaSlow_(1.0 - std::exp(-1.0 / (kTauSlow * sampleRate))),
-      keepFast_(1.0 - alphaFast_),
-      keepSlow_(1.0 - alphaSlow_),
-      lowC_(bilinearHighPass(kF1, kF1, sampleRate)),
-      highAC_(matchedLowPass(sampleRate)),
-      midA_(bilinearHighPass(kF2, kF3, sampleRate)) {
-    // Each chain reads its exact value at 1 kHz.
-    const double c1k = chainMagnitude({&lowC_, &highAC_}, 1000.0, sampleRate);
-    scale(highAC_, std::pow(10.0, exactWeightingDb(Weighting::C, 1000.0) / 20.0) / c1k);
-    const double a1k = chainMagnitude({&lowC_, &highAC_, &midA_}, 1000.0, sampleRate);
-    scale(midA_, std::pow(10.0, exactWeightingDb(Weighting::A, 1000.0) / 20.0) / a1k);
-}
+      alphaFast_(timeWeightingAlpha(kTauFast, sampleRate)),
+      alphaSlow_(timeWeightingAlpha(kTauSlow, sampleRate)),
+      engine_(weightingEngine(sampleRate)) {}
 
 void SoundLevelMeter::process(const float* samples, std::uint32_t frames) {
     // The 100 ms ticks and the seconds close exactly on their last frame, within a block if
@@ -173,46 +163,15 @@ void SoundLevelMeter::process(const float* samples, std::uint32_t frames) {
             closeTick();
         }
     }
-    lowC_.flushTiny();
-    highAC_.flushTiny();
-    midA_.flushTiny();
-    uAF_ = flushed(uAF_);
-    uAS_ = flushed(uAS_);
-    uCF_ = flushed(uCF_);
-    uZF_ = flushed(uZF_);
+    engine_.flushTiny();
     publish();
 }
 
 void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
-    // Locals, so that the compiler keeps the running values in registers.
-    Biquad lowC = lowC_, highAC = highAC_, midA = midA_;
-    double af = uAF_, as = uAS_, cf = uCF_, zf = uZF_;
-    double sumA = 0, sumC = 0, sumZ = 0, maxAF = 0, peakC = 0;
-    const double kf = keepFast_, ks = keepSlow_;
-    std::uint32_t overloaded = 0;
-    for (std::uint32_t n = 0; n < frames; ++n) {
-        overloaded += std::fabs(samples[n]) >= kOverloadLevel ? 1u : 0u;
-        const double z = static_cast<double>(samples[n]);
-        const double c = highAC.process(lowC.process(z));
-        const double a = midA.process(c);
-        const double a2 = a * a, c2 = c * c, z2 = z * z;
-        af = kf * af + a2;
-        as = ks * as + a2;
-        cf = kf * cf + c2;
-        zf = kf * zf + z2;
-        sumA += a2;
-        sumC += c2;
-        sumZ += z2;
-        maxAF = std::max(maxAF, af);
-        peakC = std::max(peakC, std::fabs(c));
-    }
-    lowC_ = lowC;
-    highAC_ = highAC;
-    midA_ = midA;
-    uAF_ = af;
-    uAS_ = as;
-    uCF_ = cf;
-    uZF_ = zf;
+    const SpanTotals t = engine_.run(samples, frames);
+    const double sumA = t.sumA, sumC = t.sumC, sumZ = t.sumZ;
+    const double maxAF = t.maxFastA, peakC = t.peakC;
+    const std::uint32_t overloaded = t.overloaded;
     sumA_ += sumA;
     sumC_ += sumC;
     sumZ_ += sumZ;
@@ -233,8 +192,8 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
 }
 
 void SoundLevelMeter::closeTick() {
-    secTicks_[static_cast<std::size_t>(ticksInSecond_)] = uAF_;
-    closedTick_.meanSquareAF = uAF_ * alphaFast_;
+    secTicks_[static_cast<std::size_t>(ticksInSecond_)] = engine_.fastA();
+    closedTick_.meanSquareAF = engine_.fastA() * alphaFast_;
     closedTick_.maxMeanSquareAF = tickMaxAF_ * alphaFast_;
     closedTick_.peakC = tickPeakC_;
     closedTick_.sumSquaresA = tickSumA_;
@@ -311,10 +270,10 @@ void SoundLevelMeter::publish() {
     const std::uint64_t seq = sequence_.load(std::memory_order_relaxed);
     sequence_.store(seq + 1, std::memory_order_relaxed);
     Published& p = published_;
-    p.msAF.store(uAF_ * alphaFast_, r);
-    p.msAS.store(uAS_ * alphaSlow_, r);
-    p.msCF.store(uCF_ * alphaFast_, r);
-    p.msZF.store(uZF_ * alphaFast_, r);
+    p.msAF.store(engine_.fastA() * alphaFast_, r);
+    p.msAS.store(engine_.slowA() * alphaSlow_, r);
+    p.msCF.store(engine_.fastC() * alphaFast_, r);
+    p.msZF.store(engine_.fastZ() * alphaFast_, r);
     p.sumA.store(sumA_, r);
     p.sumC.store(sumC_, r);
     p.sumZ.store(sumZ_, r);

@@ -15,35 +15,18 @@
 //     double zero at the Nyquist frequency and fall short by more than 1 dB at 10 kHz.
 //   A = C followed by the 107.7/737.9 Hz section; each chain is scaled to its exact value at
 //   1 kHz.
+// The work on every sample is the LevelEngine's; the meter cuts the input at the ends of ticks
+// and seconds and keeps the totals.
 #include <array>
 #include <atomic>
 #include <cstdint>
 
+#include "measure/Biquad.h"
+#include "measure/LevelEngine.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevelSnapshot.h"
 
 namespace fm::measure {
-
-// One second-order section, direct form I (the output's own recursion is one multiply and one
-// subtraction long).
-struct Biquad {
-    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-
-    double process(double x) {
-        const double rest = b0 * x + b1 * x1 + b2 * x2 - a2 * y2;
-        const double y = rest - a1 * y1;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
-    // Magnitude of the response at f Hz.
-    double magnitudeAt(double f, double sampleRate) const;
-    // Keeps the state out of the slow subnormal range once a signal has died away.
-    void flushTiny();
-};
 
 enum class Weighting { A, C, Z };
 
@@ -122,11 +105,9 @@ class SoundLevelMeter {
     double sampleRate_;
     std::uint64_t framesPerSecond_;
     double alphaFast_, alphaSlow_;
-    double keepFast_, keepSlow_;  // 1 - alpha
-    // Audio thread only.
-    Biquad lowC_, highAC_, midA_;
-    // The Fast and Slow mean squares divided by their alpha: one multiply and one add a sample.
-    double uAF_ = 0, uAS_ = 0, uCF_ = 0, uZF_ = 0;
+    // Audio thread only. The Fast and Slow mean squares it keeps are divided by their alpha:
+    // one multiply and one add a sample.
+    LevelEngine engine_;
     double sumA_ = 0, sumC_ = 0, sumZ_ = 0;
     std::uint64_t frames_ = 0;
     double maxAF_ = 0, peakC_ = 0;  // maxAF in the divided scale too
@@ -154,6 +135,10 @@ class SoundLevelMeter {
     std::atomic<bool> calibrated_{false};
     std::atomic<bool> calibrationSuspended_{false};
 };
+
+// The level engine every meter runs at this sample rate: the A and C weighting sections and the
+// Fast and Slow time weighting, from silence.
+LevelEngine weightingEngine(double sampleRate);
 
 // The meter the input callback feeds, for the life of the process.
 SoundLevelMeter& soundLevelMeter();
