@@ -9,6 +9,9 @@ namespace fm::measure {
 
 namespace {
 
+constexpr int kBlocksPerWake = 4;
+constexpr long kLongestWaitNs = 150'000'000;
+
 // About six seconds of 1024-frame blocks: the measuring thread may fall that far behind.
 constexpr std::size_t kRingSlots = 256;
 // An hour of seconds waiting for the main thread.
@@ -79,12 +82,30 @@ void Measurement::feed(const float* samples, std::uint32_t frames) {
         framesMeasured_.fetch_add(frames, std::memory_order_release);  // nothing left to wait for
         return;
     }
+    // Woken every few blocks rather than every one: each wake-up costs more than measuring a
+    // block, and the screen reads the levels ten times a second anyway.
+    if (++blocksSinceWake_ >= kBlocksPerWake) {
+        blocksSinceWake_ = 0;
+        ::sem_post(&wake_);
+    }
+}
+
+void Measurement::wake() {
     ::sem_post(&wake_);
 }
 
 void Measurement::run() {
     while (true) {
-        while (::sem_wait(&wake_) != 0 && errno == EINTR) {
+        // The blocks of a wake-up not yet called (an input that stopped, a slow start) are
+        // measured at the latest when the wait runs out.
+        timespec deadline{};
+        ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_nsec += kLongestWaitNs;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_nsec -= 1000000000L;
+            deadline.tv_sec += 1;
+        }
+        while (::sem_clockwait(&wake_, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
         }
         // The observer is loaded for each block, so that setObserver() waits for one at most.
         while (const BlockRing::Slot* slot = ring_.front()) {
@@ -218,8 +239,9 @@ bool Measurement::idle() const {
            framesFed_.load(std::memory_order_relaxed);
 }
 
-void Measurement::settle() const {
+void Measurement::settle() {
     const std::uint64_t fed = framesFed_.load(std::memory_order_relaxed);
+    wake();
     while (framesMeasured_.load(std::memory_order_acquire) < fed) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

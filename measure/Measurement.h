@@ -47,7 +47,7 @@ class Measurement {
     // Whether every block fed so far has been measured.
     bool idle() const;
     // Waits until every block fed so far has been measured (tests, the self-test).
-    void settle() const;
+    void settle();
 
     // Frames the ring had no room for, and seconds the main thread never took in time.
     std::uint64_t framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
@@ -65,6 +65,7 @@ class Measurement {
 
   private:
     void run();
+    void wake();
     void measureSlot(const BlockRing::Slot& slot, MeasurementObserver* observer);
     void followEpoch(std::uint32_t epoch, MeasurementObserver* observer);
     void closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::int64_t closedAtNs,
@@ -97,6 +98,8 @@ class Measurement {
     // Measuring thread only.
     std::uint32_t measuredEpoch_ = 0;
     std::uint64_t framesMeasuredHere_ = 0;
+    // Audio thread only: blocks fed since the measuring thread was last woken.
+    int blocksSinceWake_ = 0;
 };
 
 // The measurement the input callback feeds, for the life of the process.

@@ -10,4 +10,8 @@ namespace fm::screen {
 // Sets `text` on `label`, in the label's font at `fullPixelSize` or smaller.
 void setTextFittingWidth(QLabel* label, const QString& text, int fullPixelSize);
 
+// `text` with every digit an 8: the widest digit, so a size that fits the shape fits every
+// reading of that shape.
+QString digitsAsEights(const QString& text);
+
 }  // namespace fm::screen

@@ -264,22 +264,46 @@ double textWidth(const QFont& font, const QString& text) {
 
 }  // namespace
 
+QString digitsAsEights(const QString& text) {
+    QString shape = text;
+    for (QChar& c : shape) {
+        if (c.isDigit()) {
+            c = QLatin1Char('8');
+        }
+    }
+    return shape;
+}
+
 void setTextFittingWidth(QLabel* label, const QString& text, int fullPixelSize) {
     const int margin = label->margin();
     const double room = label->contentsRect().width() - 2.0 * margin;
-    QFont font = label->font();
-    font.setPixelSize(fullPixelSize);
+    // Shaping text is most of a meter tick's cost, and the readings change every tick while
+    // their shape seldom does: the size is found for the text with every digit an 8 (no digit
+    // is wider in the read-out's fonts) and kept until the shape or the room changes.
+    const QString shape = digitsAsEights(text);
+    const QString key = shape + QLatin1Char('|') + QString::number(room) + QLatin1Char('|') +
+                        QString::number(fullPixelSize);
     int size = fullPixelSize;
-    const double full = textWidth(font, text);
-    if (full > room && full > 0.0 && room > 0.0) {
-        // Widths grow about in proportion to the size; hinting can need a step more.
-        size = std::max(1, static_cast<int>(fullPixelSize * room / full));
-        font.setPixelSize(size);
-        while (size > 1 && textWidth(font, text) > room) {
-            font.setPixelSize(--size);
+    if (label->property("fittedFor").toString() == key) {
+        size = label->property("fittedSize").toInt();
+    } else {
+        QFont font = label->font();
+        font.setPixelSize(fullPixelSize);
+        const double full = textWidth(font, shape);
+        if (full > room && full > 0.0 && room > 0.0) {
+            // Widths grow about in proportion to the size; hinting can need a step more.
+            size = std::max(1, static_cast<int>(fullPixelSize * room / full));
+            font.setPixelSize(size);
+            while (size > 1 && textWidth(font, shape) > room) {
+                font.setPixelSize(--size);
+            }
         }
+        label->setProperty("fittedFor", key);
+        label->setProperty("fittedSize", size);
     }
     if (label->font().pixelSize() != size) {
+        QFont font = label->font();
+        font.setPixelSize(size);
         label->setFont(font);
     }
     label->setText(text);

@@ -14,6 +14,7 @@
 #include "measure/Measurement.h"
 #include "measure/SoundLevels.h"
 #include "platform/documents/DocumentsFolder.h"
+#include "screen/FittedText.h"
 
 namespace fm::screen {
 
@@ -263,7 +264,14 @@ void SoundLevelDisplay::fitLine() {
     if (band_.isEmpty()) {
         return;  // not placed yet
     }
-    const QString text = line_->text();
+    // Fitted once per shape of the text in its band: the readings change every tick, the room
+    // they need seldom does.
+    const QString text = digitsAsEights(line_->text());
+    if (text == fittedShape_ && band_ == fittedBand_) {
+        return;
+    }
+    fittedShape_ = text;
+    fittedBand_ = band_;
     const int roomX = band_.width() - 2 * kPaddingX;
     const int roomY = band_.height() - 2 * kPaddingY;
     // One line across the band at the largest size that fits it; failing that, wrapped at the

@@ -75,6 +75,8 @@ class SoundLevelDisplay : public QObject {
 
     QLabel* line_;
     QRect band_;
+    QString fittedShape_;  // what the line's size was last found for, in that band
+    QRect fittedBand_;
     QLabel* readout_;
     QLabel* caption_;
     QString captionText_;

@@ -37,7 +37,9 @@ LoopKeeper* keeper() {
 
 ScheduledTimer::ScheduledTimer(Token, double intervalSeconds, Callback callback)
     : callback_(std::move(callback)), interval_(intervalSeconds) {
-    timer_.setTimerType(Qt::PreciseTimer);
+    // Within 5% of the interval, as the system's own timers allow: the meter's, the gyroscope's
+    // and the accelerometer's wake-ups then fall together instead of one after another.
+    timer_.setTimerType(Qt::CoarseTimer);
     const double ms = std::isfinite(intervalSeconds) ? intervalSeconds * 1000.0 : 1000.0;
     timer_.setInterval(static_cast<int>(std::clamp(std::lround(ms), 1L, 24L * 3600L * 1000L)));
     QObject::connect(&timer_, &QTimer::timeout, [this] { fire(); });

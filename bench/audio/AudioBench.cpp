@@ -169,7 +169,7 @@ void recordFigures() {
     }
     fm::measure::SoundLevelMeter meter;
     const double levelsUs =
-        medianMicros([&] { meter.process(rig.floatBlock.data(), 1024); }, 101, 2000);
+        medianMicros([&] { meter.process(rig.floats.data(), 1024); }, 101, 2000);
     fm::bench::recordSummary("levels_block_us", levelsUs);
 
     alignas(64) float floatBlock[2048];
