@@ -21,11 +21,13 @@ struct DeviceOptions {
     bool headless = false;
     std::optional<double> durationSeconds;
     // Where the sound levels go beside the screen.
-    std::string logFile;                   // --log: a CSV file that gets a row every second
-    std::string summaryFile;               // --summary: a CSV file that gets a row every period
-    std::string period = "15m";            // --period: 1m, 5m, 15m or 1h
-    std::optional<ListenAddress> metrics;  // --metrics: where /metrics is served
-    std::string meterName;                 // --name: the meter in the metrics; "" = host name
+    std::string logFile;         // --log: a CSV file that gets a row every second
+    std::string summaryFile;     // --summary: a CSV file that gets a row every period
+    std::string period = "15m";  // --period: 1m, 5m, 15m or 1h
+    // --http (or --metrics): where the web server (the live page, /metrics) listens.
+    std::optional<ListenAddress> metrics;
+    std::string httpTokenFile;  // --http-token: a file holding the access token
+    std::string meterName;      // --name: the meter in the metrics; "" = host name
     // The sound levels' calibration: the dB that 0 dBFS corresponds to for this run, and the
     // level of the reference source that the key K calibrates with.
     std::optional<double> calibrationDb;

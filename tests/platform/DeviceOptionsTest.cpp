@@ -104,6 +104,13 @@ TEST(DeviceOptions, SoundLevelReportOptions) {
     EXPECT_EQ(o.meterName, "roof");
     EXPECT_EQ(parsed({"fm", "--metrics", "9100"}).metrics->host, "127.0.0.1");
     EXPECT_FALSE(parsed({"fm"}).metrics.has_value());
+    const auto web = parsed({"fm", "--http", "[::1]:8080", "--http-token", "token.txt"});
+    EXPECT_EQ(web.metrics->host, "::1");
+    EXPECT_EQ(web.metrics->port, 8080);
+    EXPECT_EQ(web.httpTokenFile, "token.txt");
+    EXPECT_EQ(errorOf({"fm", "--http", "x"}), "--http: \"x\" is not a port number from 0 to 65535");
+    EXPECT_EQ(errorOf({"fm", "--http-token="}),
+              "--http-token: needs a file that holds the access token");
     EXPECT_EQ(errorOf({"fm", "--log"}), "--log: needs a file");
     EXPECT_EQ(errorOf({"fm", "--metrics"}), "--metrics: needs [HOST:]PORT");
     EXPECT_EQ(errorOf({"fm", "--metrics", "http"}),
@@ -121,10 +128,27 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
-                               "--documents", "--motion", "--headless", "--duration", "--log",
-                               "--metrics", "--name", "--help", "--version", "--calibration",
-                               "--calibrate-to", "--forget-calibration", "--summary", "--period"}) {
+    for (const char* option : {"--input",
+                               "--capture-device",
+                               "--list-devices",
+                               "--tall",
+                               "--scale",
+                               "--documents",
+                               "--motion",
+                               "--headless",
+                               "--duration",
+                               "--log",
+                               "--metrics",
+                               "--http",
+                               "--http-token",
+                               "--name",
+                               "--help",
+                               "--version",
+                               "--calibration",
+                               "--calibrate-to",
+                               "--forget-calibration",
+                               "--summary",
+                               "--period"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
