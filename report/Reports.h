@@ -16,7 +16,9 @@
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DirectionMap.h"
 #include "report/LevelLog.h"
+#include "report/LevelTrend.h"
 #include "report/MetricsText.h"
 #include "report/RowQueue.h"
 
@@ -47,6 +49,16 @@ class Reports {
     // Any thread: the metrics text, with the values the main thread has seen so far.
     std::string metricsText(const std::string& meterName, const MeterReading& extras) const;
 
+    // Any thread: the live page's JSON (report/LiveJson.h) with every quantity and its
+    // description, or the stream's lighter event; `spectrum` (the 320 band powers) is sent when
+    // not empty. And the trend of the last ten minutes.
+    std::string liveNowJson(const std::string& meterName, std::vector<float> spectrum) const;
+    std::string liveStreamJson(const std::string& meterName, std::vector<float> spectrum) const;
+    std::string levelTrendJson() const;
+
+    // Main thread: when the calibration in use was set, for the page ("" for this run's option).
+    void setCalibrationDate(const std::string& date);
+
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
@@ -54,6 +66,12 @@ class Reports {
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
+    // Calls `write` with mutex_ held and the measurement's values as the metrics and the page
+    // show them (`now` read just before).
+    void withView(const std::function<void(const fm::measure::MeasurementView&,
+                                           fm::measure::InputKind)>& write) const;
+    std::string liveJson(const std::string& meterName, std::vector<float> spectrum,
+                         bool full) const;
 
     fm::measure::Measurement& measurement_;
     Options options_;
@@ -63,6 +81,7 @@ class Reports {
     std::unique_ptr<RowQueue> summary_;
     fm::measure::PeriodAccumulator periods_;
     fm::measure::DayEveningNightAccumulator days_;
+    Clock::time_point started_;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;
@@ -70,6 +89,9 @@ class Reports {
     fm::measure::RunStatistics run_;
     std::optional<fm::measure::PeriodValues> period_;
     std::optional<fm::measure::DayValues> day_;
+    DirectionMap direction_;
+    LevelTrend trend_;
+    std::string calibrationDate_;
 };
 
 }  // namespace fm::report
