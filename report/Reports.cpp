@@ -112,15 +112,18 @@ void Reports::withView(const std::function<void(const fm::measure::MeasurementVi
 
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
     MeterReading reading = extras;
+    const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
+    reading.input = measurement_.input();
     reading.measurementFramesDropped = measurement_.framesDropped();
+    reading.view.now = &now;
+    reading.view.measuring = fm::measure::hasLevels(reading.input);
     reading.period = fm::measure::periodName(options_.period);
-    std::string text;
-    withView([&](const fm::measure::MeasurementView& view, fm::measure::InputKind input) {
-        reading.view = view;
-        reading.input = input;
-        text = prometheusText(meterName, reading);
-    });
-    return text;
+    std::lock_guard<std::mutex> lock(mutex_);
+    reading.view.second = second_.index > 0 ? &second_ : nullptr;
+    reading.view.run = &run_;
+    reading.view.period = period_ ? &*period_ : nullptr;
+    reading.view.day = day_ ? &*day_ : nullptr;
+    return prometheusText(meterName, reading);
 }
 
 std::string Reports::liveJson(const std::string& meterName, std::vector<float> spectrum,

@@ -66,8 +66,8 @@ class Reports {
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
-    // Calls `write` with mutex_ held and the measurement's values as the metrics and the page
-    // show them (`now` read just before).
+    // Calls `write` with mutex_ held and the measurement's values as the page shows them, read
+    // as metricsText reads them (`now` just before the lock).
     void withView(const std::function<void(const fm::measure::MeasurementView&,
                                            fm::measure::InputKind)>& write) const;
     std::string liveJson(const std::string& meterName, std::vector<float> spectrum,
