@@ -273,8 +273,20 @@
     return hz >= 1000 ? (hz / 1000).toString() + "k" : hz.toString();
   }
 
+  // The canvas's own pixels to the size it is shown at, so that its text is as large as the
+  // page's.
+  function fit(canvas, aspect) {
+    const w = Math.round(canvas.clientWidth * (window.devicePixelRatio || 1));
+    const h = Math.round(w * aspect);
+    if (w > 0 && (canvas.width !== w || canvas.height !== h)) {
+      canvas.width = w;
+      canvas.height = h;
+    }
+  }
+
   function drawBands(r) {
     const canvas = $("bands");
+    fit(canvas, 0.55);
     const g = canvas.getContext("2d");
     const w = canvas.width, h = canvas.height;
     const left = 48, right = 10, top = 10, bottom = 40;
@@ -332,6 +344,7 @@
   // Yaw 0 is up and a turn to the left (a positive yaw) goes anticlockwise, as seen from above.
   function drawDirection(d) {
     const canvas = $("direction");
+    fit(canvas, 1);
     const g = canvas.getContext("2d");
     const w = canvas.width, h = canvas.height;
     const cx = w / 2, cy = h / 2, R = Math.min(w, h) / 2 - 28;
@@ -427,7 +440,7 @@
     const events = $("events");
     events.textContent = "";
     $("events-note").textContent = f.eventsTotal
-      ? f.eventsTotal + " events, the newest first"
+      ? f.eventsTotal + (f.eventsTotal === 1 ? " event" : " events, the newest first")
       : "no events yet";
     for (const e of f.events) {
       const li = document.createElement("li");
