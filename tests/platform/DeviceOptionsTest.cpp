@@ -128,29 +128,14 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option : {"--input",
-                               "--capture-device",
-                               "--list-devices",
-                               "--tall",
-                               "--scale",
-                               "--documents",
-                               "--motion",
-                               "--headless",
-                               "--duration",
-                               "--log",
-                               "--metrics",
-                               "--http",
-                               "--http-token",
-                               "--name",
-                               "--help",
-                               "--version",
-                               "--calibration",
-                               "--calibrate-to",
-                               "--forget-calibration",
-                               "--summary",
-                               "--period"}) {
+    for (const char* option : {"--input", "--capture-device", "--list-devices", "--tall", "--scale",
+                               "--documents", "--motion", "--headless", "--duration", "--log",
+                               "--metrics", "--name", "--help", "--version", "--calibration",
+                               "--calibrate-to", "--forget-calibration", "--summary", "--period"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
+    EXPECT_NE(help.find("--http [HOST:]PORT"), std::string::npos);
+    EXPECT_NE(help.find("--http-token FILE"), std::string::npos);
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
 }
 
