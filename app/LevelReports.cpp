@@ -1,5 +1,6 @@
 #include "app/LevelReports.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,10 +9,13 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
+#include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/documents/DocumentsFolder.h"
+#include "platform/http/AccessToken.h"
 #include "platform/http/HttpServer.h"
+#include "report/LiveSite.h"
 #include "report/Reports.h"
 
 namespace fm::app {
@@ -22,22 +26,61 @@ void say(const std::string& line) {
     std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
 }
 
+std::string hostName() {
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        return "";
+    }
+    return host;
+}
+
+// Only this machine reaches a server on a loopback address: there it needs no token.
+bool isLoopback(const std::string& host) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+bool isAnyAddress(const std::string& host) {
+    return host == "0.0.0.0" || host == "::";
+}
+
+// The spectrum's 320 band powers now; the audio thread stores them as relaxed atomics.
+std::vector<float> spectrumNow() {
+    std::vector<float> power(fm::audio::spectrumPower.size());
+    for (std::size_t k = 0; k < power.size(); ++k) {
+        power[k] = fm::audio::spectrumPower[k].load(std::memory_order_relaxed);
+    }
+    return power;
+}
+
+fm::report::MeterReading meterExtras() {
+    fm::report::MeterReading extras;
+    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
+    return extras;
+}
+
 }  // namespace
 
 std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) {
     if (!options.meterName.empty()) {
         return options.meterName;
     }
-    char host[256] = "";
-    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
-        return "fieldmeter";
-    }
-    return host;
+    const std::string host = hostName();
+    return host.empty() ? "fieldmeter" : host;
 }
 
 std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOptions& options,
                                                   std::string* error) {
     std::unique_ptr<LevelReports> self(new LevelReports());
+    std::string token;
+    if (options.metrics && !accessToken(options, &token, error)) {
+        return nullptr;
+    }
     fm::report::Reports::Options files;
     files.logPath = options.logFile;
     files.summaryPath = options.summaryFile;
@@ -52,37 +95,17 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     self->reports_ = fm::report::Reports::open(fm::measure::measurement(), files,
                                                std::chrono::system_clock::now(), say, error);
     if (!self->reports_) {
+        *error = "cannot write " + *error;
         return nullptr;
+    }
+    self->meterName_ = meterName(options);
+    if (options.metrics) {
+        self->startServer(options, token);
     }
     // Every second the measurement closes reaches the files within a tenth of a second.
     self->timer_.setInterval(100);
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
-
-    if (options.metrics) {
-        // Runs on the server's threads: the reports guard what they hand over, the rest are
-        // atomics.
-        auto text = [reports = self->reports_.get(),
-                     name = meterName(options)](const fm::platform::HttpRequest&) {
-            fm::report::MeterReading extras;
-            extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
-            extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
-            fm::platform::HttpResponse response;
-            response.contentType = "text/plain; version=0.0.4; charset=utf-8";
-            response.body = reports->metricsText(name, extras);
-            return response;
-        };
-        fm::platform::HttpServer::Options serverOptions;
-        serverOptions.address = *options.metrics;
-        std::string serverError;
-        self->metrics_ = fm::platform::HttpServer::start(
-            serverOptions, fm::platform::HttpRoutes().exact("/metrics", text), &serverError);
-        if (self->metrics_) {
-            say("serving metrics at " + self->metrics_->url("/metrics"));
-        } else {
-            say("--metrics: " + serverError + "; the meters keep running without metrics");
-        }
-    }
     return self;
 }
 
@@ -90,12 +113,77 @@ bool LevelReports::eventUnderWay() const {
     return reports_->eventUnderWay();
 }
 
+// A token that cannot be had stops the program: a page open to the network is never served
+// without one.
+bool LevelReports::accessToken(const fm::platform::DeviceOptions& options, std::string* token,
+                               std::string* error) {
+    if (!options.httpTokenFile.empty()) {
+        std::string why;
+        *token = fm::platform::readAccessTokenFile(options.httpTokenFile, &why);
+        if (token->empty()) {
+            *error = "--http-token " + options.httpTokenFile + ": cannot use it: " + why;
+            return false;
+        }
+    } else if (!isLoopback(options.metrics->host)) {
+        *token = fm::platform::makeAccessToken(error);
+        return !token->empty();
+    }
+    return true;
+}
+
+void LevelReports::startServer(const fm::platform::DeviceOptions& options,
+                               const std::string& token) {
+    fm::platform::HttpServer::Options serverOptions;
+    serverOptions.address = *options.metrics;
+    serverOptions.token = token;
+    const std::string& host = serverOptions.address.host;
+    fm::report::LiveSiteOptions site;
+    site.reports = reports_.get();
+    site.meterName = meterName_;
+    site.documentsFolder = fm::platform::documentsFolder();
+    site.logPath = options.logFile;
+    site.summaryPath = options.summaryFile;
+    site.meterExtras = meterExtras;
+    site.spectrum = spectrumNow;
+    std::string serverError;
+    server_ = fm::platform::HttpServer::start(serverOptions, fm::report::liveSiteRoutes(site),
+                                              &serverError);
+    if (!server_) {
+        say("--http: " + serverError + "; the meters keep running without the web server");
+        return;
+    }
+    say("serving metrics at " + server_->url("/metrics"));
+    std::string page = server_->url("/");
+    if (isAnyAddress(host) && !hostName().empty()) {
+        // Every address of the machine: its name is what another machine opens.
+        page = "http://" + hostName() + ":" + std::to_string(server_->port()) + "/";
+    }
+    if (!serverOptions.token.empty()) {
+        page += "?token=" + serverOptions.token;
+    }
+    say("the live page: " + page);
+}
+
 LevelReports::~LevelReports() {
-    metrics_.reset();
+    server_.reset();
     // The seconds measured up to the end are written before the files close.
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
+    }
+}
+
+void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {
+    calibration_ = calibration;
+    takeCalibrationDate();  // now: the page may be asked before the first poll
+}
+
+void LevelReports::takeCalibrationDate() {
+    const std::string date =
+        calibration_ != nullptr && calibration_->calibrated() ? calibration_->date() : "";
+    if (date != calibrationDate_) {
+        calibrationDate_ = date;
+        reports_->setCalibrationDate(date);
     }
 }
 
@@ -107,6 +195,13 @@ void LevelReports::poll() {
         extras.yawDegrees = yaw_();
     }
     reports_->poll(std::chrono::system_clock::now(), extras);
+    takeCalibrationDate();
+    if (server_) {
+        // The spectrum at half the rate: it is the largest part, and the page needs no more.
+        server_->publish(fm::report::kLiveStreamPath,
+                         reports_->liveStreamJson(
+                             meterName_, ++polls_ % 2 == 0 ? spectrumNow() : std::vector<float>{}));
+    }
 }
 
 }  // namespace fm::app

@@ -1,9 +1,11 @@
 #pragma once
 // The measurement's reports beside the screen, made before it: every second goes to the log
 // (--log) and the summary (--summary), loud moments to events/ (--event-above, --event-peak),
-// and the metrics endpoint (--metrics) serves the meter's values. A report that cannot start stops
-// the program (a logger that logs nothing must not run for hours); one that fails later is said
-// once and tried again, and the meters keep running.
+// and the web server (--http, also named --metrics) serves the live page, its stream, the metrics
+// and the downloads. A report that cannot start stops the program (a logger that logs nothing
+// must not run for hours); one that fails later is said once and tried again, and the meters
+// keep running. A server bound beyond the loopback address asks every request but /metrics for
+// the access token.
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -15,6 +17,9 @@
 
 namespace fm::report {
 class Reports;
+}
+namespace fm::measure {
+class Calibration;
 }
 namespace fm::platform {
 class HttpServer;
@@ -32,8 +37,11 @@ class LevelReports : public QObject {
                                                std::string* error);
     ~LevelReports() override;
 
-    // The device's turn in degrees for the log, once the screen's motion sources exist.
+    // The device's turn in degrees for the log and the direction map, once the screen's motion
+    // sources exist.
     void setYaw(Yaw yaw) { yaw_ = std::move(yaw); }
+    // The calibration whose date the page shows (null: none); it must outlive this object.
+    void setCalibration(const fm::measure::Calibration* calibration);
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
@@ -44,11 +52,20 @@ class LevelReports : public QObject {
   private:
     LevelReports() = default;
     void poll();
+    void takeCalibrationDate();
+
+    static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
+                            std::string* error);
+    void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
 
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
+    const fm::measure::Calibration* calibration_ = nullptr;
+    std::string calibrationDate_;
+    std::string meterName_;
     QTimer timer_;
-    std::unique_ptr<fm::platform::HttpServer> metrics_;
+    std::unique_ptr<fm::platform::HttpServer> server_;
+    unsigned polls_ = 0;
 };
 
 }  // namespace fm::app

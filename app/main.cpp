@@ -322,9 +322,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<fm::app::LevelReports> reports =
         fm::app::LevelReports::start(options, &reportError);
     if (!reports) {
-        say("cannot write " + reportError);
+        say(reportError);
         return 1;
     }
+    reports->setCalibration(&calibration);
 
     fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
     int status = 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/audiofile/RecordingArchive.h"
+#include "report/LiveJson.h"
 #include "report/SummaryLog.h"
 
 namespace fm::report {
@@ -30,7 +31,8 @@ Reports::Reports(fm::measure::Measurement& measurement, const Options& options,
       options_(options),
       say_(std::move(say)),
       stream_(measurement, start),
-      periods_(options.period) {}
+      periods_(options.period),
+      started_(start) {}
 
 std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
                                        const Options& options, Clock::time_point start, Say say,
@@ -156,6 +158,33 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     if (day) {
         day_ = day;
     }
+    trend_.add(second);
+    if (extras.yawDegrees && fm::measure::hasLevels(second.input)) {
+        direction_.add(*extras.yawDegrees, second.meanSquareA, second.calibrationOffsetDb);
+    }
+}
+
+void Reports::setCalibrationDate(const std::string& date) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calibrationDate_ = date;
+}
+
+void Reports::withView(const std::function<void(const fm::measure::MeasurementView&,
+                                                fm::measure::InputKind)>& write) const {
+    const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
+    const fm::measure::BandLevels bands = measurement_.bandLevels();
+    const fm::measure::InputKind input = measurement_.input();
+    fm::measure::MeasurementView view;
+    view.now = &now;
+    view.bands = &bands;
+    view.measuring = fm::measure::hasLevels(input);
+    std::lock_guard<std::mutex> lock(mutex_);
+    view.second = second_.index > 0 ? &second_ : nullptr;
+    view.run = &run_;
+    view.period = period_ ? &*period_ : nullptr;
+    view.day = day_ ? &*day_ : nullptr;
+    view.event = events_.empty() ? nullptr : &events_.front().values;
+    write(view, input);
 }
 
 void Reports::takeEvents() {
@@ -223,6 +252,46 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.view.event = events_.empty() ? nullptr : &events_.front().values;
     reading.eventsTotal = eventsTotal_;
     return prometheusText(meterName, reading);
+}
+
+std::string Reports::liveJson(const std::string& meterName, std::vector<float> spectrum,
+                              bool full) const {
+    LiveReading reading;
+    reading.meterName = meterName;
+    reading.time = Clock::now();
+    reading.started = started_;
+    reading.spectrum = std::move(spectrum);
+    reading.sampleRate = measurement_.sampleRate();
+    std::string json;
+    withView([&](const fm::measure::MeasurementView& view, fm::measure::InputKind input) {
+        reading.view = view;
+        reading.input = input;
+        reading.calibrationDate = calibrationDate_;
+        reading.direction = &direction_;
+        if (second_.index > 0) {
+            reading.lastSecond = trendSecondOf(second_);
+        }
+        json = full ? fm::report::liveNowJson(reading) : fm::report::liveStreamJson(reading);
+    });
+    return json;
+}
+
+std::string Reports::liveNowJson(const std::string& meterName, std::vector<float> spectrum) const {
+    return liveJson(meterName, std::move(spectrum), true);
+}
+
+std::string Reports::liveStreamJson(const std::string& meterName,
+                                    std::vector<float> spectrum) const {
+    return liveJson(meterName, std::move(spectrum), false);
+}
+
+std::string Reports::levelTrendJson() const {
+    std::vector<TrendSecond> seconds;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seconds = trend_.seconds();
+    }
+    return fm::report::levelTrendJson(seconds);
 }
 
 }  // namespace fm::report

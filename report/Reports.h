@@ -23,7 +23,9 @@
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
 #include "report/EventLog.h"
+#include "report/DirectionMap.h"
 #include "report/LevelLog.h"
+#include "report/LevelTrend.h"
 #include "report/MetricsText.h"
 #include "report/RowQueue.h"
 
@@ -62,6 +64,16 @@ class Reports {
     // Any thread: the metrics text, with the values the main thread has seen so far.
     std::string metricsText(const std::string& meterName, const MeterReading& extras) const;
 
+    // Any thread: the live page's JSON (report/LiveJson.h) with every quantity and its
+    // description, or the stream's lighter event; `spectrum` (the 320 band powers) is sent when
+    // not empty. And the trend of the last ten minutes.
+    std::string liveNowJson(const std::string& meterName, std::vector<float> spectrum) const;
+    std::string liveStreamJson(const std::string& meterName, std::vector<float> spectrum) const;
+    std::string levelTrendJson() const;
+
+    // Main thread: when the calibration in use was set, for the page ("" for this run's option).
+    void setCalibrationDate(const std::string& date);
+
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
@@ -76,6 +88,12 @@ class Reports {
     bool startEvents(std::string* error);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
     void takeEvents();
+    // Calls `write` with mutex_ held and the measurement's values as the page shows them, read
+    // as metricsText reads them (`now` just before the lock).
+    void withView(const std::function<void(const fm::measure::MeasurementView&,
+                                           fm::measure::InputKind)>& write) const;
+    std::string liveJson(const std::string& meterName, std::vector<float> spectrum,
+                         bool full) const;
 
     fm::measure::Measurement& measurement_;
     Options options_;
@@ -90,6 +108,7 @@ class Reports {
     std::unique_ptr<EventCapture> capture_;  // follows the measurement while it is set
     bool refusingClips_ = false;             // a refused clip was said, none kept since
     std::uint64_t eventsLostSaid_ = 0;
+    Clock::time_point started_;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;
@@ -99,6 +118,9 @@ class Reports {
     std::optional<fm::measure::DayValues> day_;
     std::deque<EventSummary> events_;  // newest first
     std::uint64_t eventsTotal_ = 0;
+    DirectionMap direction_;
+    LevelTrend trend_;
+    std::string calibrationDate_;
 };
 
 }  // namespace fm::report

@@ -125,10 +125,14 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
                 (o.period != "1m" && o.period != "5m" && o.period != "15m" && o.period != "1h")) {
                 return fail("--period: needs 1m, 5m, 15m or 1h");
             }
-        } else if (arg == "--metrics") {
+        } else if (arg == "--http" || arg == "--metrics") {
             std::string why = "needs [HOST:]PORT";
             if (!value(&text) || !(o.metrics = parseListenAddress(text, &why))) {
-                return fail("--metrics: " + why);
+                return fail(arg + ": " + why);
+            }
+        } else if (arg == "--http-token") {
+            if (!value(&o.httpTokenFile) || o.httpTokenFile.empty()) {
+                return fail("--http-token: needs a file that holds the access token");
             }
         } else if (arg == "--name") {
             if (!value(&o.meterName) || o.meterName.empty()) {
@@ -255,9 +259,13 @@ std::string usageText(const std::string& programName) {
            "  --summary FILE          append a row of statistics for every period, and the\n"
            "                          day-evening-night levels of every whole local day\n"
            "  --period 1m|5m|15m|1h   the summary's period, aligned to the clock (default 15m)\n"
-           "  --metrics [HOST:]PORT   serve the sound levels for Prometheus at\n"
-           "                          http://HOST:PORT/metrics (HOST 127.0.0.1 unless given;\n"
-           "                          port 0 picks a free port)\n"
+           "  --http [HOST:]PORT      serve the live page at http://HOST:PORT/ and the sound\n"
+           "                          levels for Prometheus at /metrics (HOST 127.0.0.1\n"
+           "                          unless given; port 0 picks a free port); beyond\n"
+           "                          127.0.0.1 the page needs the access token printed at\n"
+           "                          the start (also named --metrics)\n"
+           "  --http-token FILE       the page's access token, read from FILE (letters,\n"
+           "                          digits, - . _ ~), instead of a new one at every start\n"
            "  --name NAME             the meter's name in the metrics (default: the host name)\n"
            "  --event-above DB        capture an event while LAF is above DB (dB, or dBFS\n"
            "                          while uncalibrated; -120 to 200): a clip in events/\n"

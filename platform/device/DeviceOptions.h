@@ -24,11 +24,13 @@ struct DeviceOptions {
     double screenEverySeconds = 1.0;
     std::optional<double> durationSeconds;
     // Where the sound levels go beside the screen.
-    std::string logFile;                   // --log: a CSV file that gets a row every second
-    std::string summaryFile;               // --summary: a CSV file that gets a row every period
-    std::string period = "15m";            // --period: 1m, 5m, 15m or 1h
-    std::optional<ListenAddress> metrics;  // --metrics: where /metrics is served
-    std::string meterName;                 // --name: the meter in the metrics; "" = host name
+    std::string logFile;         // --log: a CSV file that gets a row every second
+    std::string summaryFile;     // --summary: a CSV file that gets a row every period
+    std::string period = "15m";  // --period: 1m, 5m, 15m or 1h
+    // --http (or --metrics): where the web server (the live page, /metrics) listens.
+    std::optional<ListenAddress> metrics;
+    std::string httpTokenFile;  // --http-token: a file holding the access token
+    std::string meterName;      // --name: the meter in the metrics; "" = host name
     // Loud moments, captured as clips in events/ with the seconds before and after them when
     // LAF (--event-above) or LCpeak (--event-peak) passes its level: dB when calibrated, else
     // dBFS.

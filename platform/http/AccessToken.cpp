@@ -1,6 +1,9 @@
 #include "platform/http/AccessToken.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -53,6 +56,42 @@ bool isUsableAccessToken(std::string_view token) {
         }
     }
     return true;
+}
+
+std::string readAccessTokenFile(const std::string& path, std::string* error) {
+    // Without waiting: a FIFO given by mistake must not hold the start.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = fd < 0 ? std::string(std::strerror(errno)) : "not a regular file";
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return {};
+    }
+    char text[512];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    const int readErrno = errno;
+    ::close(fd);
+    if (n < 0) {
+        *error = std::strerror(readErrno);
+        return {};
+    }
+    std::string token(text, static_cast<std::size_t>(n));
+    token = token.substr(0, token.find_first_of("\r\n"));
+    const auto first = token.find_first_not_of(" \t");
+    token = first == std::string::npos
+                ? ""
+                : token.substr(first, token.find_last_not_of(" \t") + 1 - first);
+    if (token.empty()) {
+        *error = "it is empty";
+        return {};
+    }
+    if (!isUsableAccessToken(token)) {
+        *error = "its first line is no token: 1 to 256 letters, digits, '-', '.', '_' or '~'";
+        return {};
+    }
+    return token;
 }
 
 }  // namespace fm::platform

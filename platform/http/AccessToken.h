@@ -15,4 +15,8 @@ bool accessTokenMatches(std::string_view given, std::string_view expected);
 // and a cookie all carry unchanged (letters, digits and - . _ ~).
 bool isUsableAccessToken(std::string_view token);
 
+// The token kept in a file (its first line, without surrounding blanks). "" with *error saying
+// why when the file cannot be read, is empty or holds no usable token.
+std::string readAccessTokenFile(const std::string& path, std::string* error);
+
 }  // namespace fm::platform

@@ -171,7 +171,8 @@ int openResponseFile(const HttpResponse& response, std::uint64_t* size, int* sta
                      std::string* why) {
     int fd = response.fileDescriptor;
     if (fd < 0) {
-        fd = ::open(response.filePath.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without waiting: a FIFO would hold the server's one thread until a writer came.
+        fd = ::open(response.filePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             *status = errno == ENOENT ? 404 : 500;
             *why = "cannot open " + response.filePath + ": " + std::strerror(errno);

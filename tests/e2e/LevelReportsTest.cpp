@@ -260,9 +260,10 @@ TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
     stderr_.clear();
     start({"--input", "demo", "--duration", "1", "--metrics", QString::number(busy.port)});
     EXPECT_EQ(finish(), 0);
-    EXPECT_EQ(stderr_.count("fieldmeter: --metrics: cannot listen on 127.0.0.1:" +
-                            QString::number(busy.port) +
-                            ": Address already in use; the meters keep running without metrics\n"),
+    EXPECT_EQ(stderr_.count(
+                  "fieldmeter: --http: cannot listen on 127.0.0.1:" + QString::number(busy.port) +
+                  ": Address already in use; the meters keep running without the web "
+                  "server\n"),
               1)
         << stderr_.toStdString();
 }

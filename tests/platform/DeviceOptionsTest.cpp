@@ -118,6 +118,13 @@ TEST(DeviceOptions, SoundLevelReportOptions) {
     EXPECT_EQ(o.meterName, "roof");
     EXPECT_EQ(parsed({"fm", "--metrics", "9100"}).metrics->host, "127.0.0.1");
     EXPECT_FALSE(parsed({"fm"}).metrics.has_value());
+    const auto web = parsed({"fm", "--http", "[::1]:8080", "--http-token", "token.txt"});
+    EXPECT_EQ(web.metrics->host, "::1");
+    EXPECT_EQ(web.metrics->port, 8080);
+    EXPECT_EQ(web.httpTokenFile, "token.txt");
+    EXPECT_EQ(errorOf({"fm", "--http", "x"}), "--http: \"x\" is not a port number from 0 to 65535");
+    EXPECT_EQ(errorOf({"fm", "--http-token="}),
+              "--http-token: needs a file that holds the access token");
     EXPECT_EQ(errorOf({"fm", "--log"}), "--log: needs a file");
     EXPECT_EQ(errorOf({"fm", "--metrics"}), "--metrics: needs [HOST:]PORT");
     EXPECT_EQ(errorOf({"fm", "--metrics", "http"}),
@@ -172,6 +179,8 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
           "--post-roll", "--events-max-mb"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
+    EXPECT_NE(help.find("--http [HOST:]PORT"), std::string::npos);
+    EXPECT_NE(help.find("--http-token FILE"), std::string::npos);
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
 }
 

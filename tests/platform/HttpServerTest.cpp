@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -169,6 +170,14 @@ TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
                      {"Cache-Control", "max-age=60"}};
         return r;
     });
+    const std::string fifo = ::testing::TempDir() + "http-server-fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    routes.exact("/fifo", [fifo](const HttpRequest&) {
+        HttpResponse r;
+        r.filePath = fifo;
+        return r;
+    });
     routes.exact("/injected", [](const HttpRequest& r) {
         HttpResponse a = HttpResponse::text(200, "a");
         const bool te = r.query.count("te") != 0;
@@ -202,7 +211,8 @@ TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
         EXPECT_EQ(r.body, "not found\n") << missing;
     }
     EXPECT_EQ(get(port, "/files/a%00b").status, 400);  // a NUL would cut the path short
-    EXPECT_EQ(get(port, "/injected").status, 500);     // a header must not make another
+    EXPECT_EQ(get(port, "/fifo").status, 500);      // no writer: never waited for, no regular file
+    EXPECT_EQ(get(port, "/injected").status, 500);  // a header must not make another
     EXPECT_EQ(get(port, "/injected?te").status, 500);
     for (const char* method : {"POST", "DELETE", "OPTIONS"}) {
         r = get(port, "/metrics?a=1", method);
