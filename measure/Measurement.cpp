@@ -12,10 +12,11 @@ namespace {
 constexpr int kBlocksPerWake = 4;
 constexpr long kLongestWaitNs = 150'000'000;
 
-// About six seconds of 1024-frame blocks: the measuring thread may fall that far behind.
-constexpr std::size_t kRingSlots = 256;
-// An hour of seconds waiting for the main thread.
-constexpr std::size_t kSecondsQueued = 3600;
+// About three seconds of 1024-frame blocks: the measuring thread may fall that far behind.
+constexpr std::size_t kRingSlots = 128;
+// A quarter of an hour of seconds waiting for the main thread (a machine suspended longer loses
+// no second either: nothing is measured while it sleeps).
+constexpr std::size_t kSecondsQueued = 900;
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(

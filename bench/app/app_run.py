@@ -9,8 +9,15 @@ feel:
   app_first_frame_ms  process start to the first drawn screen (screen.png appears),
   app_cpu_percent     CPU time (user + system) over wall time, in percent of one core,
   floor_cpu_percent   the same for the headless floor,
-  app_cpu_vs_floor    fieldmeter's CPU time divided by the floor's (each per second of its run),
-  app_rss_mb          peak resident memory,
+  app_steady_cpu_percent, floor_steady_cpu_percent
+                      the same from 4 s after the start to 1 s before the end (both over the
+                      same span, read from the scheduler),
+  app_cpu_vs_floor    fieldmeter's steady CPU divided by the floor's,
+  phone_timers_steady_cpu_percent  the phone screen's own main-thread timers (accelerometer 100 Hz,
+                      gyroscope 30 Hz, meter 10 Hz, counter 1 Hz) doing nothing, started beside,
+  app_cpu_vs_floor_and_phone_timers  fieldmeter's steady CPU over the floor's and those timers',
+  app_rss_mb          peak resident memory (the bands, the statistics and the events' 5 s
+                      pre-roll included),
   app_wakeups_per_s   context switches (voluntary and involuntary) of all the program's threads
                       per second, from the first frame to the last key (no recording).
 The logger run (--logger) runs fieldmeter as a noise logger with the log, the period summary, the
@@ -23,7 +30,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+
+from steady_cpu import task_cpu_seconds
+
+# The steady part of a run: from this long after the start to one second before its end.
+WARM_UP_SECONDS = 4.0
 
 
 def context_switches(pid):
@@ -47,14 +60,30 @@ def context_switches(pid):
 class Run:
     """One process, its standard error in a file, and its resource use once it has ended."""
 
-    def __init__(self, args, work, name, env, stdin=subprocess.DEVNULL):
+    def __init__(self, args, work, name, env, seconds, stdin=subprocess.DEVNULL):
         self.errors_path = os.path.join(work, name + ".err")
         with open(self.errors_path, "w") as errors:
             self.start = time.monotonic()
             self.proc = subprocess.Popen(args, stdin=stdin, stdout=subprocess.DEVNULL,
                                          stderr=errors, env=env)
+        self.window = (WARM_UP_SECONDS, seconds - 1.0)
+        self.readings = []
+        self.sampler = threading.Thread(target=self.sample)
+        self.sampler.start()
+
+    def sample(self):
+        for at in self.window:
+            time.sleep(max(0.0, self.start + at - time.monotonic()))
+            self.readings.append(task_cpu_seconds(self.proc.pid))
+
+    def steady_percent(self):
+        """CPU over the steady part, in percent of a core; None when it was not read."""
+        if len(self.readings) != 2 or None in self.readings:
+            return None
+        return (self.readings[1] - self.readings[0]) / (self.window[1] - self.window[0]) * 100.0
 
     def finish(self):
+        self.sampler.join()
         _, status, self.usage = os.wait4(self.proc.pid, 0)
         self.wall = time.monotonic() - self.start
         self.status = os.waitstatus_to_exitcode(status)
@@ -75,9 +104,28 @@ def write(lines, summary):
 
 
 def ratio(app, floor):
-    """fieldmeter's CPU time over the floor's, each over its own wall time: they start together,
-    but a run may end a little before or after the other."""
-    return app.cpu_percent() / floor.cpu_percent() if floor.cpu > 0 else float("inf")
+    """fieldmeter's CPU time over the floor's in the steady part of their runs (the same span:
+    they start together): a program left running is judged by what it costs once it runs, not by
+    its start-up."""
+    a, f = app.steady_percent(), floor.steady_percent()
+    if a is None or f is None or f <= 0:
+        return float("inf")
+    return a / f
+
+
+def phone_timers(floor_binary):
+    """The phone screen's main-thread timers doing nothing (bench/floor/PhoneTimers.cpp)."""
+    return os.path.join(os.path.dirname(floor_binary), "fieldmeter-phone-timers")
+
+
+def with_timers(app, floor, timers):
+    """fieldmeter's steady CPU over the floor's and the phone timers' together: what is left
+    once the wake-ups the screen must make ten, thirty and a hundred times a second are counted
+    as part of the floor."""
+    a, f, t = app.steady_percent(), floor.steady_percent(), timers.steady_percent()
+    if None in (a, f, t) or f + t <= 0:
+        return float("inf")
+    return a / (f + t)
 
 
 def app_run(binary, floor_binary, seconds, summary, work, env):
@@ -85,9 +133,14 @@ def app_run(binary, floor_binary, seconds, summary, work, env):
     screen = os.path.join(docs, "screen.png")
     duration = ["--duration", str(seconds)]
     # Started together and ended by the same duration: both see the same machine.
-    floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor", env)
-    app = Run([binary, "--headless", "--input", "demo", "--documents", docs] + duration, work,
-              "app", env, stdin=subprocess.PIPE)
+    floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor", env,
+                seconds)
+    timers = Run([phone_timers(floor_binary), str(seconds)], work, "timers", env, seconds)
+    # The default options, plus a level no demo reaches: the events' 5 s pre-roll is kept in
+    # memory all along, as app_rss_mb is meant to include it.
+    app = Run([binary, "--headless", "--input", "demo", "--documents", docs,
+               "--event-above", "150"] + duration, work, "app", env, seconds,
+              stdin=subprocess.PIPE)
     first_frame_ms = None
     while first_frame_ms is None and app.proc.poll() is None:
         if os.path.exists(screen):
@@ -118,6 +171,7 @@ def app_run(binary, floor_binary, seconds, summary, work, env):
     app.proc.stdin.close()
     app.finish()
     floor.finish()
+    timers.finish()
     if app.status != 0:
         print("fieldmeter failed:", app.errors, file=sys.stderr)
         return 1
@@ -127,7 +181,11 @@ def app_run(binary, floor_binary, seconds, summary, work, env):
     write([f"app_first_frame_ms {first_frame_ms:.1f}",
            f"app_cpu_percent {app.cpu_percent():.2f}",
            f"floor_cpu_percent {floor.cpu_percent():.2f}",
+           f"app_steady_cpu_percent {app.steady_percent():.2f}",
+           f"floor_steady_cpu_percent {floor.steady_percent():.2f}",
            f"app_cpu_vs_floor {ratio(app, floor):.2f}",
+           f"phone_timers_steady_cpu_percent {timers.steady_percent():.2f}",
+           f"app_cpu_vs_floor_and_phone_timers {with_timers(app, floor, timers):.2f}",
            f"app_rss_mb {app.usage.ru_maxrss / 1024.0:.1f}",  # kilobytes on Linux
            f"app_wakeups_per_s {wakeups_per_s:.1f}"], summary)
     print(f"(fieldmeter: wall {app.wall:.2f} s, CPU {app.cpu:.3f} s; "
@@ -143,8 +201,9 @@ def logger_run(binary, floor_binary, seconds, summary, work, env):
                "--summary", os.path.join(work, "summary.csv"),
                "--event-above", "80", "--http", "127.0.0.1:0",
                "--input", "demo", "--documents", docs] + duration
-    floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor", env)
-    app = Run(command, work, "logger", env)
+    floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor", env,
+                seconds)
+    app = Run(command, work, "logger", env, seconds)
     app.finish()
     if app.status != 0:
         # Refused at once (an option it does not know yet) or failed: no figure, and the floor
@@ -160,6 +219,7 @@ def logger_run(binary, floor_binary, seconds, summary, work, env):
         print("the floor failed:", floor.errors, file=sys.stderr)
         return 1
     write([f"logger_cpu_percent {app.cpu_percent():.2f}",
+           f"logger_steady_cpu_percent {app.steady_percent():.2f}",
            f"logger_cpu_vs_floor {ratio(app, floor):.2f}"], summary)
     print(f"(logger: wall {app.wall:.2f} s, CPU {app.cpu:.3f} s; "
           f"floor: wall {floor.wall:.2f} s, CPU {floor.cpu:.3f} s, {floor.cpu_percent():.2f} %)")

@@ -146,7 +146,7 @@ void recordFigures() {
     Rig rig;
     fm::recording::recordingActive.store(0);
     // The callback as it runs with the measurement on: each block copied into the ring for the
-    // measuring thread. Batches of 200 blocks fit the ring (256 slots), and the measuring thread
+    // measuring thread. Batches of 100 blocks fit the ring (128 slots), and the measuring thread
     // empties it between batches, untimed: a full ring would time the cheaper dropping path.
     auto& measurement = fm::measure::measurement();
     measurement.start();
@@ -155,10 +155,10 @@ void recordFigures() {
     for (int batch = 0; batch < 101; ++batch) {
         measurement.settle();
         const double start = threadCpuSeconds();
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 100; ++i) {
             rig.unit.pump(rig.floats.data(), 1024);
         }
-        callbackMicros.push_back((threadCpuSeconds() - start) * 1e6 / 200);
+        callbackMicros.push_back((threadCpuSeconds() - start) * 1e6 / 100);
     }
     std::nth_element(callbackMicros.begin(), callbackMicros.begin() + 50, callbackMicros.end());
     if (measurement.framesDropped() == droppedBefore) {
