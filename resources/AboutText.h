@@ -94,6 +94,10 @@ inline std::vector<Block> blocks() {
          "On a device with Linux IIO motion sensors fieldmeter reads its accelerometer and "
          "gyroscope. --motion FILE replays lines of seconds, z in g and yaw in radians. On "
          "a desktop, the keys [ and ] and the mouse wheel turn the device."},
+        {Kind::Heading, "Sound levels"},
+        {Kind::Paragraph,
+         "D shows LAF in the read-out. K calibrates from a calibrator's steady tone; "
+         "--forget-calibration forgets it."},
         {Kind::Heading, "Without a display"},
         {Kind::Paragraph,
          "With --headless, or when no display is found, fieldmeter draws off screen and "
