@@ -186,6 +186,56 @@ TEST_F(LevelReports, EverySecondOfAFileIsLoggedOnceThroughAStopAndTheEndSaysNoIn
     EXPECT_LT(measured[4].at("LZeq_1s_dB").toDouble(), -60.0);
 }
 
+TEST_F(LevelReports, ASummaryFollowsTheClockWithEachPeriodsOwnLevelsAndBands) {
+    // The clock runs ten times too fast (libfaketime), so that periods of a minute pass in
+    // seconds; the sound is paced by the same clock.
+    const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (!fs::exists(faketime)) {
+        GTEST_SKIP() << "faketime is not installed";
+    }
+    // 5 s of 1 kHz at -20 dBFS, then -40 dBFS for longer than the run.
+    std::vector<float> samples;
+    for (int i = 0; i < 200 * 44100; ++i) {
+        const double amplitude = i < 5 * 44100 ? 0.1 : 0.01;  // a full-scale sine is 0 dBFS
+        samples.push_back(
+            static_cast<float>(amplitude * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0)));
+    }
+    writeFloatWav(dir_ / "steps.wav", samples);
+    extraEnv_.insert("LD_PRELOAD", faketime);
+    extraEnv_.insert("FAKETIME", "@2026-12-08 10:00:40 x10");
+    extraEnv_.insert("TZ", "UTC");
+    extraEnv_.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");
+    const fs::path summary = dir_ / "summary.csv";
+    start({"--input", QString::fromStdString((dir_ / "steps.wav").string()), "--summary",
+           QString::fromStdString(summary.string()), "--period", "1m", "--screen-every", "0",
+           "--duration", "100"});
+    ASSERT_EQ(finish(120000), 0) << stderr_.toStdString();
+
+    const auto rows = logRows(summary);
+    ASSERT_EQ(rows.size(), 3u) << readText(summary);
+    EXPECT_EQ(rows[0].at("start_utc"), "2026-12-08T10:00:00.000Z");
+    EXPECT_EQ(rows[0].at("complete"), "1");
+    const double first = rows[0].at("LAeq_T_dB").toDouble();
+    EXPECT_GT(first, -39.0);  // the loud start is in it
+    EXPECT_LT(first, -21.0);
+    // The whole minute at -40 dBFS: every statistic reads it.
+    const auto& full = rows[1];
+    EXPECT_EQ(full.at("row"), "period");
+    EXPECT_EQ(full.at("start_utc"), "2026-12-08T10:01:00.000Z");
+    EXPECT_EQ(full.at("end_utc"), "2026-12-08T10:02:00.000Z");
+    EXPECT_EQ(full.at("complete"), "1");
+    EXPECT_NEAR(full.at("measured_s").toDouble(), 60.0, 1.0);
+    EXPECT_EQ(full.at("no_input_s"), "0");
+    for (const char* level : {"LAeq_T_dB", "LAFmax_T_dB", "LAFmin_T_dB", "LA10_T_dB", "LA50_T_dB",
+                              "LA90_T_dB", "LA95_T_dB", "LCeq_T_dB", "LZeq_T_1kHz_dB"}) {
+        EXPECT_NEAR(full.at(level).toDouble(), -40.0, 0.1) << level;
+    }
+    EXPECT_NEAR(full.at("LCpeak_T_dB").toDouble(), -40.0 + 3.01, 0.1);
+    EXPECT_LT(full.at("LZeq_T_2kHz_dB").toDouble(), -70.0);  // the next band but two, empty
+    EXPECT_EQ(rows[2].at("start_utc"), "2026-12-08T10:02:00.000Z");
+    EXPECT_EQ(rows[2].at("complete"), "0");  // cut short by the end of the run
+}
+
 TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     // As `fieldmeter --log /dev/stdout | head -n 3`: the reader leaves early.
     const QString docs = this->docs();
@@ -404,6 +454,13 @@ TEST_F(LevelReports, PrometheusScrapesTheLevelsAndCounters) {
         EXPECT_TRUE(std::isfinite(value)) << key.toStdString();
     }
     EXPECT_GT((levels["fieldmeter_sound_level_db{A,fast,}"]), -120.0);
+    // The bands, the percentiles and the input's state, as Prometheus itself read them.
+    EXPECT_EQ(prometheus.query("fieldmeter_band_leq_db{interval=\"1s\"}").size(), 30);
+    EXPECT_EQ(prometheus.query("fieldmeter_band_level_db").size(), 30);
+    EXPECT_EQ(prometheus.query("fieldmeter_sound_exceeded_db{interval=\"run\"}").size(), 4);
+    const QJsonArray input = prometheus.query("fieldmeter_input_up{input=\"demo\"}");
+    ASSERT_EQ(input.size(), 1);
+    EXPECT_EQ(valueOf(input[0]), 1.0);
     EXPECT_GT((levels["fieldmeter_sound_leq_db{Z,,1s}"]), -120.0);
 }
 

@@ -1,10 +1,11 @@
 // The real program capturing from a real PulseAudio server (scripts/with-sound-server.sh) when
-// that server is killed in the middle of a recording.
+// that server is killed in the middle of a recording, and when it comes back.
 #include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <cerrno>
 #include <cstring>
@@ -62,8 +63,10 @@ TEST_F(ProgramRun, ADeadSoundServerEndsTheRecordingCleanlyAndSaysSoOnce) {
         20000))
         << stderr_.toStdString();
 
-    // From now on the file does not grow and the program does not spin: measured over the
-    // next two saves of the screen (one a second).
+    // The recording ends as the record button would end it: its motion file comes last. From
+    // then on the file does not grow and the program does not spin: measured over the next two
+    // saves of the screen (one a second).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(docsPath() / "rawAccel.out"); }, 20000));
     const auto size = fileSize(caf);
     const auto png = docsPath() / "screen.png";
     const long ticksBefore = cpuTicks(process_.processId());
@@ -78,13 +81,33 @@ TEST_F(ProgramRun, ADeadSoundServerEndsTheRecordingCleanlyAndSaysSoOnce) {
     EXPECT_LT(cpuSeconds, 0.5 * wall.elapsed() / 1000.0) << "the program spins";
     EXPECT_EQ(fileSize(caf), size);
 
+    // The server comes back: the microphone is tried again until it answers, and the meters
+    // measure again, while the recording that ended stays as it was.
+    QProcess restart;
+    restart.start(FM_SOURCE_DIR "/scripts/start-sound-server.sh",
+                  {qEnvironmentVariable("FM_SOUND_SERVER_DIR")});
+    ASSERT_TRUE(restart.waitForFinished(60000));
+    ASSERT_EQ(restart.exitCode(), 0) << restart.readAllStandardError().toStdString();
+    const pid_t again = static_cast<pid_t>(restart.readAllStandardOutput().trimmed().toLong());
+    FifoWriter feed(fifo, signal);
+    ASSERT_TRUE(feed.opened()) << fifo << ": " << std::strerror(errno);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            stderr_ += QString::fromUtf8(process_.readAllStandardError());
+            return stderr_.contains("microphone is back; measuring again");
+        },
+        30000))
+        << stderr_.toStdString();
+
     process_.terminate();
-    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    const int status = finish();
+    ::kill(again, SIGTERM);
+    ASSERT_EQ(status, 0) << stderr_.toStdString();
     EXPECT_EQ(stderr_.count(lost), 1) << stderr_.toStdString();
+    EXPECT_EQ(fileSize(caf), size);
 
     // The recording holds what was captured before the loss, readable and nothing repeated.
     expectRunOfLoopedSignal(caf, signal);
-    EXPECT_TRUE(fs::exists(docsPath() / "rawAccel.out"));  // ended as the record button would
 }
 
 }  // namespace
