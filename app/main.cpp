@@ -22,6 +22,7 @@
 #include "app/LevelReports.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
+#include "measure/SelfTest.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/FileBlockSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
@@ -232,6 +233,12 @@ int main(int argc, char** argv) {
     if (options.version) {
         std::fputs(fm::platform::versionText().c_str(), stdout);
         return 0;
+    }
+    if (options.selfTest) {
+        // The engine on signals of its own: no window, sound or documents folder is touched.
+        const auto lines = fm::measure::runSelfTest();
+        std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
+        return fm::measure::allPassed(lines) ? 0 : 1;
     }
     if (options.listDevices) {
         return listDevices();

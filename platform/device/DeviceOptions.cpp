@@ -197,6 +197,8 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             o.calibrateToDb = db;
         } else if (arg == "--forget-calibration") {
             if (!flag(&o.forgetCalibration)) return fail("--forget-calibration: takes no value");
+        } else if (arg == "--self-test") {
+            if (!flag(&o.selfTest)) return fail("--self-test: takes no value");
         } else if (arg == "--list-devices") {
             if (!flag(&o.listDevices)) return fail("--list-devices: takes no value");
         } else if (arg == "--tall") {
@@ -283,6 +285,10 @@ std::string usageText(const std::string& programName) {
            "  --calibrate-to DB       the level of the reference source the key K calibrates\n"
            "                          with, 60 to 150 (default 94)\n"
            "  --forget-calibration    forget the calibration kept from earlier runs\n"
+           "  --self-test             run the electrical tests of a class 1 sound level meter\n"
+           "                          (IEC 61672) and of third-octave bands (IEC 61260) on\n"
+           "                          the program's own engine, print their table and exit\n"
+           "                          (status 0 when every value passes, 1 otherwise)\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"

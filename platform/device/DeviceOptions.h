@@ -44,6 +44,8 @@ struct DeviceOptions {
     std::optional<double> calibrationDb;
     double calibrateToDb = 94.0;
     bool forgetCalibration = false;
+    // Run the engine's self-test, print its table and exit.
+    bool selfTest = false;
     bool help = false;
     bool version = false;
     // argv[0] followed by every argument left for Qt, in their order.

@@ -54,6 +54,8 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_TRUE(parsed({"fm", "--help"}).help);
     EXPECT_TRUE(parsed({"fm", "-h"}).help);
     EXPECT_TRUE(parsed({"fm", "--version"}).version);
+    EXPECT_TRUE(parsed({"fm", "--self-test"}).selfTest);
+    EXPECT_FALSE(plain.selfTest);
     EXPECT_EQ(parsed({"fm", "--input", "demo"}).input, "demo");
     EXPECT_EQ(parsed({"fm", "--input", "a.wav", "--channel", "2"}).channel, 2);
 
@@ -107,6 +109,7 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     }
     EXPECT_EQ(errorOf({"fm", "--period", "2m"}), "--period: needs 1m, 5m, 15m or 1h");
     EXPECT_EQ(errorOf({"fm", "--forget-calibration=1"}), "--forget-calibration: takes no value");
+    EXPECT_EQ(errorOf({"fm", "--self-test=yes"}), "--self-test: takes no value");
 }
 
 TEST(DeviceOptions, SoundLevelReportOptions) {
@@ -171,16 +174,36 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
     const std::string help = fm::platform::usageText("fieldmeter");
-    for (const char* option :
-         {"--input", "--capture-device", "--list-devices", "--tall", "--scale", "--documents",
-          "--motion", "--headless", "--duration", "--log", "--metrics", "--name", "--help",
-          "--version", "--calibration", "--calibrate-to", "--forget-calibration", "--summary",
-          "--period", "--screen-every", "--event-above", "--event-peak", "--pre-roll",
-          "--post-roll", "--events-max-mb"}) {
+    for (const char* option : {"--input",
+                               "--capture-device",
+                               "--list-devices",
+                               "--tall",
+                               "--scale",
+                               "--documents",
+                               "--motion",
+                               "--headless",
+                               "--duration",
+                               "--log",
+                               "--metrics",
+                               "--name",
+                               "--help",
+                               "--version",
+                               "--calibration",
+                               "--calibrate-to",
+                               "--forget-calibration",
+                               "--summary",
+                               "--period",
+                               "--screen-every",
+                               "--event-above",
+                               "--event-peak",
+                               "--pre-roll",
+                               "--post-roll",
+                               "--events-max-mb"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("--http [HOST:]PORT"), std::string::npos);
     EXPECT_NE(help.find("--http-token FILE"), std::string::npos);
+    EXPECT_NE(help.find("--self-test"), std::string::npos);
     EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
 }
 
