@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BenchSummary.h"
+#include "ThreadTime.h"
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
 #include "measure/Measurement.h"
@@ -60,26 +61,8 @@ struct Rig {
     std::vector<float> floats;  // the same block, full scale 1.0
 };
 
-// CPU time of this thread: the cost of the work itself, not of other programs sharing the cores.
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-template <typename F>
-double medianMicros(F body, int batches, int perBatch) {
-    std::vector<double> micros;
-    for (int b = 0; b < batches; ++b) {
-        const double start = threadCpuSeconds();
-        for (int i = 0; i < perBatch; ++i) {
-            body();
-        }
-        micros.push_back((threadCpuSeconds() - start) * 1e6 / perBatch);
-    }
-    std::nth_element(micros.begin(), micros.begin() + batches / 2, micros.end());
-    return micros[static_cast<std::size_t>(batches / 2)];
-}
+using fm::bench::medianMicros;
+using fm::bench::threadCpuSeconds;
 
 void BM_Callback1024(benchmark::State& state) {
     Rig rig;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BenchSummary.h"
+#include "ThreadTime.h"
 #include "measure/ThirdOctaveBands.h"
 
 namespace {
@@ -19,13 +20,6 @@ std::vector<float> whiteNoiseBlock() {
         s = dist(rng);
     }
     return block;
-}
-
-// CPU time of this thread: the cost of the work itself, not of other programs sharing the cores.
-double threadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 void BM_Bands1024(benchmark::State& state) {
@@ -41,17 +35,10 @@ BENCHMARK(BM_Bands1024);
 void recordFigures() {
     const std::vector<float> block = whiteNoiseBlock();
     fm::measure::ThirdOctaveBands bands;
-    std::vector<double> micros;
-    for (int batch = 0; batch < 101; ++batch) {
-        const double start = threadCpuSeconds();
-        for (int i = 0; i < 1000; ++i) {
-            bands.process(block.data(), 1024);
-        }
-        micros.push_back((threadCpuSeconds() - start) * 1e6 / 1000);
-    }
-    std::nth_element(micros.begin(), micros.begin() + 50, micros.end());
+    const double micros =
+        fm::bench::medianMicros([&] { bands.process(block.data(), 1024); }, 101, 1000);
     benchmark::DoNotOptimize(bands.energy(0));
-    fm::bench::recordSummary("bands_block_us", micros[50]);
+    fm::bench::recordSummary("bands_block_us", micros);
 }
 
 }  // namespace
