@@ -102,6 +102,19 @@ TEST_F(RecordingArchive, KeepsByTheRecordedDateNeverOverAKeptFileAndOnlyItsOwnMo
     EXPECT_EQ(keptAs, (folder_ / "recordings" / "2026-12-07 22-20-00.caf").string());
     EXPECT_EQ(textOf(folder_ / "rawAccel.out"), "older motion");
     EXPECT_FALSE(fs::exists(folder_ / "recordings" / "2026-12-07 22-20-00 motion.wav"));
+
+    // A motion file without a recording is left alone; a recording no reader can open, but not
+    // empty (a disk that failed under it), is kept all the same, by the time it was written.
+    ASSERT_TRUE(keepLastRecording(folder_.string(), &keptAs, &error)) << error;
+    EXPECT_EQ(textOf(folder_ / "rawAccel.out"), "older motion");
+    writeText(folder_ / "output2.caf", "caff but torn");
+    const timespec written[2] = {{std::mktime(&hourBefore), 0}, {std::mktime(&hourBefore), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder_ / "output2.caf").c_str(), written, 0), 0);
+    ASSERT_TRUE(keepLastRecording(folder_.string(), &keptAs, &error)) << error;
+    EXPECT_EQ(keptAs, (folder_ / "recordings" / "2026-12-07 21-20-00.caf").string());
+    EXPECT_EQ(textOf(folder_ / "recordings" / "2026-12-07 21-20-00.caf"), "caff but torn");
+    // The older motion file, written with it, goes along.
+    EXPECT_EQ(textOf(folder_ / "recordings" / "2026-12-07 21-20-00 motion.wav"), "older motion");
 }
 
 TEST_F(RecordingArchive, ARecordingThatCannotBeKeptIsReportedAndLeftInPlace) {
