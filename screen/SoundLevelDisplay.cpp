@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QWidget>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -152,7 +153,7 @@ void SoundLevelDisplay::startCalibration() {
                                                 fm::measure::readSoundLevels(), bandEnergies());
     if (!why.empty()) {
         say("calibration: " + why + "; nothing changed");
-        showLine(QString::fromStdString("K: " + why));
+        showNotice(QString::fromStdString("K: " + why));
         return;
     }
     say("calibrating: play the " + db(gCalibration->referenceDb()).toStdString() +
@@ -211,6 +212,9 @@ void SoundLevelDisplay::tick() {
             finishCalibration(*proposal);
         } else if (!gCalibration->measuring()) {
             say("calibration refused: " + gCalibration->refusal());
+            const std::string& why = gCalibration->refusal();
+            showNotice(
+                QString::fromStdString("K refused: " + why.substr(0, why.find_first_of(":;"))));
         } else {
             showLine(QStringLiteral("CALIBRATING %1 dB  %2 s")
                          .arg(db(gCalibration->referenceDb()),
@@ -218,6 +222,11 @@ void SoundLevelDisplay::tick() {
             return;
         }
     }
+    if (!notice_.isEmpty() && std::chrono::steady_clock::now() < noticeUntil_) {
+        showLine(notice_);
+        return;
+    }
+    notice_.clear();
     if (!fm::measure::hasLevels(input)) {
         showLine(noInputText(input));
         return;
@@ -244,6 +253,13 @@ void SoundLevelDisplay::tick() {
     if (levels.overloadSamples > 0) {
         text += QStringLiteral(" [OVL]");
     }
+    showLine(text);
+}
+
+void SoundLevelDisplay::showNotice(const QString& text) {
+    // Long enough to be read before the levels take the line back.
+    notice_ = text;
+    noticeUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     showLine(text);
 }
 

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -68,6 +69,8 @@ class SoundLevelDisplay : public QObject {
     static constexpr int kSmallestLinePixelSize = 8;
 
   private:
+    // Shows `text` on the line for a few seconds instead of the levels.
+    void showNotice(const QString& text);
     void finishCalibration(const fm::measure::Calibration::Proposal& proposal);
     void keepCalibration(const fm::measure::Calibration::Proposal& proposal);
     void showCaption();
@@ -82,6 +85,8 @@ class SoundLevelDisplay : public QObject {
     QString captionText_;
     bool showLAF_ = false;
     QPointer<QMessageBox> question_;
+    QString notice_;
+    std::chrono::steady_clock::time_point noticeUntil_{};
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
 };
 
