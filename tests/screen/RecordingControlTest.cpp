@@ -10,6 +10,7 @@
 #include "audio/SignalState.h"
 #include "recording/MotionSensing.h"
 #include "screen/ImageButton.h"
+#include "screen/SoundLevelDisplay.h"
 #include "tests/screen/ScreenFixture.h"
 #include "toolkit/ScheduledTimer.h"
 
@@ -223,6 +224,8 @@ class NoInputTest : public RecordingTest {
         EXPECT_EQ(vc.mAudioUnit, nullptr);
         EXPECT_TRUE(vc.windowTitle().contains("no input")) << vc.windowTitle().toStdString();
         EXPECT_TRUE(metersAreSilent(vc));
+        vc.updateRMS(nullptr);
+        EXPECT_EQ(vc.soundLevelDisplay()->line()->text().left(8), "no input");
         const auto& alerts = fm::toolkit::AlertView::shownAlerts();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_TRUE(alerts[0].message.contains(QString::fromStdString(inMessage)))
@@ -307,6 +310,8 @@ TEST_F(NoInputTest, AFileThatEndsLeavesTheMetersSilentWithOneLine) {
     ASSERT_NE(err.find(line), std::string::npos) << err;
     EXPECT_EQ(err.find(line, err.find(line) + 1), std::string::npos) << err;
     EXPECT_FALSE(vc.hasNoInput());  // a file played to its end is not a failure
+    // No level is shown as if measured: the line says why there is none.
+    EXPECT_EQ(vc.soundLevelDisplay()->line()->text(), "no input (the file ended)");
 }
 
 }  // namespace
