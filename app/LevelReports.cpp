@@ -102,8 +102,9 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     if (options.metrics) {
         self->startServer(options, token);
     }
-    // Every second the measurement closes reaches the files within a tenth of a second.
-    self->timer_.setInterval(100);
+    // The page's stream is fed ten times a second; without it every second the measurement
+    // closes reaches the files within half a second, with a fifth of the wake-ups.
+    self->timer_.setInterval(self->server_ ? 100 : 500);
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
