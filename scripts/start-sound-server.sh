@@ -20,6 +20,8 @@ env HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/home" 
     --load="module-native-protocol-unix socket=$dir/runtime/native auth-anonymous=1" \
     </dev/null >/dev/null 2>&1 &
 pid=$!
+# A server that cannot be set up is not left behind.
+trap 'kill "$pid" 2>/dev/null || true' ERR
 
 ready=""
 for _ in $(seq 100); do
