@@ -1,4 +1,4 @@
-#include "app/LevelReports.h"
+#include "instrument/LevelReports.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -18,7 +18,7 @@
 #include "report/LiveSite.h"
 #include "report/Reports.h"
 
-namespace fm::app {
+namespace fm::instrument {
 
 namespace {
 
@@ -108,6 +108,10 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
+}
+
+const fm::measure::SecondRecord& LevelReports::lastSecond() const {
+    return reports_->lastSecond();
 }
 
 bool LevelReports::eventUnderWay() const {
@@ -205,4 +209,4 @@ void LevelReports::poll() {
     }
 }
 
-}  // namespace fm::app
+}  // namespace fm::instrument

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "measure/SecondRecord.h"
 #include "platform/device/DeviceOptions.h"
 
 namespace fm::report {
@@ -25,7 +26,7 @@ namespace fm::platform {
 class HttpServer;
 }
 
-namespace fm::app {
+namespace fm::instrument {
 
 class LevelReports : public QObject {
     Q_OBJECT
@@ -42,6 +43,9 @@ class LevelReports : public QObject {
     void setYaw(Yaw yaw) { yaw_ = std::move(yaw); }
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
+
+    // Main thread: the newest second handed to the writers.
+    const fm::measure::SecondRecord& lastSecond() const;
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
@@ -68,4 +72,4 @@ class LevelReports : public QObject {
     unsigned polls_ = 0;
 };
 
-}  // namespace fm::app
+}  // namespace fm::instrument
