@@ -20,13 +20,14 @@
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DirectionMap.h"
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
 #include "report/EventLog.h"
-#include "report/DirectionMap.h"
 #include "report/LevelLog.h"
 #include "report/LevelTrend.h"
 #include "report/MetricsText.h"
+#include "report/ReportListener.h"
 #include "report/RowQueue.h"
 
 namespace fm::report {
@@ -74,6 +75,10 @@ class Reports {
     // Main thread: when the calibration in use was set, for the page ("" for this run's option).
     void setCalibrationDate(const std::string& date);
 
+    // Main thread: who hears each row from now on (null: nobody); it must outlive this object
+    // or be taken away first.
+    void setListener(ReportListener* listener) { listener_ = listener; }
+
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
@@ -109,6 +114,7 @@ class Reports {
     bool refusingClips_ = false;             // a refused clip was said, none kept since
     std::uint64_t eventsLostSaid_ = 0;
     Clock::time_point started_;
+    ReportListener* listener_ = nullptr;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;
