@@ -41,8 +41,8 @@ std::string mqttTopicPrefix(const fm::platform::DeviceOptions& options,
 
 std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions& options,
                                               const std::string& meterName,
-                                              const std::string& stateFolder, bool calibrated,
-                                              Say say, std::string* error) {
+                                              const std::string& stateFolder, Say say,
+                                              std::string* error) {
     if (options.mqttUrl.empty() && options.influxUrl.empty()) {
         return nullptr;
     }
@@ -72,12 +72,8 @@ std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions&
         if (!self->mqtt_) {
             return nullptr;
         }
-        if (options.mqttDiscovery) {
-            for (const auto& m : homeAssistantDiscovery(meterName, mqtt.topicPrefix,
-                                                        calibrated ? "dB" : "dBFS")) {
-                self->mqtt_->setRetained(m.topic, m.payload);
-            }
-        }
+        self->topicPrefix_ = mqtt.topicPrefix;
+        self->discovery_ = options.mqttDiscovery;
     }
     if (!options.influxUrl.empty()) {
         fm::deliver::LineProtocolOptions influx;
@@ -93,6 +89,16 @@ std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions&
 }
 
 Deliveries::~Deliveries() = default;
+
+void Deliveries::announce(bool calibrated) {
+    if (!mqtt_ || !discovery_ || announcedUnit_ == (calibrated ? 1 : 0)) {
+        return;
+    }
+    announcedUnit_ = calibrated ? 1 : 0;
+    for (const auto& m : homeAssistantDiscovery(meterName_, topicPrefix_, calibrated ? "dB" : "dBFS")) {
+        mqtt_->setRetained(m.topic, m.payload);
+    }
+}
 
 void Deliveries::second(const fm::measure::SecondRecord& second) {
     const std::uint64_t seq = sequence_->next();

@@ -28,9 +28,13 @@ class Deliveries : public fm::report::ReportListener {
     // bad URL, an unreadable password file, an outbox that cannot be made).
     static std::unique_ptr<Deliveries> start(const fm::platform::DeviceOptions& options,
                                              const std::string& meterName,
-                                             const std::string& stateFolder, bool calibrated,
-                                             Say say, std::string* error);
+                                             const std::string& stateFolder, Say say,
+                                             std::string* error);
     ~Deliveries() override;
+
+    // With --mqtt-discovery: announces the meter to Home Assistant (retained), its levels in dB
+    // when calibrated, else dBFS; again whenever that changes.
+    void announce(bool calibrated);
 
     // Where the page serves the clips ("http://host:port/"), for the events' links.
     void setPageUrl(std::string url) { pageUrl_ = std::move(url); }
@@ -51,6 +55,9 @@ class Deliveries : public fm::report::ReportListener {
     Deliveries() = default;
 
     std::string meterName_;
+    std::string topicPrefix_;
+    bool discovery_ = false;
+    int announcedUnit_ = -1;  // 1 dB, 0 dBFS, -1 not yet
     std::string pageUrl_;
     std::unique_ptr<SecondSequence> sequence_;
     std::unique_ptr<fm::deliver::MqttDelivery> mqtt_;

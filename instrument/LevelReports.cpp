@@ -10,6 +10,7 @@
 
 #include "audio/SignalState.h"
 #include "measure/Calibration.h"
+#include "instrument/Deliveries.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/documents/DocumentsFolder.h"
@@ -99,6 +100,14 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
         return nullptr;
     }
     self->meterName_ = meterName(options);
+    self->deliveries_ = Deliveries::start(options, self->meterName_,
+                                          fm::platform::documentsFolder(), say, error);
+    if (!self->deliveries_ && !error->empty()) {
+        return nullptr;
+    }
+    if (self->deliveries_) {
+        self->reports_->setListener(self->deliveries_.get());
+    }
     if (options.metrics) {
         self->startServer(options, token);
     }
@@ -108,6 +117,10 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
+}
+
+std::string LevelReports::deliveryStatus() const {
+    return deliveries_ ? deliveries_->statusText() : std::string();
 }
 
 const fm::measure::SecondRecord& LevelReports::lastSecond() const {
@@ -150,6 +163,9 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
     site.summaryPath = options.summaryFile;
     site.meterExtras = meterExtras;
     site.spectrum = spectrumNow;
+    site.moreMetrics = [deliveries = deliveries_.get(), name = meterName_] {
+        return deliveries != nullptr ? deliveries->metricsText(name) : std::string();
+    };
     std::string serverError;
     server_ = fm::platform::HttpServer::start(serverOptions, fm::report::liveSiteRoutes(site),
                                               &serverError);
@@ -163,6 +179,9 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
         // Every address of the machine: its name is what another machine opens.
         page = "http://" + hostName() + ":" + std::to_string(server_->port()) + "/";
     }
+    if (deliveries_) {
+        deliveries_->setPageUrl(page);  // the events' clips are linked without the token
+    }
     if (!serverOptions.token.empty()) {
         page += "?token=" + serverOptions.token;
     }
@@ -175,11 +194,15 @@ LevelReports::~LevelReports() {
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
+        reports_->setListener(nullptr);
     }
 }
 
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {
     calibration_ = calibration;
+    if (deliveries_) {
+        deliveries_->announce(calibration != nullptr && calibration->calibrated());
+    }
     takeCalibrationDate();  // now: the page may be asked before the first poll
 }
 

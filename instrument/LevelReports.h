@@ -25,6 +25,9 @@ class Calibration;
 namespace fm::platform {
 class HttpServer;
 }
+namespace fm::instrument {
+class Deliveries;
+}
 
 namespace fm::instrument {
 
@@ -44,6 +47,9 @@ class LevelReports : public QObject {
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
 
+    // Any thread: the deliveries' state for a status line ("" without any).
+    std::string deliveryStatus() const;
+
     // Main thread: the newest second handed to the writers.
     const fm::measure::SecondRecord& lastSecond() const;
 
@@ -62,6 +68,8 @@ class LevelReports : public QObject {
                             std::string* error);
     void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
 
+    // Made before the reports, which tell them every row, and gone after them.
+    std::unique_ptr<Deliveries> deliveries_;
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     const fm::measure::Calibration* calibration_ = nullptr;

@@ -205,7 +205,8 @@ int main(int argc, char** argv) {
         if (watchdog.count() > 0 && liveness.alive(now)) {
             notify.watchdog();
         }
-        notify.status(statusLine(newest));
+        const std::string deliveries = reports->deliveryStatus();
+        notify.status(statusLine(newest) + (deliveries.empty() ? "" : "; " + deliveries));
     });
     tick.start();
 
