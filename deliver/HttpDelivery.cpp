@@ -105,6 +105,7 @@ void HttpDelivery::Impl::run() {
     while (!worker.stopping()) {
         auto batch = outbox->readNext(maxCount, setup.maxBytes);
         if (batch.empty()) {
+            outbox->saveCursor();
             worker.sleep(std::chrono::minutes(1));
             continue;
         }
@@ -137,7 +138,7 @@ void HttpDelivery::Impl::run() {
             outbox->rewind();
             continue;
         }
-        if (!retryable(r.status)) {
+        if (!retryable(r.status) || (r.status == 413 && batch.size() == 1)) {
             outbox->acknowledge(next);
             std::lock_guard lock(mutex);
             status.rejected += batch.size();

@@ -241,6 +241,7 @@ void MqttDelivery::Impl::run() {
                         }
                     }
                 }
+                if (inFlight.empty()) outbox->saveCursor();  // idle: the cursor to disk
                 if (!ok || !session->step(worker.wakeFd(), 1000, &error)) break;
             }
             if (worker.stopping() && online) {

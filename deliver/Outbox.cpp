@@ -1,6 +1,7 @@
 #include "deliver/Outbox.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,9 +93,10 @@ std::unique_ptr<Outbox> Outbox::open(const std::string& folder, std::uint64_t bu
 }
 
 Outbox::~Outbox() {
-    saveCursor();
+    if (lockFd_ >= 0) saveCursor();
     if (writeFd_ >= 0) ::close(writeFd_);
     if (readFd_ >= 0) ::close(readFd_);
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 bool Outbox::load(std::string* error) {
@@ -109,6 +111,14 @@ bool Outbox::load(std::string* error) {
     if (::access(folder_.c_str(), W_OK) != 0) {
         if (error)
             *error = name_ + ": cannot write in " + folder_ + " (" + std::strerror(errno) + ")";
+        return false;
+    }
+    // Two writers would number their messages alike: one process per folder.
+    lockFd_ = ::open((folder_ + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    if (lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        if (lockFd_ >= 0) ::close(lockFd_);
+        lockFd_ = -1;
+        if (error) *error = name_ + ": " + folder_ + " is in use by another process";
         return false;
     }
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {

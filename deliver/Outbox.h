@@ -110,6 +110,7 @@ class Outbox {
     std::uint64_t end_ = 0;
     std::uint64_t cursor_ = 0;
     int writeFd_ = -1;
+    int lockFd_ = -1;
     std::uint64_t dropped_ = 0;
     std::uint64_t delivered_ = 0;
     bool diskProblem_ = false;

@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -21,6 +22,7 @@ struct Subscriber {
     mosquitto* m;
     mutable std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> got;
+    std::atomic<bool> subscribed{false};
 
     Subscriber(int port, const std::string& id, const std::function<void(mosquitto*)>& setup = {}) {
         mosquitto_lib_init();
@@ -36,9 +38,13 @@ struct Subscriber {
                                  std::string(static_cast<const char*>(msg->payload),
                                              static_cast<std::size_t>(msg->payloadlen)));
         });
+        mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed = true;
+        });
         mosquitto_reconnect_delay_set(m, 1, 1, false);
         EXPECT_EQ(mosquitto_connect(m, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
         mosquitto_loop_start(m);
+        EXPECT_TRUE(waitFor([this] { return subscribed.load(); }));  // before anything is sent
     }
     ~Subscriber() {
         mosquitto_disconnect(m);

@@ -89,6 +89,9 @@ TEST(Outbox, FullBudgetDropsTheOldestCountsThemAndSaysItOnce) {
     box = open(dir, 16 * 1024);
     EXPECT_EQ(box->status().backlog, 0u);
     EXPECT_TRUE(box->readNext(10, 1 << 20).empty());
+    std::string error;
+    EXPECT_FALSE(Outbox::open(dir, 16 * 1024, "second", {}, &error));  // one writer per folder
+    EXPECT_NE(error.find("in use"), std::string::npos);
 }
 
 TEST(LineProtocol, EscapesSortsTagsAndLeavesOutWhatItCannotSay) {
