@@ -149,6 +149,7 @@ void MqttDelivery::Impl::run() {
     Backoff backoff(std::chrono::seconds(1), std::chrono::seconds(30));
     std::string saidFailure;
     bool saidConnected = false;
+    bool saidLost = false;
     while (!worker.stopping()) {
         if (!options.passwordFile.empty()) {
             // Read on every attempt, so that mending the file is enough.
@@ -204,6 +205,7 @@ void MqttDelivery::Impl::run() {
                     }
                     saidConnected = true;
                     saidFailure.clear();
+                    saidLost = false;
                 }
                 if (!online && std::chrono::steady_clock::now() > deadline) {
                     error = "no answer from the broker";
@@ -261,11 +263,14 @@ void MqttDelivery::Impl::run() {
             connected = false;
             lastError = error;
         }
-        if (error != saidFailure) {
+        // Once a loss was said, a broker still away is no news; a refusal is.
+        const bool refusal = error.starts_with("refused") || error.find("TLS") != std::string::npos;
+        if (error != saidFailure && (online || !saidLost || refusal)) {
             tell(std::string(online ? "MQTT: lost the broker at " : "MQTT: cannot connect to ") +
                  where + ": " + error + "; retrying, messages wait in " + outbox->folder());
             saidFailure = error;
         }
+        saidLost = saidLost || online;
         session.reset();
         worker.sleepUntil(std::chrono::steady_clock::now() + backoff.next());
     }

@@ -52,6 +52,7 @@ std::unique_ptr<MqttSession> MqttSession::create(const MqttConnectOptions& optio
         if (code != 0) {
             me->refused_ = true;
             me->refusal_ = mosquitto_connack_string(code);
+            while (!me->refusal_.empty() && me->refusal_.back() == '.') me->refusal_.pop_back();
         }
         if (me->events_.connected) me->events_.connected(code, mosquitto_connack_string(code));
     });
@@ -76,9 +77,11 @@ MqttSession::~MqttSession() {
 }
 
 std::string MqttSession::reason(int rc) const {
-    if (refused_) return "refused: " + refusal_;
-    std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    std::string why = refused_               ? "refused (" + refusal_ + ")"
+                      : rc == MOSQ_ERR_ERRNO ? std::strerror(errno)
+                                             : mosquitto_strerror(rc);
     if (rc == MOSQ_ERR_TLS && !lastLogError_.empty()) why += " (" + lastLogError_ + ")";
+    while (!why.empty() && why.back() == '.') why.pop_back();
     return why;
 }
 
