@@ -221,8 +221,10 @@ void MqttDelivery::Impl::run() {
                     }
                     for (const auto& [topic, payload] : toRetain) {
                         int mid = 0;
-                        ok = ok &&
-                             session->publish(prefix + "/" + topic, payload, true, &mid, &error);
+                        // A key beginning with "/" is a whole topic (another program's).
+                        const std::string whole =
+                            topic.front() == '/' ? topic.substr(1) : prefix + "/" + topic;
+                        ok = ok && session->publish(whole, payload, true, &mid, &error);
                     }
                     while (ok && inFlight.size() < kWindow) {
                         auto batch = outbox->readNext(kWindow - inFlight.size(), 1u << 20);
@@ -316,6 +318,16 @@ void MqttDelivery::setRetained(std::string_view topicSuffix, std::string payload
     {
         std::lock_guard lock(impl_->mutex);
         impl_->retained[std::string(topicSuffix)] = std::move(payload);
+        impl_->retainedDirty = true;
+    }
+    impl_->worker.wake();
+}
+
+void MqttDelivery::setRetainedTopic(std::string_view topic, std::string payload) {
+    if (!validSuffix(topic)) return;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->retained["/" + std::string(topic)] = std::move(payload);
         impl_->retainedDirty = true;
     }
     impl_->worker.wake();

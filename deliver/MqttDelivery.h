@@ -56,6 +56,8 @@ class MqttDelivery {
                  std::chrono::system_clock::time_point madeAt);
     // Retained, QoS 1, published now and on every connect; not queued (the latest one counts).
     void setRetained(std::string_view topicSuffix, std::string payload);
+    // The same on a whole topic outside the prefix (Home Assistant's discovery).
+    void setRetainedTopic(std::string_view topic, std::string payload);
     Status status() const;
     const std::string& topicPrefix() const;
 

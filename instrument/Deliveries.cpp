@@ -66,9 +66,8 @@ std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions&
         mqtt.passwordFile = options.mqttPasswordFile;
         mqtt.topicPrefix = mqttTopicPrefix(options, meterName);
         mqtt.clientId = "fieldmeter-" + topicSafe(meterName);
-        self->mqtt_ = fm::deliver::MqttDelivery::start(mqtt, (outboxes / "mqtt").string(),
-                                                       budgetBytes(options.outboxMaxMb), say,
-                                                       error);
+        self->mqtt_ = fm::deliver::MqttDelivery::start(
+            mqtt, (outboxes / "mqtt").string(), budgetBytes(options.outboxMaxMb), say, error);
         if (!self->mqtt_) {
             return nullptr;
         }
@@ -95,8 +94,9 @@ void Deliveries::announce(bool calibrated) {
         return;
     }
     announcedUnit_ = calibrated ? 1 : 0;
-    for (const auto& m : homeAssistantDiscovery(meterName_, topicPrefix_, calibrated ? "dB" : "dBFS")) {
-        mqtt_->setRetained(m.topic, m.payload);
+    for (const auto& m :
+         homeAssistantDiscovery(meterName_, topicPrefix_, calibrated ? "dB" : "dBFS")) {
+        mqtt_->setRetainedTopic(m.topic, m.payload);
     }
 }
 

@@ -9,8 +9,9 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
-#include "measure/Calibration.h"
 #include "instrument/Deliveries.h"
+#include "instrument/Say.h"
+#include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/documents/DocumentsFolder.h"
@@ -22,10 +23,6 @@
 namespace fm::instrument {
 
 namespace {
-
-void say(const std::string& line) {
-    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
-}
 
 std::string hostName() {
     char host[256] = "";
@@ -100,8 +97,8 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
         return nullptr;
     }
     self->meterName_ = meterName(options);
-    self->deliveries_ = Deliveries::start(options, self->meterName_,
-                                          fm::platform::documentsFolder(), say, error);
+    self->deliveries_ =
+        Deliveries::start(options, self->meterName_, fm::platform::documentsFolder(), say, error);
     if (!self->deliveries_ && !error->empty()) {
         return nullptr;
     }

@@ -18,6 +18,7 @@
 #include "instrument/InputWatch.h"
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
+#include "instrument/Say.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "measure/Quantities.h"
@@ -36,9 +37,7 @@ namespace {
 
 using fm::platform::DeviceOptions;
 
-void say(const std::string& line) {
-    std::fprintf(stderr, "fieldmeter-monitor: %s\n", line.c_str());
-}
+using fm::instrument::say;
 
 // What the phone screen has and the monitor has not.
 fm::instrument::RefusedOptions screenOptions() {
@@ -91,6 +90,7 @@ std::string statusLine(const fm::measure::SecondRecord& second) {
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
+    fm::instrument::setProgramName("fieldmeter-monitor");
     const std::vector<std::string> args(argv, argv + argc);
     auto parsed = fm::instrument::parseOptionsWithConfigFile(args, screenOptions());
     if (!parsed.options) {
