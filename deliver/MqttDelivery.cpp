@@ -221,8 +221,7 @@ void MqttDelivery::Impl::run() {
                     }
                     for (const auto& [topic, payload] : toRetain) {
                         int mid = 0;
-                        ok = ok &&
-                             session->publish(prefix + "/" + topic, payload, true, &mid, &error);
+                        ok = ok && session->publish(topic, payload, true, &mid, &error);
                     }
                     while (ok && inFlight.size() < kWindow) {
                         auto batch = outbox->readNext(kWindow - inFlight.size(), 1u << 20);
@@ -311,11 +310,11 @@ bool MqttDelivery::enqueue(std::string_view topicSuffix, std::string_view payloa
     return impl_->outbox->append(record, madeAt);
 }
 
-void MqttDelivery::setRetained(std::string_view topicSuffix, std::string payload) {
-    if (!validSuffix(topicSuffix)) return;
+void MqttDelivery::setRetained(std::string_view topic, std::string payload) {
+    if (!validSuffix(topic)) return;
     {
         std::lock_guard lock(impl_->mutex);
-        impl_->retained[std::string(topicSuffix)] = std::move(payload);
+        impl_->retained[std::string(topic)] = std::move(payload);
         impl_->retainedDirty = true;
     }
     impl_->worker.wake();
