@@ -132,6 +132,7 @@ bool Outbox::load(std::string* error) {
         s.first = std::stoull(file.substr(0, 20));
         s.path = entry.path().string();
         s.bytes = entry.file_size(ec);
+        if (ec) s.bytes = 0;
         segments_.push_back(s);
     }
     std::sort(segments_.begin(), segments_.end(),
