@@ -123,10 +123,12 @@ void HttpDelivery::Impl::run() {
             outbox->acknowledge(next);
             backoff.reset();
             maxCount = std::min(setup.maxCount, maxCount * 2);
-            std::lock_guard lock(mutex);
-            status.sent += batch.size();
-            status.reachable = true;
-            status.lastError.clear();
+            {
+                std::lock_guard lock(mutex);
+                status.sent += batch.size();
+                status.reachable = true;
+                status.lastError.clear();
+            }
             if (!saidFailure.empty()) {
                 tell(setup.name + ": delivering to " + where + " again");
                 saidFailure.clear();
@@ -140,8 +142,10 @@ void HttpDelivery::Impl::run() {
         }
         if (!retryable(r.status) || (r.status == 413 && batch.size() == 1)) {
             outbox->acknowledge(next);
-            std::lock_guard lock(mutex);
-            status.rejected += batch.size();
+            {
+                std::lock_guard lock(mutex);
+                status.rejected += batch.size();
+            }
             if (!saidRejected) {
                 tell(setup.name + ": " + where + " refused messages as malformed (HTTP " +
                      std::to_string(r.status) + ": " + firstLine(r.body) +
@@ -173,6 +177,14 @@ std::unique_ptr<LineProtocolDelivery> LineProtocolDelivery::start(
     const LineProtocolOptions& options, const std::string& outboxFolder, std::uint64_t budgetBytes,
     Say say, std::string* error) {
     if (!httpUrl("--influx", options.url, error)) return nullptr;
+    if (shown(options.url).find("write") == std::string::npos) {
+        if (error) {
+            *error = "--influx: \"" + options.url +
+                     "\" names no write endpoint (.../write?db=NAME, or "
+                     ".../api/v2/write?org=ORG&bucket=BUCKET)";
+        }
+        return nullptr;
+    }
     Setup setup;
     setup.name = "line protocol";
     setup.url = options.url;

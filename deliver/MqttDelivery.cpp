@@ -221,10 +221,7 @@ void MqttDelivery::Impl::run() {
                     }
                     for (const auto& [topic, payload] : toRetain) {
                         int mid = 0;
-                        // A key beginning with "/" is a whole topic (another program's).
-                        const std::string whole =
-                            topic.front() == '/' ? topic.substr(1) : prefix + "/" + topic;
-                        ok = ok && session->publish(whole, payload, true, &mid, &error);
+                        ok = ok && session->publish(topic, payload, true, &mid, &error);
                     }
                     while (ok && inFlight.size() < kWindow) {
                         auto batch = outbox->readNext(kWindow - inFlight.size(), 1u << 20);
@@ -313,21 +310,11 @@ bool MqttDelivery::enqueue(std::string_view topicSuffix, std::string_view payloa
     return impl_->outbox->append(record, madeAt);
 }
 
-void MqttDelivery::setRetained(std::string_view topicSuffix, std::string payload) {
-    if (!validSuffix(topicSuffix)) return;
-    {
-        std::lock_guard lock(impl_->mutex);
-        impl_->retained[std::string(topicSuffix)] = std::move(payload);
-        impl_->retainedDirty = true;
-    }
-    impl_->worker.wake();
-}
-
-void MqttDelivery::setRetainedTopic(std::string_view topic, std::string payload) {
+void MqttDelivery::setRetained(std::string_view topic, std::string payload) {
     if (!validSuffix(topic)) return;
     {
         std::lock_guard lock(impl_->mutex);
-        impl_->retained["/" + std::string(topic)] = std::move(payload);
+        impl_->retained[std::string(topic)] = std::move(payload);
         impl_->retainedDirty = true;
     }
     impl_->worker.wake();

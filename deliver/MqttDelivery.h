@@ -55,9 +55,8 @@ class MqttDelivery {
     bool enqueue(std::string_view topicSuffix, std::string_view payload,
                  std::chrono::system_clock::time_point madeAt);
     // Retained, QoS 1, published now and on every connect; not queued (the latest one counts).
-    void setRetained(std::string_view topicSuffix, std::string payload);
-    // The same on a whole topic outside the prefix (Home Assistant's discovery).
-    void setRetainedTopic(std::string_view topic, std::string payload);
+    // The whole topic: Home Assistant's discovery lives under "homeassistant/", not the prefix.
+    void setRetained(std::string_view topic, std::string payload);
     Status status() const;
     const std::string& topicPrefix() const;
 

@@ -89,6 +89,7 @@ std::unique_ptr<Outbox> Outbox::open(const std::string& folder, std::uint64_t bu
                                      std::string name, Say say, std::string* error) {
     std::unique_ptr<Outbox> box(new Outbox(folder, budgetBytes, std::move(name), std::move(say)));
     if (!box->load(error)) return nullptr;
+    box->saySaid();
     return box;
 }
 
@@ -131,6 +132,7 @@ bool Outbox::load(std::string* error) {
         s.first = std::stoull(file.substr(0, 20));
         s.path = entry.path().string();
         s.bytes = entry.file_size(ec);
+        if (ec) s.bytes = 0;
         segments_.push_back(s);
     }
     std::sort(segments_.begin(), segments_.end(),
@@ -230,7 +232,19 @@ bool Outbox::peekMadeAt(const Position& position, std::chrono::system_clock::tim
 void Outbox::sayOnce(bool& flag, const std::string& line) {
     if (flag) return;
     flag = true;
-    if (say_) say_(line);
+    toSay_.push_back(line);
+}
+
+// What is said goes out after the lock is released: the listener may well ask for the status.
+void Outbox::saySaid() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(toSay_);
+    }
+    if (say_) {
+        for (const auto& line : lines) say_(line);
+    }
 }
 
 bool Outbox::startSegment() {
@@ -260,6 +274,7 @@ bool Outbox::append(std::string_view payload, std::chrono::system_clock::time_po
     std::memcpy(record.data() + 4, &crc, 4);
 
     std::function<void()> wake;
+    SayAfter later{this};
     {
         std::lock_guard lock(mutex_);
         int err = payload.size() > kMaxPayload ? EMSGSIZE : 0;
@@ -283,14 +298,14 @@ bool Outbox::append(std::string_view payload, std::chrono::system_clock::time_po
                 writeFd_ = -1;  // the next append starts a fresh segment
             }
             ++dropped_;
-            if (!diskProblem_ && say_) {
-                say_(name_ + ": cannot write in " + folder_ + " (" + std::strerror(err) +
-                     "); messages are being lost");
+            if (!diskProblem_) {
+                toSay_.push_back(name_ + ": cannot write in " + folder_ + " (" +
+                                 std::strerror(err) + "); messages are being lost");
             }
             diskProblem_ = true;
             return false;
         }
-        if (diskProblem_ && say_) say_(name_ + ": writing in " + folder_ + " again");
+        if (diskProblem_) toSay_.push_back(name_ + ": writing in " + folder_ + " again");
         diskProblem_ = false;
         segments_.back().bytes += record.size();
         totalBytes_ += record.size();
@@ -341,6 +356,7 @@ void Outbox::removePassedLocked() {
 }
 
 std::vector<Outbox::Message> Outbox::readNext(std::size_t maxCount, std::size_t maxBytes) {
+    SayAfter later{this};
     std::vector<Message> out;
     std::size_t bytes = 0;
     for (int attempt = 0;
@@ -393,11 +409,14 @@ std::vector<Outbox::Message> Outbox::readNext(std::size_t maxCount, std::size_t 
         while (!damaged && at.offset < committed && at.index < segmentEnd &&
                out.size() + chunk.size() < maxCount &&
                ((out.empty() && chunk.empty()) || bytes + chunkBytes < maxBytes)) {
-            char header[kHeader];
+            char header[kHeader] = {};
             Message m;
             damaged = !preadAll(readFd_, header, kHeader, at.offset);
             const Header hd = decodeHeader(header);
-            if (!damaged && hd.length > committed - at.offset - kHeader) damaged = true;
+            if (!damaged &&
+                (committed - at.offset < kHeader || hd.length > committed - at.offset - kHeader)) {
+                damaged = true;
+            }
             if (!damaged) {
                 m.payload.resize(hd.length);
                 damaged = !preadAll(readFd_, m.payload.data(), hd.length, at.offset + kHeader) ||

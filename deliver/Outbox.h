@@ -95,6 +95,11 @@ class Outbox {
     void dropOldestLocked();
     void removePassedLocked();
     void sayOnce(bool& flag, const std::string& line);
+    void saySaid();
+    struct SayAfter {
+        Outbox* box;
+        ~SayAfter() { box->saySaid(); }
+    };
     bool seekLocked(Position& position);
     bool peekMadeAt(const Position& position, std::chrono::system_clock::time_point* madeAt);
 
@@ -120,6 +125,7 @@ class Outbox {
     std::chrono::system_clock::time_point oldest_;
 
     std::function<void()> wake_;
+    std::vector<std::string> toSay_;
 
     // Where the sender reads, and the positions of what it has read but not had acknowledged.
     Position read_;

@@ -22,6 +22,7 @@ struct Subscriber {
     mosquitto* m;
     mutable std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> got;
+    std::vector<std::string> liveTopics;
     std::atomic<bool> subscribed{false};
 
     Subscriber(int port, const std::string& id, const std::function<void(mosquitto*)>& setup = {}) {
@@ -34,6 +35,7 @@ struct Subscriber {
         mosquitto_message_callback_set(m, [](mosquitto*, void* self, const mosquitto_message* msg) {
             auto* me = static_cast<Subscriber*>(self);
             std::lock_guard lock(me->mutex);
+            if (!msg->retain) me->liveTopics.push_back(msg->topic);
             me->got.emplace_back(msg->topic,
                                  std::string(static_cast<const char*>(msg->payload),
                                              static_cast<std::size_t>(msg->payloadlen)));
@@ -61,6 +63,11 @@ struct Subscriber {
                 out.push_back(std::stoi(payload));
         }
         return out;
+    }
+    // Published while subscribed (not the broker's retained copy sent on subscribing).
+    std::size_t live(const std::string& topic) const {
+        std::lock_guard lock(mutex);
+        return static_cast<std::size_t>(std::count(liveTopics.begin(), liveTopics.end(), topic));
     }
     std::string last(const std::string& topic) const {
         std::lock_guard lock(mutex);
@@ -115,6 +122,7 @@ TEST(MqttDelivery, BrokerDownForTwentySecondsAndRestartedLosesNothing) {
     auto d =
         MqttDelivery::start(options(broker.port), dir + "/outbox", 1 << 30, said.say(), &error);
     ASSERT_TRUE(d) << error;
+    d->setRetained("homeassistant/sensor/fmtest/config", "{}");
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(enqueue(*d, i));
     ASSERT_TRUE(waitFor([&] { return sub.firstArrivals("fieldmeter/test/second").size() == 20; }));
     EXPECT_EQ(sub.last("fieldmeter/test/status"), "online");
@@ -139,6 +147,7 @@ TEST(MqttDelivery, BrokerDownForTwentySecondsAndRestartedLosesNothing) {
     ASSERT_TRUE(waitFor([&] { return d->status().outbox.backlog == 0; }));
     EXPECT_EQ(d->status().published, 140u);
     EXPECT_EQ(said.count("connected to"), 2);
+    EXPECT_EQ(sub.live("homeassistant/sensor/fmtest/config"), 2u);  // again on reconnecting
 
     d.reset();  // a clean stop says so
     ASSERT_TRUE(waitFor([&] { return sub.last("fieldmeter/test/status") == "offline"; }));

@@ -85,6 +85,11 @@ TEST(Outbox, FullBudgetDropsTheOldestCountsThemAndSaysItOnce) {
     EXPECT_LE(bytes, 16u * 1024 + 64);
     // Delivered segments are removed; reopened, nothing delivered comes back.
     box->acknowledge(left.back().index + 1);
+    int segments = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        segments += e.path().extension() == ".seg";
+    }
+    EXPECT_EQ(segments, 1);  // the one being written
     box.reset();
     box = open(dir, 16 * 1024);
     EXPECT_EQ(box->status().backlog, 0u);
@@ -92,6 +97,21 @@ TEST(Outbox, FullBudgetDropsTheOldestCountsThemAndSaysItOnce) {
     std::string error;
     EXPECT_FALSE(Outbox::open(dir, 16 * 1024, "second", {}, &error));  // one writer per folder
     EXPECT_NE(error.find("in use"), std::string::npos);
+}
+
+TEST(Outbox, AFullDiskIsSaidOnceCountedAndTheCallerGoesOn) {
+    const std::string dir = test::freshDir("outbox-full-disk");
+    std::filesystem::create_symlink("/dev/full", dir + "/00000000000000000000.seg");
+    std::vector<std::string> said;
+    auto box = open(dir, 1 << 20, [&](const std::string& l) { said.push_back(l); });
+    EXPECT_FALSE(box->append("a", t0));
+    EXPECT_FALSE(box->append("b", t0));
+    const auto s = box->status();
+    EXPECT_TRUE(s.diskProblem);
+    EXPECT_EQ(s.dropped, 2u);
+    EXPECT_EQ(s.backlog, 0u);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("No space left"), std::string::npos) << said[0];
 }
 
 TEST(LineProtocol, EscapesSortsTagsAndLeavesOutWhatItCannotSay) {
