@@ -96,7 +96,7 @@ void Deliveries::announce(bool calibrated) {
     announcedUnit_ = calibrated ? 1 : 0;
     for (const auto& m :
          homeAssistantDiscovery(meterName_, topicPrefix_, calibrated ? "dB" : "dBFS")) {
-        mqtt_->setRetainedTopic(m.topic, m.payload);
+        mqtt_->setRetained(m.topic, m.payload);
     }
 }
 
