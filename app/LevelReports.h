@@ -56,7 +56,8 @@ class LevelReports : public QObject {
 
     static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
                             std::string* error);
-    void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
+    bool startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                     std::string* error);
 
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
