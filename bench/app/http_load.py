@@ -14,6 +14,7 @@
                                 addresses (127.0.0.2 to .9) trickles its headers a line every 2 s,
                                 each connection the server closes opened again at the next line
 Usage: http_load.py BINARY [SUMMARY_FILE]"""
+import multiprocessing
 import os
 import resource
 import selectors
@@ -86,15 +87,26 @@ def get_ms(port, path):
 class Crowd:
     """`count` connections from the given source addresses, each sending a request's headers a
     line every `every_s` and never finishing them; one the server closed is opened again at the
-    next line. Runs on a thread of its own until closed."""
+    next line. Runs in a process of its own until closed, so that it takes no time from the
+    probes' own process."""
 
     def __init__(self, port, count, sources, every_s):
-        self.port, self.sources, self.every_s = port, sources, every_s
-        self.sockets = [self.open(i) for i in range(count)]
-        self.reopened = 0
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.trickle)
-        self.thread.start()
+        self.port, self.count, self.sources, self.every_s = port, count, sources, every_s
+        context = multiprocessing.get_context("fork")
+        self.stop = context.Event()
+        self.started = context.Event()
+        self.reopened = context.Value("l", 0)
+        self.process = context.Process(target=self.run)
+        self.process.start()
+        if not self.started.wait(60):
+            raise RuntimeError("the crowd did not connect within 60 s")
+
+    def run(self):
+        self.sockets = [self.open(i) for i in range(self.count)]
+        self.started.set()
+        self.trickle()
+        for s in self.sockets:
+            s.close()
 
     def open(self, i):
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -126,13 +138,13 @@ class Crowd:
                     pass
                 s.close()
                 self.sockets[i] = self.open(i)
-                self.reopened += 1
+                with self.reopened.get_lock():
+                    self.reopened.value += 1
 
     def close(self):
         self.stop.set()
-        self.thread.join()
-        for s in self.sockets:
-            s.close()
+        self.process.join(30)
+        return self.reopened.value
 
 
 def main():
@@ -199,14 +211,13 @@ def main():
 
         # The crowd: 2,000 connections from 8 addresses.
         crowd = Crowd(port, 2000, [f"127.0.0.{i}" for i in range(2, 10)], 2.0)
-        time.sleep(3.0)  # every connection opened, and the first round of lines sent
+        time.sleep(3.0)  # the first rounds of lines sent
         crowd_metrics_ms, crowd_page_ms = [], []
         for _ in range(20):
             crowd_metrics_ms.append(get_ms(port, "/metrics"))
             crowd_page_ms.append(get_ms(port, "/"))
             time.sleep(0.5)
-        reopened = crowd.reopened
-        crowd.close()
+        reopened = crowd.close()
         if proc.poll() is not None:
             print("fieldmeter ended under the crowd:", open(errors.name).read(), file=sys.stderr)
             return 1
