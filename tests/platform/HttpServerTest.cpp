@@ -303,7 +303,7 @@ TEST(HttpServer, StreamClientsGetEachEventInOrderAndAStalledOneHoldsUpNoOne) {
 struct SlowClients {
     explicit SlowClients(std::chrono::milliseconds every = std::chrono::seconds(2))
         : every(every) {}
-    std::chrono::milliseconds every;
+    const std::chrono::milliseconds every;
     std::mutex mutex;
     std::condition_variable wake;
     std::vector<int> fds;
@@ -340,163 +340,114 @@ bool stillOpen(int fd) {
     return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN;
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 TEST(HttpServer, AFullServerClosesTheOldestUnfinishedRequestsFirstAndAnswersAtOnce) {
-    auto routes = HttpRoutes().exact(
-        "/metrics", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
     HttpServer::Options small;
     small.connectionLimit = 6;
     small.perAddressLimit = 3;
-    small.headerSeconds = 60;  // only the limits close anything here
-    small.timeoutSeconds = 60;
-    auto server = startServer(routes, small);
+    small.headerSeconds = small.timeoutSeconds = 60;  // only the limits close anything here
+    auto server = startServer(
+        HttpRoutes().exact("/m", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); }),
+        small);
     ASSERT_NE(server, nullptr);
     const int port = server->port();
     SlowClients slow;
     std::vector<int> a, b;
     for (int i = 0; i < 3; ++i) a.push_back(slow.add(connectTo(port, "127.0.0.1", "127.0.0.2")));
     for (int i = 0; i < 3; ++i) b.push_back(slow.add(connectTo(port, "127.0.0.1", "127.0.0.3")));
-    // A complete request from elsewhere, kept open and idle after its answer.
-    auto keptGet = [&](const char* from) {
-        const int fd = connectTo(port, "127.0.0.1", from);
-        sendText(fd, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        return std::make_pair(fd, readReply(fd));
+    std::vector<int> kept;  // complete requests from 127.0.0.4, idle after their answer
+    auto keptGet = [&] {
+        kept.push_back(connectTo(port, "127.0.0.1", "127.0.0.4"));
+        sendText(kept.back(), "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        return readReply(kept.back()).status;
     };
-    auto start = std::chrono::steady_clock::now();
-    auto [c0, reply] = keptGet("127.0.0.4");
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_LT(secondsSince(start), 1.0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(keptGet(), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_TRUE(closedByServer(a[0]));  // the oldest unfinished gave way
     EXPECT_TRUE(stillOpen(a[1]));
     // A fourth from one address: its own oldest gives way, though a[1] is older.
-    b.push_back(slow.add(connectTo(port, "127.0.0.1", "127.0.0.3")));
+    slow.add(connectTo(port, "127.0.0.1", "127.0.0.3"));
     EXPECT_TRUE(closedByServer(b[0]));
     EXPECT_TRUE(stillOpen(a[1]));
-    auto [c1, r1] = keptGet("127.0.0.4");
-    auto [c2, r2] = keptGet("127.0.0.4");
-    EXPECT_EQ(r1.status, 200);
-    EXPECT_EQ(r2.status, 200);
+    EXPECT_EQ(keptGet(), 200);
+    EXPECT_EQ(keptGet(), 200);
     EXPECT_TRUE(closedByServer(a[1]));
     EXPECT_TRUE(closedByServer(a[2]));
-    EXPECT_TRUE(stillOpen(b[1]));
     // Three finished connections from 127.0.0.4: nothing of its own can give way, and the
     // fourth is told at once, before it has sent a byte.
     const int refused = connectTo(port, "127.0.0.1", "127.0.0.4");
-    start = std::chrono::steady_clock::now();
     const Reply over = readReply(refused);
     EXPECT_EQ(over.status, 503);
     EXPECT_EQ(over.body, "too many connections\n");
     EXPECT_TRUE(over.closed);
-    EXPECT_LT(secondsSince(start), 1.0);
-    ::close(refused);
     EXPECT_TRUE(stillOpen(b[1]));
-    for (const int fd : {c0, c1, c2}) ::close(fd);
-
-    // Every one of 400 trickling connections from 8 addresses (more than the server holds)
-    // is answered or closed, and a request from a ninth is answered at once.
-    HttpServer::Options crowded;
-    crowded.connectionLimit = 64;
-    crowded.perAddressLimit = 16;
-    crowded.headerSeconds = 1;
-    crowded.timeoutSeconds = 60;
-    server = startServer(routes, crowded);
-    ASSERT_NE(server, nullptr);
-    SlowClients crowd(std::chrono::milliseconds(300));
-    for (int i = 0; i < 400; ++i) {
-        const std::string from = "127.0.0." + std::to_string(2 + i % 8);
-        crowd.add(connectTo(server->port(), "127.0.0.1", from.c_str()));
-    }
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(get(server->port(), "/metrics").status, 200);
-    EXPECT_LT(secondsSince(start), 1.0);
-    // Trickling past the deadline: every one ends though each sends a line every 0.3 s.
-    std::vector<int> fds;
-    {
-        std::lock_guard lock(crowd.mutex);
-        fds = crowd.fds;
-    }
-    for (const int fd : fds) {
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-        }
-        ASSERT_TRUE(n == 0 || errno == ECONNRESET) << "a connection stayed open";
-    }
+    for (const int fd : kept) ::close(fd);
+    ::close(refused);
 }
 
-TEST(HttpServer, AnIdleConnectionIsClosedAfterTheTimeoutAndAKeptAliveOneIsNoUnfinishedRequest) {
-    auto routes = HttpRoutes().exact(
-        "/metrics", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
-    HttpServer::Options quick;
-    quick.timeoutSeconds = 1;
-    auto server = startServer(routes, quick);
+TEST(HttpServer, HeadersMustComeWithinTheDeadlineAndAnIdleConnectionIsClosedAfterTheTimeout) {
+    auto routes =
+        HttpRoutes().exact("/m", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
+    HttpServer::Options options;
+    options.headerSeconds = 1;
+    options.timeoutSeconds = 30;
+    auto server = startServer(routes, options);
+    ASSERT_NE(server, nullptr);
+    const int kept = connectTo(server->port());
+    sendText(kept, "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(readReply(kept).status, 200);
+    SlowClients slow(std::chrono::milliseconds(200));  // never idle for the timeout
+    EXPECT_TRUE(closedByServer(slow.add(connectTo(server->port()))));
+    EXPECT_TRUE(stillOpen(kept));  // idle since its answer, for longer than the deadline
+    sendText(kept, "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(readReply(kept).body, "ok\n");
+    ::close(kept);
+
+    options.headerSeconds = 30;
+    options.timeoutSeconds = 1;
+    server = startServer(routes, options);
     ASSERT_NE(server, nullptr);
     const int idle = connectTo(server->port());
     EXPECT_TRUE(closedByServer(idle));  // by the idle timeout, not by the socket's 10-s limit
     ::close(idle);
-
-    HttpServer::Options deadline;
-    deadline.headerSeconds = 1;
-    deadline.timeoutSeconds = 30;
-    server = startServer(routes, deadline);
-    ASSERT_NE(server, nullptr);
-    const int kept = connectTo(server->port());
-    sendText(kept, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    EXPECT_EQ(readReply(kept).status, 200);
-    SlowClients slow(std::chrono::milliseconds(200));
-    const int trickling = slow.add(connectTo(server->port()));
-    EXPECT_TRUE(closedByServer(trickling));
-    EXPECT_TRUE(stillOpen(kept));  // idle since its answer, for longer than the deadline
-    sendText(kept, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    EXPECT_EQ(readReply(kept).body, "ok\n");
-    ::close(kept);
 }
 
 TEST(HttpServer, WithoutATokenOnlyRequestsNamingThisMachineAreAnswered) {
     auto routes =
         HttpRoutes().exact("/", [](const HttpRequest&) { return HttpResponse::text(200, "page"); });
-    auto server = startServer(routes);
-    ASSERT_NE(server, nullptr);
-    std::string at = "127.0.0.1";
-    auto withHost = [&](const std::string& line) {
-        const int fd = connectTo(server->port(), at.c_str());
-        sendText(fd, "GET / HTTP/1.1\r\n" + line + "Connection: close\r\n\r\n");
+    HttpServer::Options options;
+    std::unique_ptr<HttpServer> server;
+    auto status = [&](const std::string& headers) {
+        const int fd = connectTo(server->port(), options.address.host.c_str());
+        sendText(fd, "GET / HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
         const Reply r = readReply(fd);
         ::close(fd);
-        return r;
+        EXPECT_TRUE(r.status != 421 || r.body.starts_with("misdirected request: without an "
+                                                          "access token"));
+        return r.status;
     };
-    for (const std::string host :
+    server = startServer(routes, options);
+    ASSERT_NE(server, nullptr);
+    for (const char* host :
          {"127.0.0.1", "127.0.0.1:9100", "localhost", "LocalHost:80", "[::1]", "[::1]:9100"}) {
-        EXPECT_EQ(withHost("Host: " + host + "\r\n").body, "page\n") << host;
+        EXPECT_EQ(status("Host: " + std::string(host) + "\r\n"), 200) << host;
     }
-    for (const std::string& host : std::vector<std::string>{
-             "evil.example", "evil.example:" + std::to_string(server->port()), "localhost.",
-             "127.0.0.1.evil.example", "localhost.evil.example:80", "localhost:80x", "127.0.0.2",
-             "::1", "[::1", "[localhost]", "127.0.0.1:", ""}) {
-        const Reply r = withHost("Host: " + host + "\r\n");
-        EXPECT_EQ(r.status, 421) << host;
-        EXPECT_TRUE(r.body.starts_with("misdirected request: without an access token")) << r.body;
+    for (const char* host :
+         {"evil.example", "evil.example:9100", "localhost.", "127.0.0.2", "127.0.0.1.evil.example",
+          "localhost:80x", "::1", "[::1", "[a]:1", "127.0.0.1:", ""}) {
+        EXPECT_EQ(status("Host: " + std::string(host) + "\r\n"), 421) << host;
     }
-    EXPECT_EQ(withHost("").status, 421);  // HTTP/1.1 without a Host
-    EXPECT_EQ(withHost("Host: localhost\r\nHost: evil.example\r\n").status, 421);
-
-    HttpServer::Options bound;
-    bound.address = {"127.0.0.5", 0};
-    server = startServer(routes, bound);
+    EXPECT_EQ(status(""), 421);  // HTTP/1.1 without a Host
+    EXPECT_EQ(status("Host: localhost\r\nHost: evil.example\r\n"), 421);
+    options.address = {"127.0.0.5", 0};
+    server = startServer(routes, options);
     ASSERT_NE(server, nullptr);
-    at = "127.0.0.5";
-    EXPECT_EQ(withHost("Host: 127.0.0.5:1\r\n").status, 200);
-    EXPECT_EQ(withHost("Host: 127.0.0.6\r\n").status, 421);
-
-    HttpServer::Options guarded;
-    guarded.token = "abc123";
-    server = startServer(routes, guarded);
+    EXPECT_EQ(status("Host: 127.0.0.5:1\r\n"), 200);
+    EXPECT_EQ(status("Host: 127.0.0.6\r\n"), 421);
+    options.token = "abc123";  // the token decides alone
+    server = startServer(routes, options);
     ASSERT_NE(server, nullptr);
-    at = "127.0.0.1";
-    EXPECT_EQ(withHost("Host: evil.example\r\nAuthorization: Bearer abc123\r\n").status, 200);
+    EXPECT_EQ(status("Host: evil.example\r\nAuthorization: Bearer abc123\r\n"), 200);
 }
 
 TEST(HttpServer, TheTokenGuardsEveryPathButTheExemptOnes) {
