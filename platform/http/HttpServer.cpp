@@ -109,12 +109,12 @@ int listenOn(const ListenAddress& address, std::string* boundHost, int* port, st
                               : reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
             break;
         }
+        const int why = errno;
         if (error->empty()) {  // the first address's reason: the others are alternatives
             const std::string numeric = numericHost(a->ai_addr);
-            *error =
-                "cannot listen on " + asked +
-                (numeric == address.host ? "" : " (" + numeric + ")") + ": " +
-                (errno == EADDRNOTAVAIL ? "not an address of this machine" : std::strerror(errno));
+            *error = "cannot listen on " + asked +
+                     (numeric == address.host ? "" : " (" + numeric + ")") + ": " +
+                     (why == EADDRNOTAVAIL ? "not an address of this machine" : std::strerror(why));
         }
         if (fd >= 0) {
             ::close(fd);
@@ -550,11 +550,14 @@ MHD_Response* HttpServer::respond(MHD_Connection* connection, const Request& req
         MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &collectValue, &in.headers);
         const auto& exempt = options_.tokenExempt;
         if (options_.token.empty() && !hostHeaderNames(in.header("host"), hostNames_)) {
+            const bool usual = boundHost_ == "127.0.0.1" || boundHost_ == "::1";
             answer = HttpResponse::text(
                 421,
                 "misdirected request: without an access token this server answers only to "
-                "the Host 127.0.0.1, localhost, [::1] or " +
-                    hostAndPort(boundHost_, port_) + " (with any port)");
+                "the Host 127.0.0.1, localhost or [::1]" +
+                    (usual ? ""
+                           : " or " + (isIpv6(boundHost_) ? "[" + boundHost_ + "]" : boundHost_)) +
+                    ", with any port or none");
         } else if (!options_.token.empty() &&
                    std::find(exempt.begin(), exempt.end(), in.path) == exempt.end() &&
                    !tokenAccepted(connection, in, &fromQuery)) {
