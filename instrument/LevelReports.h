@@ -66,7 +66,8 @@ class LevelReports : public QObject {
 
     static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
                             std::string* error);
-    void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
+    bool startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                     std::string* error);
 
     // Made before the reports, which tell them every row, and gone after them.
     std::unique_ptr<Deliveries> deliveries_;

@@ -305,17 +305,41 @@ TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
             << stderr_.toStdString();
     }
     EXPECT_FALSE(fs::exists(dir_ / "l.csv"));
-    // A busy port is said, and the meters run on without metrics.
+    // A server asked for and unable to listen stops the start too.
     const LocalPort busy(/*listen=*/true);
-    stderr_.clear();
-    start({"--input", "demo", "--duration", "1", "--metrics", QString::number(busy.port)});
-    EXPECT_EQ(finish(), 0);
-    EXPECT_EQ(stderr_.count(
-                  "fieldmeter: --http: cannot listen on 127.0.0.1:" + QString::number(busy.port) +
-                  ": Address already in use; the meters keep running without the web "
-                  "server\n"),
-              1)
-        << stderr_.toStdString();
+    for (const auto& [where, said] : std::vector<std::pair<QString, QString>>{
+             {QString::number(busy.port),
+              "fieldmeter: --http: cannot listen on 127.0.0.1:" + QString::number(busy.port) +
+                  ": Address already in use\n"},
+             {"192.0.2.1:9100",
+              "fieldmeter: --http: cannot listen on 192.0.2.1:9100: not an "
+              "address of this machine\n"},
+             {"no-such-host.invalid:0",
+              "fieldmeter: --http: cannot listen on no-such-host.invalid:0: no such host name "
+              "("}}) {
+        stderr_.clear();
+        start({"--input", "demo", "--duration", "5", "--http", where});
+        EXPECT_EQ(finish(), 1) << where.toStdString();
+        EXPECT_TRUE(stderr_.contains(said)) << stderr_.toStdString();
+    }
+}
+
+TEST_F(LevelReports, ANameListensOnAnyFreePortAndTheLogServedIsTheOneWrittenNeverALink) {
+    const fs::path log = dir_ / "levels.csv";
+    start({"--input", "demo", "--log", QString::fromStdString(log.string()), "--http",
+           "localhost:0"});
+    // A name is no loopback address to the program: the page asks for a token.
+    const QString port = waitForStderr(R"(the live page: http://127\.0\.0\.1:(\d+)/\?token=)");
+    ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
+    EXPECT_NE(port, "0");
+    const QString logCsv =
+        "/log.csv?token=" + QRegularExpression(R"(\?token=(\w+))").match(stderr_).captured(1);
+    EXPECT_TRUE(get(port, logCsv).startsWith("time_utc,"));
+    // A link put in the log's place, to a file the program never wrote.
+    std::ofstream(dir_ / "secret.txt") << "secret\n";
+    fs::rename(log, dir_ / "levels-moved.csv");
+    fs::create_symlink(dir_ / "secret.txt", log);
+    EXPECT_EQ(get(port, logCsv), "not found\n");
 }
 
 // A Prometheus server of the test's own, scraping one target every second.
