@@ -43,6 +43,10 @@ class LevelReports : public QObject {
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
 
+    // At the end: the seconds measured so far are written and every row kept from a failure is
+    // tried once more. Returns how many rows never reached their files (said with their counts).
+    std::size_t finish();
+
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
 

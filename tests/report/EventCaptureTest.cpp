@@ -14,6 +14,8 @@
 #include "measure/Decibels.h"
 #include "measure/Measurement.h"
 #include "report/EventCapture.h"
+#include "report/EventLog.h"
+#include "tests/report/FullDisk.h"
 
 namespace fm::report {
 namespace {
@@ -71,6 +73,46 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     sf_close(f);
     EXPECT_EQ(clip, std::vector<float>(fed.begin() + 44100 - 22050, fed.end()));
     fs::remove_all(folder);
+}
+
+TEST(EventCapture, AClipTheDiskCannotHoldWholeIsNotKeptAndItsRowSaysHowMuchWasWrittenAndWhy) {
+    test::FullDisk disk("clips-full", 256 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this process may not mount a tmpfs (not root)";
+    }
+    // Two seconds of float samples: 353 kB, more than the disk holds.
+    const std::vector<float> samples(2 * 44100, 0.25f);
+    EventClips clips({disk.root().string(), 1'000'000'000, 44100, samples.size()});
+    ASSERT_TRUE(clips.begin(1'796'687'417'000'000'000, samples.size()));
+    ASSERT_EQ(clips.write(samples.data(), samples.size()), samples.size());
+    EventRecord event;
+    event.startNs = 1'796'687'417'000'000'000;
+    event.endNs = event.startNs + 2'000'000'000;
+    event.clipBegun = true;
+    ASSERT_TRUE(clips.end(event));
+    clips.stop();
+    EventClips::Finished done;
+    ASSERT_TRUE(clips.takeFinished(&done));
+    EXPECT_EQ(done.clip, "");
+    EXPECT_EQ(done.refusal.rfind("cannot write " + disk.root().string() + "/", 0), 0u)
+        << done.refusal;
+    // What reached the disk before it was full: most of its 256 kB, not all of the clip.
+    EXPECT_GT(done.writtenFrames, 40'000u);
+    EXPECT_LT(done.writtenFrames, 65'536u);
+    for (const auto& entry : fs::directory_iterator(disk.root())) {
+        ADD_FAILURE() << "left behind: " << entry.path();
+    }
+
+    EventSummary summary;
+    summary.start = std::chrono::system_clock::time_point(std::chrono::seconds(1796687417));
+    summary.end = summary.start + std::chrono::seconds(2);
+    summary.clipWrittenSeconds = 1.25;
+    summary.whyNotKept = "cannot write a, \"b\": full";
+    // calibrated 0, no clip, kept 0, then how much and why (quoted: it holds a comma).
+    const std::string row = eventLogRow(summary);
+    const std::string end = ",0,,0,1.250,\"cannot write a, \"\"b\"\": full\"\n";
+    ASSERT_GT(row.size(), end.size());
+    EXPECT_EQ(row.substr(row.size() - end.size()), end);
 }
 
 }  // namespace
