@@ -78,8 +78,8 @@ std::size_t RowQueue::finish() {
     }
     const std::size_t unwritten = rows_.size() + static_cast<std::size_t>(lost_ - lostSaid_);
     if (unwritten > 0) {
-        say_(std::to_string(unwritten) + (unwritten == 1 ? " row" : " rows") + " of " + what_ +
-             " could not be written and are lost: " + error_);
+        say_(std::to_string(unwritten) + (unwritten == 1 ? " row of " : " rows of ") + what_ +
+             " could not be written and " + (unwritten == 1 ? "is" : "are") + " lost: " + error_);
     }
     return unwritten;
 }
