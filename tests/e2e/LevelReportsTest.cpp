@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "tests/e2e/ProgramRunner.h"
+#include "tests/report/FullDisk.h"
 
 namespace fm::test {
 namespace {
@@ -289,6 +290,27 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ASSERT_GE(lines.size(), 3) << received;
     EXPECT_TRUE(lines[0].startsWith("time_utc,LAeq_1s_dB,")) << received;
     EXPECT_TRUE(lines[1].contains(",0,0,0,0.00,demo,")) << received;  // never calibrated
+}
+
+TEST_F(LevelReports, RowsAFullDiskKeptUntilTheEndAreCountedAndTheStatusIsOne) {
+    FullDisk disk("fm-e2e-disk", 256 * 1024);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "this process may not mount a tmpfs (not root)";
+    }
+    start({"--input", "demo", "--log", QString::fromStdString((disk.root / "l.csv").string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(disk.root / "l.csv") > 1000; }, 30000));
+    disk.fill();
+    ASSERT_FALSE(waitForStderr("(cannot write the log )", 60000).isEmpty())
+        << stderr_.toStdString();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    EXPECT_EQ(finish(), 1) << stderr_.toStdString();
+    EXPECT_GE(QRegularExpression(R"(fieldmeter: (\d+) rows? of the log could not be written and )"
+                                 R"((is|are) lost: .*l\.csv)")
+                  .match(stderr_)
+                  .captured(1)
+                  .toInt(),
+              1)
+        << stderr_.toStdString();
 }
 
 TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
