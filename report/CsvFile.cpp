@@ -151,13 +151,9 @@ bool CsvFile::attach(bool makeFolder, bool* waiting, std::string* error) {
         *waiting = true;
         return true;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int cause = errno;
+    // A file system without locks (some network ones) is written unlocked rather than not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         ::close(fd);
-        if (cause != EWOULDBLOCK) {
-            *error = systemError(path_, cause);
-            return false;
-        }
         const long holder = flockHolder(info);
         *error = path_ + ": in use by " +
                  (holder > 0 ? "process " + std::to_string(holder) : "another process") +
