@@ -189,13 +189,20 @@ bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const
 }
 
 LevelReports::~LevelReports() {
+    finish();
+}
+
+std::size_t LevelReports::finish() {
     server_.reset();
+    timer_.stop();
     // The seconds measured up to the end are written before the files close.
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
         reports_->setListener(nullptr);
+        return reports_->finish();
     }
+    return 0;
 }
 
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {

@@ -53,6 +53,10 @@ class LevelReports : public QObject {
     // Main thread: the newest second handed to the writers.
     const fm::measure::SecondRecord& lastSecond() const;
 
+    // At the end: the seconds measured so far are written and every row kept from a failure is
+    // tried once more. Returns how many rows never reached their files (said with their counts).
+    std::size_t finish();
+
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
 

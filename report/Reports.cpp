@@ -107,6 +107,14 @@ bool Reports::startEvents(std::string* error) {
 }
 
 Reports::~Reports() {
+    finish();
+}
+
+std::size_t Reports::finish() {
+    if (finished_) {
+        return unwritten_;
+    }
+    finished_ = true;
     if (capture_) {
         // An event under way ends with what was measured; its clip and row are written.
         measurement_.setObserver(nullptr);
@@ -121,9 +129,27 @@ Reports::~Reports() {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
         }
     }
+    for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
+        if (queue != nullptr) {
+            unwritten_ += queue->finish();
+        }
+    }
+    return unwritten_;
+}
+
+void Reports::reopen() {
+    const auto steady = std::chrono::steady_clock::now();
+    for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
+        if (queue != nullptr) {
+            queue->reopen(steady);
+        }
+    }
 }
 
 void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
+    if (finished_) {
+        return;
+    }
     stream_.poll(now, [&](const fm::measure::SecondRecord& second) { take(second, extras); });
     takeEvents();
     const auto steady = std::chrono::steady_clock::now();
@@ -210,6 +236,9 @@ void Reports::takeEvents() {
         event.values = done.event.values;
         event.clip = done.clip;
         event.kept = !done.clip.empty();
+        event.clipWrittenSeconds =
+            static_cast<double>(done.writtenFrames) / measurement_.sampleRate();
+        event.whyNotKept = done.refusal;
         eventLog_->add(eventLogRow(event), steady);
         if (listener_ != nullptr) {
             listener_->event(event);
@@ -222,9 +251,6 @@ void Reports::takeEvents() {
                  " is not captured as a clip: " + done.refusal +
                  "; events.csv lists it as not kept, and nothing earlier is removed");
             refusingClips_ = true;
-        }
-        if (!done.problem.empty()) {
-            say_("the clip " + options_.eventsFolder + "/" + done.clip + ": " + done.problem);
         }
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_front(std::move(event));

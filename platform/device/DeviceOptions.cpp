@@ -7,12 +7,29 @@
 namespace fm::platform {
 namespace {
 
+// A number as people write one: "12", "-3.5", ".5". Not what strtod takes besides: hexadecimal
+// ("0x10"), exponents, "inf", spaces.
+bool isDecimal(const std::string& text) {
+    std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    bool digits = false, point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
+
 // A level in dB: a finite number from lowest to highest.
 bool parseDb(const std::string& text, double lowest, double highest, double* out) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+    if (!isDecimal(text) || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
         v < lowest || v > highest) {
         return false;
     }
@@ -21,7 +38,7 @@ bool parseDb(const std::string& text, double lowest, double highest, double* out
 }
 
 bool parsePositive(const std::string& text, double limit, double* out) {
-    if (text.empty()) {
+    if (!isDecimal(text)) {
         return false;
     }
     char* end = nullptr;
@@ -41,7 +58,7 @@ bool parseScreenEvery(const std::string& text, double* out) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+    if (!isDecimal(text) || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
         (v != 0.0 && (v < 0.1 || v > 86400.0))) {
         return false;
     }
@@ -159,6 +176,11 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
             double seconds = 0.0;
             if (!value(&text) || !parseDb(text, 0.0, 60.0, &seconds)) {
                 return fail(arg + ": needs a number of seconds from 0 to 60");
+            }
+            if (arg == "--post-roll" &&
+                std::abs(seconds * 10.0 - std::round(seconds * 10.0)) > 1e-9) {
+                return fail("--post-roll: counts in tenths of a second; " + text +
+                            " is not a whole number of tenths (e.g. 0.1, 0.5, 2)");
             }
             (arg == "--pre-roll" ? o.preRollSeconds : o.postRollSeconds) = seconds;
         } else if (arg == "--events-max-mb") {

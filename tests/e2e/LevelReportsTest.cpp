@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "tests/e2e/ProgramRunner.h"
+#include "tests/report/FullDisk.h"
 
 namespace fm::test {
 namespace {
@@ -253,13 +254,19 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ASSERT_TRUE(shell.waitForStarted(10000));
     shell.write("Space\nR\n");
     ASSERT_TRUE(shell.waitForFinished(60000));
-    EXPECT_EQ(readText(dir_ / "status"), "0\n");
+    // The rows after the reader left are lost: said with their count, and the status says so.
+    EXPECT_EQ(readText(dir_ / "status"), "1\n");
     const std::string err = readText(dir_ / "err");
     EXPECT_NE(err.find("fieldmeter: cannot write the log /dev/stdout: Broken pipe"),
               std::string::npos)
         << err;
+    EXPECT_NE(err.find(" of the log could not be written and "), std::string::npos) << err;
+    EXPECT_NE(err.find(" lost: /dev/stdout"), std::string::npos) << err;
     EXPECT_TRUE(logLines(dir_ / "head").value(0).startsWith("time_utc,"))
         << readText(dir_ / "head");
+    // The console lines of the recording's start went to standard error, not among the rows.
+    EXPECT_TRUE(logLines(dir_ / "head").value(1).startsWith("20")) << readText(dir_ / "head");
+    EXPECT_NE(err.find("\nstopRecording\nOSStatus(ExtAudioFileDispose): "), std::string::npos);
     // The recording went on to the end: whole, with its summary and its motion.
     EXPECT_GT(readAll(docsPath() / "output2.caf").size(), 44100u * 2);
     EXPECT_TRUE(fs::exists(docsPath() / "output2.txt")) << err;
@@ -283,6 +290,27 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ASSERT_GE(lines.size(), 3) << received;
     EXPECT_TRUE(lines[0].startsWith("time_utc,LAeq_1s_dB,")) << received;
     EXPECT_TRUE(lines[1].contains(",0,0,0,0.00,demo,")) << received;  // never calibrated
+}
+
+TEST_F(LevelReports, RowsAFullDiskKeptUntilTheEndAreCountedAndTheStatusIsOne) {
+    FullDisk disk("fm-e2e-disk", 256 * 1024);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "this process may not mount a tmpfs (not root)";
+    }
+    start({"--input", "demo", "--log", QString::fromStdString((disk.root / "l.csv").string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(disk.root / "l.csv") > 1000; }, 30000));
+    disk.fill();
+    ASSERT_FALSE(waitForStderr("(cannot write the log )", 60000).isEmpty())
+        << stderr_.toStdString();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    EXPECT_EQ(finish(), 1) << stderr_.toStdString();
+    EXPECT_GE(QRegularExpression(R"(fieldmeter: (\d+) rows? of the log could not be written and )"
+                                 R"((is|are) lost: .*l\.csv)")
+                  .match(stderr_)
+                  .captured(1)
+                  .toInt(),
+              1)
+        << stderr_.toStdString();
 }
 
 TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
