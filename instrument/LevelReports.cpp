@@ -205,6 +205,10 @@ std::size_t LevelReports::finish() {
     return 0;
 }
 
+void LevelReports::reopen() {
+    reports_->reopen();
+}
+
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {
     calibration_ = calibration;
     if (deliveries_) {

@@ -56,6 +56,8 @@ class LevelReports : public QObject {
     // At the end: the seconds measured so far are written and every row kept from a failure is
     // tried once more. Returns how many rows never reached their files (said with their counts).
     std::size_t finish();
+    // Main thread: every output file opened again at its path (after logrotate moved it).
+    void reopen();
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
