@@ -9,6 +9,7 @@
 
 #include "platform/audiofile/RecordingArchive.h"
 #include "report/LiveJson.h"
+#include "report/NumberText.h"
 #include "report/SummaryLog.h"
 
 namespace fm::report {
@@ -245,6 +246,13 @@ void Reports::takeEvents() {
         }
         if (event.kept) {
             refusingClips_ = false;
+            // One line an event: a monitor's journal tells when something loud happened.
+            const auto seconds = std::chrono::duration<double>(event.end - event.start).count();
+            std::string duration;
+            appendFixed(&duration, seconds, 1);
+            say_("event (" + std::string(fm::measure::eventTriggerName(event.trigger)) + ") at " +
+                 fm::platform::recordedDateText(Clock::to_time_t(event.start)) + ", " + duration +
+                 " s: " + event.clip);
         } else if (!refusingClips_) {
             // Said once, and again only after a clip was kept since.
             say_("the event at " + fm::platform::recordedDateText(Clock::to_time_t(event.start)) +
