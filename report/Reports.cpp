@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 
 #include "platform/audiofile/RecordingArchive.h"
 #include "report/LiveJson.h"
@@ -67,6 +69,27 @@ std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
     return reports;
 }
 
+// The program keeps the events' list itself: one with an older version's columns is kept
+// beside it under a name of its own, and a new one is started, rather than the start refused.
+void Reports::keepOlderEventList(const std::string& list) {
+    std::ifstream in(list);
+    std::string first;
+    const std::string header = eventLogHeader();
+    if (!std::getline(in, first) || first == header.substr(0, header.find('\n'))) {
+        return;
+    }
+    in.close();
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
+    const std::string kept = list.substr(0, list.size() - 4) + "-before-" + stamp + ".csv";
+    if (std::rename(list.c_str(), kept.c_str()) == 0) {
+        say_(list + " had another version's columns: kept as " + kept + "; a new list is begun");
+    }
+}
+
 bool Reports::startEvents(std::string* error) {
     const std::string& folder = options_.eventsFolder;
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -83,6 +106,7 @@ bool Reports::startEvents(std::string* error) {
         *error = list + ": a symbolic link; the events are never written through one";
         return false;
     }
+    keepOlderEventList(list);
     auto file = CsvFile::open(list, eventLogHeader(), error);
     if (!file) {
         return false;

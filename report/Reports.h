@@ -100,6 +100,7 @@ class Reports {
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
     bool startEvents(std::string* error);
+    void keepOlderEventList(const std::string& list);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
     void takeEvents();
     // Calls `write` with mutex_ held and the measurement's values as the page shows them, read

@@ -110,6 +110,12 @@ class EventsRun : public ProgramRun {
 
 TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTheBudgetRefuses) {
     const auto input = writeBurst(dir_ / "in.wav", 8.0);
+    // An older version's list is kept under a name of its own, and a new one begun.
+    fs::create_directories(events());
+    const std::string older =
+        "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
+        "calibrated,clip,kept\n2026-12-01T10:00:00.000Z,x,1.0,LAF,,,,0,,0\n";
+    std::ofstream(events() / "events.csv") << older;
     start({"--input", inputPath(), "--event-above", QString::number(kThresholdDb), "--pre-roll",
            "2", "--post-roll", "1", "--metrics", "0", "--name", "yard"});
     const QString port = waitForStderr(R"(serving metrics at http://127\.0\.0\.1:(\d+)/metrics)");
@@ -137,6 +143,16 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     EXPECT_GT(at + 2.0 * kRate, up - tick - slack);
     EXPECT_GE(at + frames - 1.0 * kRate, down - slack);  // its last loud tick, the crossing down
     EXPECT_LT(at + frames - 1.0 * kRate, down + tick + slack);
+
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(events())) {
+        if (entry.path().filename().string().rfind("events-before-", 0) == 0) {
+            kept.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    std::ifstream keptIn(kept[0]);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keptIn), {}), older);
 
     const QStringList rows = rowsOf(events() / "events.csv");
     ASSERT_EQ(rows.size(), 2);
