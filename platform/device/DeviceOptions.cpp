@@ -277,6 +277,20 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
                     "http://127.0.0.1:8428/write?db=noise or "
                     "https://HOST/api/v2/write?org=ORG&bucket=BUCKET");
             }
+        } else if (arg == "--alert-webhook") {
+            if (!value(&o.alertWebhook) || (o.alertWebhook.rfind("http://", 0) != 0 &&
+                                            o.alertWebhook.rfind("https://", 0) != 0)) {
+                return fail("--alert-webhook: needs an http:// or https:// URL to POST alerts to");
+            }
+        } else if (arg == "--alert-webhook-header-file") {
+            if (!value(&o.alertWebhookHeaderFile) || o.alertWebhookHeaderFile.empty()) {
+                return fail("--alert-webhook-header-file: needs a file of Name: value lines");
+            }
+        } else if (arg == "--alert-mail") {
+            if (!value(&o.alertMail) || o.alertMail.find('@') == std::string::npos ||
+                o.alertMail.find_first_of(" \t\r\n,<>") != std::string::npos) {
+                return fail("--alert-mail: needs one mail address, e.g. noise@example.org");
+            }
         } else if (arg == "--outbox-max-mb") {
             if (!value(&text) || !parsePositive(text, 1e7, &o.outboxMaxMb)) {
                 return fail("--outbox-max-mb: needs the megabytes each outbox may take, above 0");
@@ -296,6 +310,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
     }
     if (o.mqttCertFile.empty() != o.mqttKeyFile.empty()) {
         return fail("--mqtt-cert and --mqtt-key go together");
+    }
+    if (!o.alertWebhookHeaderFile.empty() && o.alertWebhook.empty()) {
+        return fail("--alert-webhook-header-file needs --alert-webhook URL");
     }
     if (!o.influxTokenFile.empty() && o.influxUrl.empty()) {
         return fail("--influx-token-file needs --influx URL");
