@@ -46,8 +46,12 @@ bool isAnyAddress(const std::string& host) {
     return host == "0.0.0.0" || host == "::";
 }
 
-// The spectrum's 320 band powers now; the audio thread stores them as relaxed atomics.
+// The spectrum's 320 band powers now; the audio thread stores them as relaxed atomics. None
+// while it is not analysed: the page then leaves it out.
 std::vector<float> spectrumNow() {
+    if (!fm::audio::spectrumWanted.load(std::memory_order_relaxed)) {
+        return {};
+    }
     std::vector<float> power(fm::audio::spectrumPower.size());
     for (std::size_t k = 0; k < power.size(); ++k) {
         power[k] = fm::audio::spectrumPower[k].load(std::memory_order_relaxed);
@@ -57,7 +61,9 @@ std::vector<float> spectrumNow() {
 
 fm::report::MeterReading meterExtras() {
     fm::report::MeterReading extras;
-    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    if (fm::audio::phoneScreen.load(std::memory_order_relaxed)) {
+        extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    }
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     return extras;
 }
@@ -108,9 +114,7 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     if (options.metrics && !self->startServer(options, token, error)) {
         return nullptr;
     }
-    // The page's stream is fed ten times a second; without it every second the measurement
-    // closes reaches the files within half a second, with a fifth of the wake-ups.
-    self->timer_.setInterval(self->server_ ? 100 : 500);
+    self->timer_.setInterval(500);  // 100 ms while the page's stream has a reader
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
@@ -228,19 +232,37 @@ void LevelReports::takeCalibrationDate() {
 
 void LevelReports::poll() {
     fm::report::LevelLogExtras extras;
-    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    if (fm::audio::phoneScreen.load(std::memory_order_relaxed)) {
+        extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    }
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     if (yaw_) {
         extras.yawDegrees = yaw_();
     }
     reports_->poll(std::chrono::system_clock::now(), extras);
     takeCalibrationDate();
-    if (server_) {
+    // The page's stream is fed ten times a second while someone follows it; otherwise every
+    // second the measurement closes reaches the files within half a second, with a fifth of
+    // the wake-ups and no stream made for nobody.
+    const bool followed = server_ && server_->streamReaders(fm::report::kLiveStreamPath) > 0;
+    if (spectrumOnDemand_) {
+        fm::audio::spectrumWanted.store(followed, std::memory_order_relaxed);
+    }
+    const int interval = followed ? 100 : 500;
+    if (timer_.interval() != interval) {
+        timer_.setInterval(interval);
+    }
+    if (followed) {
         // The spectrum at half the rate: it is the largest part, and the page needs no more.
         server_->publish(fm::report::kLiveStreamPath,
                          reports_->liveStreamJson(
                              meterName_, ++polls_ % 2 == 0 ? spectrumNow() : std::vector<float>{}));
     }
+}
+
+void LevelReports::setSpectrumOnDemand(bool onDemand) {
+    spectrumOnDemand_ = onDemand;
+    fm::audio::spectrumWanted.store(!onDemand, std::memory_order_relaxed);
 }
 
 }  // namespace fm::instrument

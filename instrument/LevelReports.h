@@ -56,6 +56,10 @@ class LevelReports : public QObject {
     // At the end: the seconds measured so far are written and every row kept from a failure is
     // tried once more. Returns how many rows never reached their files (said with their counts).
     std::size_t finish();
+    // Main thread: the spectrum is analysed only while the page's stream has a reader (the
+    // program without a screen); otherwise always.
+    void setSpectrumOnDemand(bool onDemand);
+
     // Main thread: every output file opened again at its path (after logrotate moved it).
     void reopen();
 
@@ -85,6 +89,7 @@ class LevelReports : public QObject {
     QTimer timer_;
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;
+    bool spectrumOnDemand_ = false;
 };
 
 }  // namespace fm::instrument

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/AudioEngine.h"
+#include "audio/SignalState.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/InputChoice.h"
 #include "instrument/InputWatch.h"
@@ -175,7 +176,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
+    reports->setSpectrumOnDemand(true);
 
+    // No waveform snapshot and no raw level: they are the phone screen's.
+    fm::audio::phoneScreen.store(false, std::memory_order_relaxed);
     fm::audio::AudioEngine engine;
     engine.FFTSetup();
     engine.startMeasuring();

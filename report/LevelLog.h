@@ -14,7 +14,8 @@ namespace fm::report {
 
 // What a row holds beside the second's own values.
 struct LevelLogExtras {
-    double rawLevel = 0.0;             // rmsValue: the raw level (the big read-out by default)
+    // rmsValue: the raw level (the big read-out by default); none without the phone screen
+    std::optional<double> rawLevel;
     std::optional<double> yawDegrees;  // the device's turn about the vertical axis
     std::uint64_t framesDropped = 0;   // frames the recorder dropped since the program started
 };

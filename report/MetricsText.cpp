@@ -248,10 +248,12 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
                    "Audio frames analysed since the meter started.", "",
                    static_cast<double>(now->framesCaptured));
     }
-    out.sample("fieldmeter_raw_level", "gauge",
-               "The raw level (the big read-out by default): RMS of the samples times the gain, "
-               "minus the base level.",
-               "", r.rawLevel);
+    if (r.rawLevel) {
+        out.sample("fieldmeter_raw_level", "gauge",
+                   "The raw level (the big read-out by default): RMS of the samples times the "
+                   "gain, minus the base level.",
+                   "", *r.rawLevel);
+    }
     out.sample("fieldmeter_recorder_frames_dropped_total", "counter",
                "Frames the recorder dropped since the meter started because its queue was full.",
                "", static_cast<double>(r.framesDropped));

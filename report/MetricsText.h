@@ -16,7 +16,7 @@ namespace fm::report {
 struct MeterReading {
     fm::measure::MeasurementView view;
     fm::measure::InputKind input = fm::measure::InputKind::None;
-    double rawLevel = 0.0;                       // rmsValue: the raw level (the big read-out)
+    std::optional<double> rawLevel;              // rmsValue: the raw level (the big read-out)
     std::uint64_t framesDropped = 0;             // frames the recorder dropped
     std::uint64_t measurementFramesDropped = 0;  // frames the measurement had no room for
     std::uint64_t eventsTotal = 0;               // loud moments captured
