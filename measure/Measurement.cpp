@@ -91,8 +91,8 @@ void Measurement::feed(const float* samples, std::uint32_t frames, std::uint64_t
     streamInput_ = info.input;
     const bool overflowed = overflows > overflowsSeen_;  // a new unit counts from 0 again
     overflowsSeen_ = overflows;
-    const StreamClock::Stamp stamp = clock_.block(monoNs, wallNs, frames, restart, overflowed,
-                                                  info.input == InputKind::Mic);
+    const StreamClock::Stamp stamp =
+        clock_.block(monoNs, wallNs, frames, restart, overflowed, info.input == InputKind::Mic);
     info.endTimeNs = stamp.endTimeNs;
     info.lostFrames = pendingLostFrames_ + stamp.lostFrames;
     info.clockStepNs = pendingClockStepNs_ + stamp.clockStepNs;

@@ -105,8 +105,8 @@ class Measurement {
     // Measuring thread only.
     std::uint32_t measuredEpoch_ = 0;
     std::uint64_t framesMeasuredHere_ = 0;
-    std::uint64_t secondLostFrames_ = 0;     // lost within the second under way
-    std::int64_t secondClockStepNs_ = 0;     // the clock's step within it
+    std::uint64_t secondLostFrames_ = 0;  // lost within the second under way
+    std::int64_t secondClockStepNs_ = 0;  // the clock's step within it
     // Audio thread only: blocks fed since the measuring thread was last woken.
     int blocksSinceWake_ = 0;
     StreamClock clock_;

@@ -51,9 +51,9 @@ StreamClock::Stamp StreamClock::block(std::int64_t monoNs, std::int64_t wallNs,
     std::uint64_t lost = 0;
     if (overflowed) {
         // The interface dropped what it could not hold: the whole delay is the gap.
-        lost = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(
-                                              std::llround(std::max<std::int64_t>(lag, 0) *
-                                                           rate_ / 1e9)));
+        lost = std::max<std::uint64_t>(
+            1,
+            static_cast<std::uint64_t>(std::llround(std::max<std::int64_t>(lag, 0) * rate_ / 1e9)));
         windowMinLagNs_ = kNoLag;
         previousMinLagNs_ = 0;
         windowStartNs_ = monoNs;

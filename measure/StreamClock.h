@@ -20,9 +20,9 @@ class StreamClock {
     explicit StreamClock(double sampleRate) : rate_(sampleRate) {}
 
     struct Stamp {
-        std::int64_t endTimeNs = 0;     // the wall time of the block's last frame
-        std::uint64_t lostFrames = 0;   // frames found missing just before the block
-        std::int64_t clockStepNs = 0;   // the wall clock stepped by this much (0: it did not)
+        std::int64_t endTimeNs = 0;    // the wall time of the block's last frame
+        std::uint64_t lostFrames = 0;  // frames found missing just before the block
+        std::int64_t clockStepNs = 0;  // the wall clock stepped by this much (0: it did not)
     };
     // One block of `frames`, delivered now (`monoNs`, `wallNs`). `restart`: a new stream, whose
     // gap from the last is no loss. `overflowed`: the interface says input was lost since the

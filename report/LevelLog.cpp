@@ -26,7 +26,9 @@ std::string levelLogHeader() {
             header += "," + q.key + "_dB";
         }
     }
-    header += ",raw_level,yaw_deg,calibrated,frames_dropped,lost_frames,clock_step_s,overload,calibration_offset_db,input";
+    header +=
+        ",raw_level,yaw_deg,calibrated,frames_dropped,lost_frames,clock_step_s,overload,"
+        "calibration_offset_db,input";
     for (const Quantity& q : fm::measure::quantities()) {
         if (logged(q, true)) {
             header += "," + q.key + "_dB";

@@ -144,7 +144,7 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
         say_(std::string("the wall clock stepped by ") + size + " s; the second ending " +
              utcTimeWithMilliseconds(second.closedAt) + " is at the new time" +
              (second.clockStepSeconds < 0.0 ? " and the period under way was closed incomplete"
-                                             : ""));
+                                            : ""));
     }
     if (log_) {
         log_->add(levelLogRow(second, extras), steady);

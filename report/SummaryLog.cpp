@@ -78,7 +78,8 @@ std::string summaryPeriodRow(const fm::measure::PeriodValues& period) {
                       utcTimeWithMilliseconds(period.end);
     values(&row, Columns::PeriodLevels, view);
     row += "," + std::to_string(period.measuredSeconds) + "," +
-           std::to_string(period.noInputSeconds) + "," + std::to_string(period.overloadSeconds) + ",";
+           std::to_string(period.noInputSeconds) + "," + std::to_string(period.overloadSeconds) +
+           ",";
     appendFixed(&row, period.lostSeconds, 3);
     row += period.complete ? ",1," : ",0,";
     blanks(&row, Columns::DayLevels);

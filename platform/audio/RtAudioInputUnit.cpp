@@ -238,7 +238,8 @@ int RtAudioInputUnit::onAudio(void* /*output*/, void* input, unsigned frames, do
     tCallbackLink = link;
     link->inCallback.store(true);
     RtAudioInputUnit* self = link->unit.load();
-    const int result = self != nullptr ? self->onBlock(input, frames, (status & RTAUDIO_INPUT_OVERFLOW) != 0) : 2;
+    const int result =
+        self != nullptr ? self->onBlock(input, frames, (status & RTAUDIO_INPUT_OVERFLOW) != 0) : 2;
     link->inCallback.store(false);
     return result;
 }
