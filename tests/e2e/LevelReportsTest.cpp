@@ -464,5 +464,78 @@ TEST_F(LevelReports, PrometheusScrapesTheLevelsAndCounters) {
     EXPECT_GT((levels["fieldmeter_sound_leq_db{Z,,1s}"]), -120.0);
 }
 
+TEST_F(LevelReports, AWallClockSetBackAnHourIsSaidOnceMarkedInItsSecondAndClosesThePeriod) {
+    // libfaketime reads the clock's offset from a file at every call; the monotonic clock stays.
+    const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (!fs::exists(faketime)) {
+        GTEST_SKIP() << "faketime is not installed";
+    }
+    const fs::path offset = dir_ / "faketime";
+    auto setOffset = [&](const char* spec) {
+        std::ofstream(dir_ / "faketime.new") << spec << "\n";
+        fs::rename(dir_ / "faketime.new", offset);  // never read half written
+    };
+    setOffset("+0");
+    std::vector<float> samples(60 * 44100);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<float>(0.1 * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0));
+    }
+    writeFloatWav(dir_ / "tone.wav", samples);
+    extraEnv_.insert("LD_PRELOAD", faketime);
+    extraEnv_.insert("FAKETIME_TIMESTAMP_FILE", QString::fromStdString(offset.string()));
+    extraEnv_.insert("FAKETIME_NO_CACHE", "1");
+    extraEnv_.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    extraEnv_.insert("TZ", "UTC");
+    extraEnv_.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");
+    const fs::path log = dir_ / "levels.csv";
+    const fs::path summary = dir_ / "summary.csv";
+    start({"--input", QString::fromStdString((dir_ / "tone.wav").string()), "--log",
+           QString::fromStdString(log.string()), "--summary",
+           QString::fromStdString(summary.string()), "--period", "1m", "--screen-every", "0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logRows(log).size() >= 4; }, 30000));
+    setOffset("-3600");
+    EXPECT_NEAR(waitForStderr("wall clock stepped by ([^ ]+) s").toDouble(), -3600.0, 0.01)
+        << stderr_.toStdString();
+    const std::size_t stepped = logRows(log).size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logRows(log).size() >= stepped + 4; }, 30000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_EQ(stderr_.count("wall clock stepped"), 1) << stderr_.toStdString();
+
+    // The second it happened in says so, and every other one follows the last by a second.
+    const auto rows = logRows(log);
+    int steps = 0;
+    QString lastBefore;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto at = [&](std::size_t k) {
+            return QDateTime::fromString(rows[k].at("time_utc"), Qt::ISODateWithMs)
+                .toMSecsSinceEpoch();
+        };
+        const QString step = rows[i].at("clock_step_s");
+        if (!step.isEmpty()) {
+            ++steps;
+            EXPECT_NEAR(step.toDouble(), -3600.0, 0.05);
+            EXPECT_NEAR(at(i) - at(i - 1), -3599000.0, 50.0);
+            lastBefore = rows[i - 1].at("time_utc");
+        } else {
+            EXPECT_NEAR(at(i) - at(i - 1), 1000.0, 50.0) << rows[i].at("time_utc").toStdString();
+        }
+    }
+    EXPECT_EQ(steps, 1);
+
+    // The period under way was closed, not complete, at its last second before the step; no
+    // row ends before it starts or holds more seconds than it lasts.
+    bool closedAtStep = false;
+    for (const auto& row : logRows(summary)) {
+        const auto start = QDateTime::fromString(row.at("start_utc"), Qt::ISODateWithMs);
+        const auto end = QDateTime::fromString(row.at("end_utc"), Qt::ISODateWithMs);
+        EXPECT_LE(start, end) << row.at("start_utc").toStdString();
+        EXPECT_LE(row.at("measured_s").toDouble() + row.at("no_input_s").toDouble(),
+                  start.secsTo(end) + 1.0);
+        closedAtStep |= row.at("end_utc") == lastBefore && row.at("complete") == "0";
+    }
+    EXPECT_TRUE(closedAtStep) << readText(summary);
+}
+
 }  // namespace
 }  // namespace fm::test
