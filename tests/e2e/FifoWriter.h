@@ -55,15 +55,10 @@ class FifoWriter {
                 left = total;
             }
             std::size_t allowed = left;
-            if (realTime_) {
-                const std::chrono::duration<double> elapsed =
-                    std::chrono::steady_clock::now() - began;
-                const auto due = static_cast<std::uint64_t>(elapsed.count() * 44100) * 2;
-                allowed = std::min<std::uint64_t>(left, due > written ? due - written : 0);
-                if (allowed == 0) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                    continue;
-                }
+            if (realTime_) {  // 0.1 s at a time, never more than that ahead of the clock
+                std::this_thread::sleep_until(began +
+                                              std::chrono::microseconds(written * 10000 / 882));
+                allowed = std::min<std::size_t>(left, 8820 - written % 8820);
             }
             pollfd p{fd_, POLLOUT, 0};
             if (::poll(&p, 1, 100) <= 0) {
