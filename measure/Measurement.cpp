@@ -89,6 +89,9 @@ void Measurement::feed(const float* samples, std::uint32_t frames, std::uint64_t
     const bool restart = info.epoch != streamEpoch_ || info.input != streamInput_;
     streamEpoch_ = info.epoch;
     streamInput_ = info.input;
+    if (restart) {
+        pendingLostFrames_ = 0;  // lost from a stream that ended (counted): not this one's
+    }
     const bool overflowed = overflows > overflowsSeen_;  // a new unit counts from 0 again
     overflowsSeen_ = overflows;
     const StreamClock::Stamp stamp =
