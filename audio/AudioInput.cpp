@@ -307,7 +307,7 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(baseLevel.load(std::memory_order_relaxed));
         rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
     }
-    fm::measure::measurement().feed(floats, frames);
+    fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->overflows());
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

@@ -26,7 +26,9 @@ std::string levelLogHeader() {
             header += "," + q.key + "_dB";
         }
     }
-    header += ",raw_level,yaw_deg,calibrated,frames_dropped,overload,calibration_offset_db,input";
+    header +=
+        ",raw_level,yaw_deg,calibrated,frames_dropped,lost_frames,clock_step_s,overload,"
+        "calibration_offset_db,input";
     for (const Quantity& q : fm::measure::quantities()) {
         if (logged(q, true)) {
             header += "," + q.key + "_dB";
@@ -76,6 +78,10 @@ std::string levelLogRow(const fm::measure::SecondRecord& second, const LevelLogE
     appendFixed(&row, extras.yawDegrees, 1);
     row += second.calibrated ? ",1," : ",0,";
     row += std::to_string(extras.framesDropped);
+    row += ',' + std::to_string(second.lostFrames) + ',';
+    if (second.clockStepSeconds != 0.0) {
+        appendFixed(&row, second.clockStepSeconds, 2);
+    }
     row += ',';
     if (fm::measure::hasLevels(second.input)) {
         row += std::to_string(second.overloadSamples);

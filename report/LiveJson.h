@@ -6,6 +6,7 @@
 // of directions, the newest second of the trend and, when given, the spectrum. A value that was
 // not measured is null. Qt-free.
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ struct LiveReading {
     std::optional<TrendSecond> lastSecond;  // the newest second for the trend
     std::vector<float> spectrum;            // the 320 spectrum band powers; empty: left out
     double sampleRate = 44100.0;
+    std::uint64_t lostFrames = 0;  // input frames lost since the start, wherever
+    std::uint64_t clockSteps = 0;  // steps of the wall clock seen since the start
 };
 
 std::string liveNowJson(const LiveReading& reading);

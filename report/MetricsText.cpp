@@ -261,6 +261,17 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
                "Frames the measurement could not take since the meter started (its queue was "
                "full).",
                "", static_cast<double>(r.measurementFramesDropped));
+    out.sample("fieldmeter_lost_frames_total", "counter",
+               "Input frames lost since the meter started, wherever: the measurement's queue was "
+               "full, or the audio interface overflowed. Each second's own are in the log.",
+               "", static_cast<double>(r.lostFrames));
+    out.sample("fieldmeter_clock_steps_total", "counter",
+               "Steps of the wall clock (by a second or more, against the monotonic clock) seen "
+               "since the meter started.",
+               "", static_cast<double>(r.clockSteps));
+    out.sample("fieldmeter_clock_last_step_seconds", "gauge",
+               "The size of the last step of the wall clock, signed (0 before any).", "",
+               r.lastClockStepSeconds);
     out.sample("fieldmeter_events_total", "counter",
                "Loud moments captured as events since the meter started.", "",
                static_cast<double>(r.eventsTotal));

@@ -20,6 +20,9 @@ struct MeterReading {
     std::uint64_t framesDropped = 0;             // frames the recorder dropped
     std::uint64_t measurementFramesDropped = 0;  // frames the measurement had no room for
     std::uint64_t eventsTotal = 0;               // loud moments captured
+    std::uint64_t lostFrames = 0;                // input frames lost, wherever
+    std::uint64_t clockSteps = 0;                // steps of the wall clock seen
+    double lastClockStepSeconds = 0.0;           // the size of the last one (signed)
     std::string period;                          // the summary's period ("15m"), "" without
 };
 

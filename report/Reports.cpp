@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -175,7 +176,8 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
     if (finished_) {
         return;
     }
-    stream_.poll(now, [&](const fm::measure::SecondRecord& second) { take(second, extras); });
+    stream_.poll(now, std::chrono::steady_clock::now(),
+                 [&](const fm::measure::SecondRecord& second) { take(second, extras); });
     takeEvents();
     const auto steady = std::chrono::steady_clock::now();
     for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
@@ -187,6 +189,14 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
 
 void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras) {
     const auto steady = std::chrono::steady_clock::now();
+    if (second.clockStepSeconds != 0.0) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%+.3f", second.clockStepSeconds);
+        say_(std::string("the wall clock stepped by ") + size + " s; the second ending " +
+             utcTimeWithMilliseconds(second.closedAt) + " is at the new time" +
+             (second.clockStepSeconds < 0.0 ? " and the period under way was closed incomplete"
+                                            : ""));
+    }
     if (log_) {
         log_->add(levelLogRow(second, extras), steady);
     }
@@ -211,6 +221,10 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     }
     std::lock_guard<std::mutex> lock(mutex_);
     second_ = second;
+    if (second.clockStepSeconds != 0.0) {
+        lastClockStep_ = second.clockStepSeconds;
+        ++clockSteps_;
+    }
     run_.add(second);
     if (closed) {
         period_ = closed;
@@ -321,6 +335,9 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.view.day = day_ ? &*day_ : nullptr;
     reading.view.event = events_.empty() ? nullptr : &events_.front().values;
     reading.eventsTotal = eventsTotal_;
+    reading.lostFrames = measurement_.lostFrames();
+    reading.clockSteps = clockSteps_;
+    reading.lastClockStepSeconds = lastClockStep_;
     return prometheusText(meterName, reading);
 }
 
@@ -338,6 +355,8 @@ std::string Reports::liveJson(const std::string& meterName, std::vector<float> s
         reading.input = input;
         reading.calibrationDate = calibrationDate_;
         reading.direction = &direction_;
+        reading.lostFrames = measurement_.lostFrames();
+        reading.clockSteps = clockSteps_;
         if (second_.index > 0) {
             reading.lastSecond = trendSecondOf(second_);
         }

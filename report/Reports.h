@@ -139,6 +139,8 @@ class Reports {
     DirectionMap direction_;
     LevelTrend trend_;
     std::string calibrationDate_;
+    double lastClockStep_ = 0.0;
+    std::uint64_t clockSteps_ = 0;
 };
 
 }  // namespace fm::report

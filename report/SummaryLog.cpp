@@ -64,7 +64,7 @@ std::string calibration(bool calibrated, double offsetDb) {
 std::string summaryHeader() {
     std::string header = "row,start_utc,end_utc";
     names(&header, Columns::PeriodLevels);
-    header += ",measured_s,no_input_s,overload_s,complete,date";
+    header += ",measured_s,no_input_s,overload_s,lost_s,complete,date";
     names(&header, Columns::DayLevels);
     header += ",day_coverage,evening_coverage,night_coverage,calibrated,calibration_offset_db";
     names(&header, Columns::Bands);
@@ -79,7 +79,9 @@ std::string summaryPeriodRow(const fm::measure::PeriodValues& period) {
     values(&row, Columns::PeriodLevels, view);
     row += "," + std::to_string(period.measuredSeconds) + "," +
            std::to_string(period.noInputSeconds) + "," + std::to_string(period.overloadSeconds) +
-           (period.complete ? ",1," : ",0,");
+           ",";
+    appendFixed(&row, period.lostSeconds, 3);
+    row += period.complete ? ",1," : ",0,";
     blanks(&row, Columns::DayLevels);
     row += ",,,";
     row += calibration(period.calibrated, period.calibrationOffsetDb);
@@ -104,7 +106,7 @@ std::string summaryDayRow(const fm::measure::DayValues& day) {
         row += ",";
     }
     blanks(&row, Columns::PeriodLevels);
-    row += ",,,,," + day.date;
+    row += ",,,,,," + day.date;
     values(&row, Columns::DayLevels, view);
     for (double coverage : {day.dayCoverage, day.eveningCoverage, day.nightCoverage}) {
         row += ',';

@@ -241,6 +241,15 @@ void SoundLevelDisplay::tick() {
     if (levels.overloadSamples1s > 0) {
         text += QStringLiteral("OVL ");
     }
+    // Input lost (a stall, an overflowing interface): said while it goes on and a little after.
+    const auto steadyNow = std::chrono::steady_clock::now();
+    if (const std::uint64_t lost = fm::measure::measurement().lostFrames(); lost != lostSeen_) {
+        lostSeen_ = lost;
+        lostUntil_ = steadyNow + std::chrono::seconds(3);
+    }
+    if (steadyNow < lostUntil_) {
+        text += QStringLiteral("LOST ");
+    }
     text += QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') + unit(levels.calibrated) +
             QStringLiteral("  ");
     if (recordingStart_) {

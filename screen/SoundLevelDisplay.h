@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -88,6 +89,8 @@ class SoundLevelDisplay : public QObject {
     QString notice_;
     std::chrono::steady_clock::time_point noticeUntil_{};
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
+    std::uint64_t lostSeen_ = 0;  // the measurement's lost frames when last looked at
+    std::chrono::steady_clock::time_point lostUntil_{};
 };
 
 }  // namespace fm::screen

@@ -158,6 +158,11 @@
     latched.textContent = r.overload.sinceStart
       ? "overloaded since the start: " + r.overload.sinceStartSamples + " samples"
       : "no overload since the start";
+    // Said only while audio is being lost, and after that as a count since the start.
+    $("lost").textContent = r.lost.lastSecondFrames > 0
+      ? "AUDIO LOST: " + r.lost.lastSecondFrames + " frames in the last second"
+      : r.lost.sinceStartFrames > 0
+        ? "audio lost since the start: " + r.lost.sinceStartFrames + " frames" : "";
     const c = r.calibration;
     $("calibration").textContent = c.calibrated
       ? "calibrated" + (c.date ? " on " + localTime(Date.parse(c.date)) : " for this run") +

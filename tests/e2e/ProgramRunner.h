@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QProcess>
+#include <QStringList>
 #include <QTest>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <vector>
 
 namespace fm::test {
@@ -172,6 +177,43 @@ inline void expectRunOfLoopedSignal(const fs::path& caf, const std::vector<std::
     }
     EXPECT_NE(findRun(rounds, recorded), std::string::npos)
         << "the recording is not a run of what went into the FIFO";
+}
+
+// The program's CSV files, read back.
+inline std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline QStringList logLines(const fs::path& path) {
+    return QString::fromStdString(readText(path)).split('\n', Qt::SkipEmptyParts);
+}
+
+// The log's rows, each a map from column name to field; a row still being written is left out.
+inline std::vector<std::map<QString, QString>> logRows(const fs::path& path) {
+    const QString text = QString::fromStdString(readText(path));
+    const QStringList lines = text.left(text.lastIndexOf('\n') + 1).split('\n', Qt::SkipEmptyParts);
+    std::vector<std::map<QString, QString>> rows;
+    if (lines.isEmpty()) {
+        return rows;
+    }
+    const QStringList names = lines[0].split(',');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList fields = lines[i].split(',');
+        EXPECT_EQ(fields.size(), names.size()) << lines[i].toStdString();
+        std::map<QString, QString> row;
+        for (qsizetype c = 0; c < std::min(fields.size(), names.size()); ++c) {
+            row[names[c]] = fields[c];
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+inline double msOf(const QString& utc) {
+    return static_cast<double>(QDateTime::fromString(utc, Qt::ISODateWithMs).toMSecsSinceEpoch());
 }
 
 }  // namespace fm::test

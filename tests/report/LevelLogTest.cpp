@@ -53,17 +53,21 @@ fm::measure::SecondRecord loudSecond() {
 
 TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     const std::string header = levelLogHeader();
-    EXPECT_EQ(header.substr(0, 178),
+    EXPECT_EQ(header.substr(0, 203),
               "time_utc,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,LCeq_1s_dB,LAFmin_1s_dB,"
-              "raw_level,yaw_deg,calibrated,frames_dropped,overload,calibration_offset_db,input,"
+              "raw_level,yaw_deg,calibrated,frames_dropped,lost_frames,clock_step_s,overload,"
+              "calibration_offset_db,input,"
               "LZeq_1s_20Hz_dB,");
     EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
     EXPECT_EQ(header.substr(header.size() - 18), ",LZeq_1s_16kHz_dB\n");
 
-    const std::string row = levelLogRow(loudSecond(), {12.346, -90.04, 4096});
+    fm::measure::SecondRecord stepped = loudSecond();
+    stepped.lostFrames = 2205;
+    stepped.clockStepSeconds = -3600.5;
+    const std::string row = levelLogRow(stepped, {12.346, -90.04, 4096});
     std::string expected =
-        "2026-12-07T23:50:17.123Z,80.00,100.00,96.99,60.00,70.00,50.00,12.35,-90.0,1,4096,7,"
-        "100.00,mic";
+        "2026-12-07T23:50:17.123Z,80.00,100.00,96.99,60.00,70.00,50.00,12.35,-90.0,1,4096,2205,"
+        "-3600.50,7,100.00,mic";
     for (int b = 0; b < 30; ++b) {
         expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
     }
@@ -74,7 +78,7 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     lost.input = fm::measure::InputKind::Lost;
     EXPECT_EQ(
         levelLogRow(lost, {0.0, std::nullopt, 0}),
-        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,,100.00,lost" + std::string(30, ',') + "\n");
+        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,0,,,100.00,lost" + std::string(30, ',') + "\n");
 
     const fs::path path = tempPath("append");
     fs::remove(path);
