@@ -21,6 +21,7 @@
 #include "app/HeadlessScreen.h"
 #include "app/LevelReports.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "measure/SelfTest.h"
 #include "platform/audio/AudioInputSource.h"
@@ -225,6 +226,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DeviceOptions options = *parsed.options;
+    if (std::string why; !fm::measure::parseLimits(options.limits, &why)) {
+        say(why);
+        return 2;
+    }
     const std::string program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString();
     if (options.help) {
         std::fputs(fm::platform::usageText(program).c_str(), stdout);

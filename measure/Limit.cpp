@@ -380,6 +380,27 @@ LimitParse parseLimit(std::string_view text) {
     return Parser(text).run();
 }
 
+std::optional<std::vector<LimitSpec>> parseLimits(const std::vector<std::string>& texts,
+                                                  std::string* error) {
+    std::vector<LimitSpec> limits;
+    for (const std::string& text : texts) {
+        LimitParse parse = parseLimit(text);
+        if (!parse.spec) {
+            *error = limitErrorText("--limit", text, parse);
+            return std::nullopt;
+        }
+        for (const LimitSpec& other : limits) {
+            if (other.name == parse.spec->name) {
+                *error = "--limit " + text + ": another limit has the name " + other.name +
+                         "; give each its own, e.g. night=LAeq_15m>45@23:00-07:00";
+                return std::nullopt;
+            }
+        }
+        limits.push_back(std::move(*parse.spec));
+    }
+    return limits;
+}
+
 std::string limitErrorText(const char* option, std::string_view text, const LimitParse& parse) {
     const std::size_t at = std::min(parse.position, text.size());
     return std::string(option) + " " + std::string(text) + ": at character " +

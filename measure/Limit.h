@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fm::measure {
 
@@ -57,6 +58,11 @@ struct LimitParse {
 };
 
 LimitParse parseLimit(std::string_view text);
+
+// Every spec of `texts` (each given with --limit); nullopt with *error saying what is wrong with
+// the first bad one, or that two have the same name (the outputs tell limits apart by it).
+std::optional<std::vector<LimitSpec>> parseLimits(const std::vector<std::string>& texts,
+                                                  std::string* error);
 
 // "--limit LAF>>85: at character 5, ...", then the spec and a caret under the fault.
 std::string limitErrorText(const char* option, std::string_view text, const LimitParse& parse);

@@ -100,6 +100,9 @@ TEST(Limit, SaysWhereABadSpecGoesWrong) {
         EXPECT_EQ(p.position, position) << text << ": " << p.error;
         EXPECT_NE(p.error.find("e.g."), std::string::npos) << text << ": " << p.error;
     }
+    std::string why;
+    EXPECT_FALSE(parseLimits({"a=LAF>85", "a=LCpeak>130"}, &why));
+    EXPECT_NE(why.find("another limit has the name a"), std::string::npos) << why;
     const LimitParse p = parseLimit("LAF>>85");
     EXPECT_EQ(limitErrorText("--limit", "LAF>>85", p),
               "--limit LAF>>85: at character 5, " + p.error + "\n  LAF>>85\n      ^");
