@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "report/DirectionMap.h"
@@ -30,6 +31,7 @@ struct LiveReading {
     std::optional<TrendSecond> lastSecond;  // the newest second for the trend
     std::vector<float> spectrum;            // the 320 spectrum band powers; empty: left out
     double sampleRate = 44100.0;
+    std::vector<fm::measure::LimitState> limits;  // the limits after the last second
 };
 
 std::string liveNowJson(const LiveReading& reading);

@@ -7,7 +7,9 @@
 // Qt-free.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 
@@ -21,6 +23,8 @@ struct MeterReading {
     std::uint64_t measurementFramesDropped = 0;  // frames the measurement had no room for
     std::uint64_t eventsTotal = 0;               // loud moments captured
     std::string period;                          // the summary's period ("15m"), "" without
+    // The limits after the last second.
+    std::vector<fm::measure::LimitState> limits;
 };
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);

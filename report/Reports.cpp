@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/audiofile/RecordingArchive.h"
+#include "report/AlertJson.h"
 #include "report/LiveJson.h"
 #include "report/SummaryLog.h"
 
@@ -32,7 +33,14 @@ Reports::Reports(fm::measure::Measurement& measurement, const Options& options,
       say_(std::move(say)),
       stream_(measurement, start),
       periods_(options.period),
-      started_(start) {}
+      started_(start) {
+    if (!options.limits.empty()) {
+        limits_ = std::make_unique<fm::measure::LimitWatch>(fm::measure::LimitWatch::Options{
+            options.limits, options.limitClearSeconds, options.limitEverySeconds});
+        limitsAtPeriod_.assign(options.limits.size(), {0, 0});
+        limitStates_ = limits_->states();
+    }
+}
 
 std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
                                        const Options& options, Clock::time_point start, Say say,
@@ -119,6 +127,13 @@ Reports::~Reports() {
     if (summary_) {
         if (auto partial = periods_.finish()) {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
+            if (limits_) {
+                limitsBefore_.clear();
+                for (const auto& state : limits_->states()) {
+                    limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+                }
+                writeLimitRows(*partial);
+            }
         }
     }
 }
@@ -136,20 +151,24 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
 
 void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras) {
     const auto steady = std::chrono::steady_clock::now();
+    std::vector<fm::measure::LimitAlert> alerts;
+    LevelLogExtras row = extras;
+    row.limits = takeLimits(second, &alerts);
     if (log_) {
-        log_->add(levelLogRow(second, extras), steady);
+        log_->add(levelLogRow(second, row), steady);
     }
     std::optional<fm::measure::PeriodValues> closed = periods_.add(second);
     std::optional<fm::measure::DayValues> day = days_.add(second);
     if (summary_) {
         if (closed) {
             summary_->add(summaryPeriodRow(*closed), steady);
+            writeLimitRows(*closed);
         }
         if (day) {
             summary_->add(summaryDayRow(*day), steady);
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     second_ = second;
     run_.add(second);
     if (closed) {
@@ -162,6 +181,77 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     if (extras.yawDegrees && fm::measure::hasLevels(second.input)) {
         direction_.add(*extras.yawDegrees, second.meanSquareA, second.calibrationOffsetDb);
     }
+    if (limits_) {
+        limitStates_ = limits_->states();
+        for (const auto& alert : alerts) {
+            alerts_.push_front(alert);
+        }
+        while (alerts_.size() > kAlertsKept) {
+            alerts_.pop_back();
+        }
+    }
+    lock.unlock();
+    if (options_.onAlert) {
+        for (const auto& alert : alerts) {
+            options_.onAlert(alert);
+        }
+    }
+}
+
+std::string Reports::takeLimits(const fm::measure::SecondRecord& second,
+                                std::vector<fm::measure::LimitAlert>* alerts) {
+    if (!limits_) {
+        return "";
+    }
+    if (fm::measure::hasLevels(second.input) && limitsCalibratedSaid_ != second.calibrated) {
+        // Said when the levels first come and whenever their unit changes.
+        limitsCalibratedSaid_ = second.calibrated;
+        say_(second.calibrated ? "the limits compare in dB (the levels are calibrated)"
+                               : "the limits compare in dBFS (the levels are not calibrated)");
+        for (const auto& limit : limits_->limits()) {
+            if (!second.calibrated && limit.levelDb > 0.0) {
+                say_("the limit " + limit.name +
+                     " lies above 0 dBFS, which levels that are not calibrated hardly reach: "
+                     "was it meant for a calibrated meter (--calibration DB, or the key K)?");
+            }
+        }
+    }
+    limitsBefore_.clear();
+    for (const auto& state : limits_->states()) {
+        limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+    }
+    limits_->add(second, alerts);
+    for (auto& alert : *alerts) {
+        // The clips of the events that overlap the episode (so far).
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        for (auto event = events_.rbegin(); event != events_.rend(); ++event) {
+            if (event->kept && event->start < end && event->end > alert.start) {
+                alert.clips.push_back(event->clip);
+            }
+        }
+    }
+    std::string held;
+    for (const auto& state : limits_->states()) {
+        if (state.held) {
+            held += (held.empty() ? "" : ";") + state.name;
+        }
+    }
+    return held;
+}
+
+void Reports::writeLimitRows(const fm::measure::PeriodValues& period) {
+    if (!limits_ || !summary_ || limitsBefore_.size() != limitsAtPeriod_.size()) {
+        return;
+    }
+    const auto steady = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < limitsBefore_.size(); ++i) {
+        summary_->add(summaryLimitRow(period, limits_->limits()[i].name,
+                                      limitsBefore_[i].first - limitsAtPeriod_[i].first,
+                                      limitsBefore_[i].second - limitsAtPeriod_[i].second),
+                      steady);
+    }
+    limitsAtPeriod_ = limitsBefore_;
 }
 
 void Reports::setCalibrationDate(const std::string& date) {
@@ -234,6 +324,20 @@ std::vector<EventSummary> Reports::events() const {
     return {events_.begin(), events_.end()};
 }
 
+std::vector<fm::measure::LimitAlert> Reports::alerts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {alerts_.begin(), alerts_.end()};
+}
+
+std::string Reports::alertsJson(const std::string& meterName) const {
+    return fm::report::alertsJson(alerts(), meterName);
+}
+
+std::vector<fm::measure::LimitState> Reports::limitStates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return limitStates_;
+}
+
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
     MeterReading reading = extras;
     const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
@@ -251,6 +355,7 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.view.day = day_ ? &*day_ : nullptr;
     reading.view.event = events_.empty() ? nullptr : &events_.front().values;
     reading.eventsTotal = eventsTotal_;
+    reading.limits = limitStates_;
     return prometheusText(meterName, reading);
 }
 
@@ -268,6 +373,7 @@ std::string Reports::liveJson(const std::string& meterName, std::vector<float> s
         reading.input = input;
         reading.calibrationDate = calibrationDate_;
         reading.direction = &direction_;
+        reading.limits = limitStates_;
         if (second_.index > 0) {
             reading.lastSecond = trendSecondOf(second_);
         }
