@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/device/DeviceOptions.h"
 
@@ -20,7 +21,8 @@ class Reports;
 }
 namespace fm::measure {
 class Calibration;
-}
+struct LimitAlert;
+}  // namespace fm::measure
 namespace fm::platform {
 class HttpServer;
 }
@@ -45,6 +47,10 @@ class LevelReports : public QObject {
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
+    // Every alert of the limits (--limit) goes to each listener, on the main thread.
+    void addAlertListener(std::function<void(const fm::measure::LimitAlert&)> listener);
+    // The names of the limits raised now.
+    std::vector<std::string> raisedLimits() const;
 
     // The meter's name in the metrics: --name, else the host's name.
     static std::string meterName(const fm::platform::DeviceOptions& options);
@@ -66,6 +72,7 @@ class LevelReports : public QObject {
     QTimer timer_;
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;
+    std::vector<std::function<void(const fm::measure::LimitAlert&)>> alertListeners_;
 };
 
 }  // namespace fm::app

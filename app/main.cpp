@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "app/LevelReports.h"
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
+#include "measure/LimitWatch.h"
 #include "measure/Measurement.h"
 #include "measure/SelfTest.h"
 #include "platform/audio/AudioInputSource.h"
@@ -32,7 +34,9 @@
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
 #include "platform/motion/ReplayMotionSource.h"
+#include "platform/notify/DesktopNotifier.h"
 #include "platform/settings/QtCalibrationStore.h"
+#include "report/AlertJson.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 
@@ -340,6 +344,23 @@ int main(int argc, char** argv) {
     reports->setCalibration(&calibration);
 
     fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
+    fm::screen::setRaisedLimits([r = reports.get()] { return r->raisedLimits(); });
+    std::unique_ptr<fm::platform::DesktopNotifier> notifier;
+    if (!options.limits.empty()) {
+        // A raised limit is shown on the desktop where there is one (a session bus).
+        std::string why;
+        notifier = fm::platform::DesktopNotifier::connect(say, &why);
+        if (notifier) {
+            // Guarded: the reports' last seconds may still raise one after the notifier is gone.
+            reports->addAlertListener(
+                [n = QPointer(notifier.get())](const fm::measure::LimitAlert& alert) {
+                    if (n && alert.kind == fm::measure::LimitAlert::Kind::Raised) {
+                        n->notify(QString::fromStdString("fieldmeter: " + alert.name + " raised"),
+                                  QString::fromStdString(fm::report::alertLine(alert)), true);
+                    }
+                });
+        }
+    }
     int status = 0;
     {
         fm::app::AppDelegate delegate(options, title);
@@ -374,5 +395,6 @@ int main(int argc, char** argv) {
     }
     fm::screen::setCalibration(nullptr, false);
     fm::screen::setEventUnderWay({});
+    fm::screen::setRaisedLimits({});
     return status;
 }

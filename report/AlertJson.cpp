@@ -1,5 +1,6 @@
 #include "report/AlertJson.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -48,13 +49,37 @@ std::string localTimeText(std::chrono::system_clock::time_point time) {
     if (!local) {
         return "";
     }
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(time - floor<seconds>(time)).count();
     const long offset = std::labs(local->utcOffsetSeconds) / 60;
     char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
-                                local->year, local->month, local->day, local->hour, local->minute,
-                                local->second, local->utcOffsetSeconds < 0 ? '-' : '+', offset / 60,
-                                offset % 60);
+    const int n = std::snprintf(
+        buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local->year,
+        local->month, local->day, local->hour, local->minute, local->second, static_cast<int>(ms),
+        local->utcOffsetSeconds < 0 ? '-' : '+', offset / 60, offset % 60);
     return n > 0 && n < static_cast<int>(sizeof buffer) ? std::string(buffer, std::size_t(n)) : "";
+}
+
+std::string alertLine(const LimitAlert& a) {
+    auto db = [&](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f %s", v, unitOf(a.calibrated));
+        return std::string(text);
+    };
+    const std::string local = localTimeText(a.start);
+    const std::string clock = local.size() >= 19 ? local.substr(11, 8) : local;
+    if (a.kind == LimitAlert::Kind::Raised) {
+        std::string line = a.name + " raised: " + db(a.value) + " above " + db(a.levelDb) + " (" +
+                           a.spec + ") since " + clock;
+        if (a.episodesNotAlerted > 0) {
+            line += "; " + std::to_string(a.episodesNotAlerted) + " episodes since the last alert";
+        }
+        return line;
+    }
+    const long seconds = std::lround(a.durationSeconds());
+    return a.name + " cleared: from " + clock + " for " + std::to_string(seconds / 60) + " min " +
+           std::to_string(seconds % 60) + " s, maximum " + db(a.value) +
+           (a.LAeq ? ", LAeq " + db(*a.LAeq) : std::string());
 }
 
 std::string alertJson(const LimitAlert& a, const std::string& meterName) {

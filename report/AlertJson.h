@@ -17,7 +17,12 @@ std::string alertsJson(const std::vector<fm::measure::LimitAlert>& alerts,
 // A JSON array of the limits' states.
 void appendLimitStatesJson(std::string* out, const std::vector<fm::measure::LimitState>& states);
 
-// The local time with its offset from UTC, e.g. "2026-12-08T23:14:05+01:00".
+// The alert in a line of words, for a notification or a mail's subject: "night raised: 47.3 dB
+// above 45 dB (LAeq_15m>45@23:00-07:00) since 23:14:05".
+std::string alertLine(const fm::measure::LimitAlert& alert);
+
+// The local time with its offset from UTC, to the millisecond, e.g.
+// "2026-12-08T23:14:05.250+01:00".
 std::string localTimeText(std::chrono::system_clock::time_point time);
 
 }  // namespace fm::report

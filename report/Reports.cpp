@@ -240,6 +240,21 @@ std::string Reports::takeLimits(const fm::measure::SecondRecord& second,
     return held;
 }
 
+void Reports::nameClipInAlerts(const EventSummary& event) {
+    // An event that ends after its episode's alert was made is named in the kept alert: the
+    // page's list of episodes shows its clip.
+    constexpr std::size_t kRecent = 50;
+    for (std::size_t i = 0; event.kept && i < std::min(alerts_.size(), kRecent); ++i) {
+        fm::measure::LimitAlert& alert = alerts_[i];
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        if (event.start < end && event.end > alert.start &&
+            std::find(alert.clips.begin(), alert.clips.end(), event.clip) == alert.clips.end()) {
+            alert.clips.push_back(event.clip);
+        }
+    }
+}
+
 void Reports::writeLimitRows(const fm::measure::PeriodValues& period) {
     if (!limits_ || !summary_ || limitsBefore_.size() != limitsAtPeriod_.size()) {
         return;
@@ -305,6 +320,7 @@ void Reports::takeEvents() {
             say_("the clip " + options_.eventsFolder + "/" + done.clip + ": " + done.problem);
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        nameClipInAlerts(event);
         events_.push_front(std::move(event));
         if (events_.size() > kEventsKept) {
             events_.pop_back();

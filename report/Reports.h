@@ -107,6 +107,7 @@ class Reports {
     std::string takeLimits(const fm::measure::SecondRecord& second,
                            std::vector<fm::measure::LimitAlert>* alerts);
     void writeLimitRows(const fm::measure::PeriodValues& period);
+    void nameClipInAlerts(const EventSummary& event);  // with mutex_ held
     // Calls `write` with mutex_ held and the measurement's values as the page shows them, read
     // as metricsText reads them (`now` just before the lock).
     void withView(const std::function<void(const fm::measure::MeasurementView&,
