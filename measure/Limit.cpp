@@ -39,7 +39,7 @@ class Parser {
     LimitParse run() {
         LimitSpec spec;
         spec.text = std::string(t_);
-        if (const auto eq = t_.find('='); eq != std::string_view::npos) {
+        if (const auto eq = t_.find('='); eq != std::string_view::npos && eq < t_.find('>')) {
             if (!name(eq, &spec)) {
                 return result_;
             }
@@ -217,6 +217,10 @@ class Parser {
             while (end < t_.size() && isDigit(t_[end])) {
                 ++end;
             }
+        }
+        if (at_ < t_.size() && t_[at_] == '=') {
+            fail("write '>' alone: a limit holds while the level is above it, e.g. LAF>85");
+            return false;
         }
         if (end == digits || t_[end - 1] == '.') {
             fail("a level in dB is expected after '>', e.g. LAF>85 (or LAF>-20 in dBFS)");

@@ -145,7 +145,9 @@ void LimitWatch::add(const SecondRecord& s, std::vector<LimitAlert>* alerts) {
             f.quiet = 0;
             f.lastHeldEnd = s.closedAt;
             f.lastCoverage = state.coverage;
+            // A clock set back counts as time enough: an alert twice rather than none for hours.
             const bool due = options_.everySeconds <= 0 || !f.lastAlert ||
+                             s.closedAt < *f.lastAlert ||
                              s.closedAt - *f.lastAlert >= seconds(options_.everySeconds);
             f.alerted = due;
             if (!due) {

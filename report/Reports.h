@@ -36,6 +36,7 @@ class Reports {
   public:
     using Say = std::function<void(const std::string&)>;
     using Clock = std::chrono::system_clock;
+    using Alert = fm::measure::LimitAlert;
 
     struct Options {
         std::string logPath;      // "" = no log
@@ -52,7 +53,7 @@ class Reports {
         std::vector<fm::measure::LimitSpec> limits;
         int limitClearSeconds = 60;
         int limitEverySeconds = 600;
-        std::function<void(const fm::measure::LimitAlert&)> onAlert;
+        std::function<void(const Alert&)> onAlert;
     };
     // This run's events that the main thread keeps, newest first, for the page.
     static constexpr std::size_t kEventsKept = 10000;

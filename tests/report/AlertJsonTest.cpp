@@ -15,8 +15,7 @@ namespace {
 using namespace std::chrono;
 
 TEST(AlertJson, AClearedAlertWithLocalTimesAndClips) {
-    const char* saved = std::getenv("TZ");
-    const std::string before = saved ? saved : "";
+    // This process's zone from now on: the other case here reads no local time.
     setenv("TZ", "America/St_Johns", 1);  // -03:30 in December
     tzset();
     fm::measure::LimitAlert a;
@@ -32,10 +31,7 @@ TEST(AlertJson, AClearedAlertWithLocalTimesAndClips) {
     a.time = a.end + 60s;
     a.coverage = 0.5;
     a.clips = {"2026-12-07 22-50-41.wav", "b \"2\".wav"};
-    const std::string json = alertJson(a, "roof");
-    saved ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
-    tzset();
-    EXPECT_EQ(json,
+    EXPECT_EQ(alertJson(a, "roof"),
               "{\"alert\":\"cleared\",\"limit\":\"night\",\"spec\":\"night=LAeq_15m>45@23:00-07:"
               "00\",\"meter\":\"roof\",\"level\":45.00,\"value\":49.21,\"unit\":\"dB\","
               "\"episode\":3,\"startUtc\":\"2026-12-08T02:14:05.250Z\",\"startLocal\":\"2026-12-"
