@@ -136,6 +136,18 @@ bool AudioEngine::restartCapture() {
     return inputStarted();
 }
 
+void AudioEngine::startMeasuring() {
+    makeUnit();
+    startUnit(false);
+}
+
+void AudioEngine::stopMeasuring() {
+    if (mAudioUnit != nullptr) {
+        mAudioUnit->stop();
+        mAudioUnit->uninitialize();
+    }
+}
+
 void AudioEngine::startUnit(bool quiet) {
     ++engineStarts_;
     startError_.clear();

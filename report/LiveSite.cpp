@@ -214,13 +214,16 @@ fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& o) {
             return fileAnswer(openGivenFile(path), name, false);
         });
     }
-    routes.exact("/metrics",
-                 [reports, name = o.meterName, extras = o.meterExtras](const HttpRequest&) {
-                     HttpResponse r;
-                     r.contentType = "text/plain; version=0.0.4; charset=utf-8";
-                     r.body = reports->metricsText(name, extras ? extras() : MeterReading{});
-                     return r;
-                 });
+    routes.exact("/metrics", [reports, name = o.meterName, extras = o.meterExtras,
+                              more = o.moreMetrics](const HttpRequest&) {
+        HttpResponse r;
+        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        r.body = reports->metricsText(name, extras ? extras() : MeterReading{});
+        if (more) {
+            r.body += more();
+        }
+        return r;
+    });
     routes.exact(
         "/api/now", [reports, name = o.meterName, spectrum = o.spectrum](const HttpRequest&) {
             return json(reports->liveNowJson(name, spectrum ? spectrum() : std::vector<float>{}));

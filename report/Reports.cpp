@@ -168,6 +168,15 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
             summary_->add(summaryDayRow(*day), steady);
         }
     }
+    if (listener_ != nullptr) {
+        listener_->second(second);
+        if (closed) {
+            listener_->period(*closed);
+        }
+        if (day) {
+            listener_->day(*day);
+        }
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     second_ = second;
     run_.add(second);
@@ -307,6 +316,9 @@ void Reports::takeEvents() {
         event.clip = done.clip;
         event.kept = !done.clip.empty();
         eventLog_->add(eventLogRow(event), steady);
+        if (listener_ != nullptr) {
+            listener_->event(event);
+        }
         if (event.kept) {
             refusingClips_ = false;
         } else if (!refusingClips_) {

@@ -28,6 +28,7 @@
 #include "report/LevelLog.h"
 #include "report/LevelTrend.h"
 #include "report/MetricsText.h"
+#include "report/ReportListener.h"
 #include "report/RowQueue.h"
 
 namespace fm::report {
@@ -84,6 +85,10 @@ class Reports {
     // Main thread: when the calibration in use was set, for the page ("" for this run's option).
     void setCalibrationDate(const std::string& date);
 
+    // Main thread: who hears each row from now on (null: nobody); it must outlive this object
+    // or be taken away first.
+    void setListener(ReportListener* listener) { listener_ = listener; }
+
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
@@ -134,6 +139,7 @@ class Reports {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> limitsBefore_, limitsAtPeriod_;
     std::optional<bool> limitsCalibratedSaid_;
     Clock::time_point started_;
+    ReportListener* listener_ = nullptr;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;

@@ -52,9 +52,14 @@ bool parseScreenEvery(const std::string& text, double* out) {
 }  // namespace
 
 DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
-    DeviceOptions o;
+    return parseDeviceOptions(args, DeviceOptions{});
+}
+
+DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, DeviceOptions base,
+                                       bool crossChecks) {
+    DeviceOptions o = std::move(base);
     DeviceOptionsResult result;
-    if (!args.empty()) {
+    if (!args.empty() && o.passThrough.empty()) {
         o.passThrough.push_back(args[0]);
     }
     auto fail = [&](const std::string& why) {
@@ -90,6 +95,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             return true;
         };
         std::string text;
+        if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+            o.given.push_back(arg);
+        }
         if (arg == "--input") {
             if (!value(&o.input) || o.input.empty()) {
                 return fail("--input: needs a file or \"demo\"");
@@ -226,15 +234,82 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!flag(&o.help)) return fail("--help: takes no value");
         } else if (arg == "--version") {
             if (!flag(&o.version)) return fail("--version: takes no value");
+        } else if (arg == "--config") {
+            if (!value(&o.configFile) || o.configFile.empty()) {
+                return fail("--config: needs a file of options, e.g. /etc/fieldmeter/monitor.conf");
+            }
+        } else if (arg == "--mqtt") {
+            if (!value(&o.mqttUrl) ||
+                (o.mqttUrl.rfind("mqtt://", 0) != 0 && o.mqttUrl.rfind("mqtts://", 0) != 0)) {
+                return fail(
+                    "--mqtt: needs mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT]");
+            }
+        } else if (arg == "--mqtt-ca" || arg == "--mqtt-cert" || arg == "--mqtt-key" ||
+                   arg == "--mqtt-password-file" || arg == "--influx-token-file") {
+            std::string* target = arg == "--mqtt-ca"             ? &o.mqttCaFile
+                                  : arg == "--mqtt-cert"         ? &o.mqttCertFile
+                                  : arg == "--mqtt-key"          ? &o.mqttKeyFile
+                                  : arg == "--influx-token-file" ? &o.influxTokenFile
+                                                                 : &o.mqttPasswordFile;
+            if (!value(target) || target->empty()) {
+                return fail(arg + ": needs a file");
+            }
+        } else if (arg == "--mqtt-topic") {
+            if (!value(&o.mqttTopic) || o.mqttTopic.empty() ||
+                o.mqttTopic.find_first_of("#+") != std::string::npos) {
+                return fail("--mqtt-topic: needs a topic prefix without # or +, e.g. site/meter1");
+            }
+            while (!o.mqttTopic.empty() && o.mqttTopic.back() == '/') {
+                o.mqttTopic.pop_back();
+            }
+        } else if (arg == "--mqtt-discovery") {
+            if (!flag(&o.mqttDiscovery)) return fail("--mqtt-discovery: takes no value");
+        } else if (arg == "--influx") {
+            if (!value(&o.influxUrl) ||
+                (o.influxUrl.rfind("http://", 0) != 0 && o.influxUrl.rfind("https://", 0) != 0)) {
+                return fail(
+                    "--influx: needs the store's write URL, e.g. "
+                    "http://127.0.0.1:8428/write?db=noise or "
+                    "https://HOST/api/v2/write?org=ORG&bucket=BUCKET");
+            }
+        } else if (arg == "--outbox-max-mb") {
+            if (!value(&text) || !parsePositive(text, 1e7, &o.outboxMaxMb)) {
+                return fail("--outbox-max-mb: needs the megabytes each outbox may take, above 0");
+            }
         } else {
             o.passThrough.push_back(args[i]);  // Qt's own, or unknown: Qt decides
         }
+    }
+    if (!crossChecks) {
+        result.options = std::move(o);
+        return result;
+    }
+    if ((!o.mqttCaFile.empty() || !o.mqttCertFile.empty() || !o.mqttKeyFile.empty() ||
+         !o.mqttPasswordFile.empty() || !o.mqttTopic.empty() || o.mqttDiscovery) &&
+        o.mqttUrl.empty()) {
+        return fail("the --mqtt-* options need --mqtt URL");
+    }
+    if (o.mqttCertFile.empty() != o.mqttKeyFile.empty()) {
+        return fail("--mqtt-cert and --mqtt-key go together");
+    }
+    if (!o.influxTokenFile.empty() && o.influxUrl.empty()) {
+        return fail("--influx-token-file needs --influx URL");
     }
     if (o.channel != 0 && (o.input.empty() || o.input == "demo")) {
         return fail("--channel: measures one channel of an audio file; give it with --input FILE");
     }
     result.options = std::move(o);
     return result;
+}
+
+bool isFlagOption(const std::string& name) {
+    for (const char* flag : {"--forget-calibration", "--self-test", "--list-devices", "--tall",
+                             "--headless", "--help", "--version", "--mqtt-discovery"}) {
+        if (name == flag) {
+            return true;
+        }
+    }
+    return false;
 }
 
 double defaultScale(int availableWidth, int availableHeight, int screenHeight) {

@@ -1,4 +1,4 @@
-#include "app/LevelReports.h"
+#include "instrument/LevelReports.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
+#include "instrument/Deliveries.h"
+#include "instrument/Say.h"
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
 #include "measure/Measurement.h"
@@ -19,13 +21,9 @@
 #include "report/LiveSite.h"
 #include "report/Reports.h"
 
-namespace fm::app {
+namespace fm::instrument {
 
 namespace {
-
-void say(const std::string& line) {
-    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
-}
 
 std::string hostName() {
     char host[256] = "";
@@ -112,6 +110,14 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
         return nullptr;
     }
     self->meterName_ = meterName(options);
+    self->deliveries_ =
+        Deliveries::start(options, self->meterName_, fm::platform::documentsFolder(), say, error);
+    if (!self->deliveries_ && !error->empty()) {
+        return nullptr;
+    }
+    if (self->deliveries_) {
+        self->reports_->setListener(self->deliveries_.get());
+    }
     if (options.metrics) {
         self->startServer(options, token);
     }
@@ -121,6 +127,14 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
+}
+
+std::string LevelReports::deliveryStatus() const {
+    return deliveries_ ? deliveries_->statusText() : std::string();
+}
+
+const fm::measure::SecondRecord& LevelReports::lastSecond() const {
+    return reports_->lastSecond();
 }
 
 bool LevelReports::eventUnderWay() const {
@@ -173,6 +187,9 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
     site.summaryPath = options.summaryFile;
     site.meterExtras = meterExtras;
     site.spectrum = spectrumNow;
+    site.moreMetrics = [deliveries = deliveries_.get(), name = meterName_] {
+        return deliveries != nullptr ? deliveries->metricsText(name) : std::string();
+    };
     std::string serverError;
     server_ = fm::platform::HttpServer::start(serverOptions, fm::report::liveSiteRoutes(site),
                                               &serverError);
@@ -186,6 +203,9 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
         // Every address of the machine: its name is what another machine opens.
         page = "http://" + hostName() + ":" + std::to_string(server_->port()) + "/";
     }
+    if (deliveries_) {
+        deliveries_->setPageUrl(page);  // the events' clips are linked without the token
+    }
     if (!serverOptions.token.empty()) {
         page += "?token=" + serverOptions.token;
     }
@@ -198,11 +218,15 @@ LevelReports::~LevelReports() {
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
+        reports_->setListener(nullptr);
     }
 }
 
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {
     calibration_ = calibration;
+    if (deliveries_) {
+        deliveries_->announce(calibration != nullptr && calibration->calibrated());
+    }
     takeCalibrationDate();  // now: the page may be asked before the first poll
 }
 
@@ -232,4 +256,4 @@ void LevelReports::poll() {
     }
 }
 
-}  // namespace fm::app
+}  // namespace fm::instrument

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/SecondRecord.h"
 #include "platform/device/DeviceOptions.h"
 
 namespace fm::report {
@@ -26,8 +27,11 @@ struct LimitAlert;
 namespace fm::platform {
 class HttpServer;
 }
+namespace fm::instrument {
+class Deliveries;
+}
 
-namespace fm::app {
+namespace fm::instrument {
 
 class LevelReports : public QObject {
     Q_OBJECT
@@ -44,6 +48,12 @@ class LevelReports : public QObject {
     void setYaw(Yaw yaw) { yaw_ = std::move(yaw); }
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
+
+    // Any thread: the deliveries' state for a status line ("" without any).
+    std::string deliveryStatus() const;
+
+    // Main thread: the newest second handed to the writers.
+    const fm::measure::SecondRecord& lastSecond() const;
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
@@ -64,6 +74,8 @@ class LevelReports : public QObject {
                             std::string* error);
     void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
 
+    // Made before the reports, which tell them every row, and gone after them.
+    std::unique_ptr<Deliveries> deliveries_;
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     const fm::measure::Calibration* calibration_ = nullptr;
@@ -75,4 +87,4 @@ class LevelReports : public QObject {
     std::vector<std::function<void(const fm::measure::LimitAlert&)>> alertListeners_;
 };
 
-}  // namespace fm::app
+}  // namespace fm::instrument
