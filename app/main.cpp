@@ -313,5 +313,9 @@ int main(int argc, char** argv) {
     fm::screen::setCalibration(nullptr, false);
     fm::screen::setEventUnderWay({});
     fm::screen::setRaisedLimits({});
+    // Rows that never reached their files (said with their counts) make the run a failure.
+    if (reports->finish() > 0 && status == 0) {
+        status = 1;
+    }
     return status;
 }

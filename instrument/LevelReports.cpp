@@ -118,8 +118,8 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     if (self->deliveries_) {
         self->reports_->setListener(self->deliveries_.get());
     }
-    if (options.metrics) {
-        self->startServer(options, token);
+    if (options.metrics && !self->startServer(options, token, error)) {
+        return nullptr;
     }
     // The page's stream is fed ten times a second; without it every second the measurement
     // closes reaches the files within half a second, with a fifth of the wake-ups.
@@ -173,8 +173,10 @@ bool LevelReports::accessToken(const fm::platform::DeviceOptions& options, std::
     return true;
 }
 
-void LevelReports::startServer(const fm::platform::DeviceOptions& options,
-                               const std::string& token) {
+// A server that cannot listen stops the start: a monitor whose page and metrics were asked for
+// must not run for hours without them.
+bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                               std::string* error) {
     fm::platform::HttpServer::Options serverOptions;
     serverOptions.address = *options.metrics;
     serverOptions.token = token;
@@ -194,8 +196,8 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
     server_ = fm::platform::HttpServer::start(serverOptions, fm::report::liveSiteRoutes(site),
                                               &serverError);
     if (!server_) {
-        say("--http: " + serverError + "; the meters keep running without the web server");
-        return;
+        *error = "--http: " + serverError;
+        return false;
     }
     say("serving metrics at " + server_->url("/metrics"));
     std::string page = server_->url("/");
@@ -210,16 +212,28 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
         page += "?token=" + serverOptions.token;
     }
     say("the live page: " + page);
+    return true;
 }
 
 LevelReports::~LevelReports() {
+    finish();
+}
+
+std::size_t LevelReports::finish() {
     server_.reset();
+    timer_.stop();
     // The seconds measured up to the end are written before the files close.
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
         reports_->setListener(nullptr);
+        return reports_->finish();
     }
+    return 0;
+}
+
+void LevelReports::reopen() {
+    reports_->reopen();
 }
 
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {

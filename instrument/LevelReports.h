@@ -55,6 +55,12 @@ class LevelReports : public QObject {
     // Main thread: the newest second handed to the writers.
     const fm::measure::SecondRecord& lastSecond() const;
 
+    // At the end: the seconds measured so far are written and every row kept from a failure is
+    // tried once more. Returns how many rows never reached their files (said with their counts).
+    std::size_t finish();
+    // Main thread: every output file opened again at its path (after logrotate moved it).
+    void reopen();
+
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
     // Every alert of the limits (--limit) goes to each listener, on the main thread.
@@ -72,7 +78,8 @@ class LevelReports : public QObject {
 
     static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
                             std::string* error);
-    void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
+    bool startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                     std::string* error);
 
     // Made before the reports, which tell them every row, and gone after them.
     std::unique_ptr<Deliveries> deliveries_;

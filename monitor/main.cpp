@@ -218,11 +218,18 @@ int main(int argc, char** argv) {
     if (options.durationSeconds) {
         fm::instrument::quitAfter(*options.durationSeconds, &app);
     }
-    fm::instrument::quitOnSignals();
-    const int status = app.exec();
+    // SIGHUP, logrotate's signal, opens the log and the summary again at their paths.
+    fm::instrument::quitOnSignals([&reports] {
+        say("SIGHUP: opening the outputs again");
+        reports->reopen();
+    });
+    int status = app.exec();
     notify.stopping();
     tick.stop();
     engine.stopMeasuring();
+    if (reports->finish() > 0 && status == 0) {
+        status = 1;  // rows that never reached their files were said with their counts
+    }
     reports.reset();
     return status;
 }

@@ -66,8 +66,17 @@ class Reports {
     static std::unique_ptr<Reports> open(fm::measure::Measurement& measurement,
                                          const Options& options, Clock::time_point start, Say say,
                                          std::string* error);
-    // Writes the period under way (marked incomplete) and closes the files.
+    // Writes the period under way (marked incomplete) and closes the files (finish() if not
+    // called).
     ~Reports();
+
+    // Main thread, at the end: ends the event under way, writes the period under way (marked
+    // incomplete) and tries every row kept from a failure once more. Returns how many rows never
+    // reached their files, each file's count said; the program's status then says it failed.
+    // Nothing is written after it. Idempotent.
+    std::size_t finish();
+    // Main thread: opens every file at its path again (SIGHUP, after logrotate moved them).
+    void reopen();
 
     // Main thread, about ten times a second: every second due goes to the writers.
     void poll(Clock::time_point now, const LevelLogExtras& extras);
@@ -107,6 +116,7 @@ class Reports {
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
     bool startEvents(std::string* error);
+    void keepOlderEventList(const std::string& list);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
     void takeEvents();
     // The limits' second: its alerts are made and kept; returns the names that held.
@@ -133,6 +143,8 @@ class Reports {
     std::unique_ptr<EventClips> clips_;
     std::unique_ptr<EventCapture> capture_;  // follows the measurement while it is set
     bool refusingClips_ = false;             // a refused clip was said, none kept since
+    bool finished_ = false;
+    std::size_t unwritten_ = 0;  // rows finish() could not write
     std::uint64_t eventsLostSaid_ = 0;
     std::unique_ptr<fm::measure::LimitWatch> limits_;  // null without limits
     // Each limit's seconds over and episodes before this second, and when the period began.

@@ -69,6 +69,11 @@ struct DeviceOptions {
     std::string influxUrl;        // --influx URL
     std::string influxTokenFile;  // --influx-token-file FILE
     double outboxMaxMb = 4000.0;  // --outbox-max-mb: what each outbox may take on disk
+    // Where the limits' alerts go beside the outputs: a webhook (POST, JSON) with its headers,
+    // and a mail address through sendmail.
+    std::string alertWebhook;
+    std::string alertWebhookHeaderFile;
+    std::string alertMail;
     // The long names of the options given, in their order ("--log", ...), so that a program
     // can refuse the ones it has no use for.
     std::vector<std::string> given;

@@ -2,12 +2,15 @@
 // socket of the test's own (READY once measuring, STATUS with the level, WATCHDOG pings).
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QProcess>
+#include <QTest>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +105,29 @@ TEST_F(MonitorRun, ItTellsSystemdItIsReadyHowItMeasuresAndThatItIsAlive) {
     // Pinged every half second through the file and after its end.
     EXPECT_GE(pings, 10);
     EXPECT_EQ(finish(), 0) << stderr_.toStdString();
+}
+
+TEST_F(MonitorRun, SigHupOpensTheLogAgainWhereLogrotateLeftItAndTheRunGoesOn) {
+    const fs::path log = dir_ / "log.csv";
+    startMonitor(
+        {"--input", "demo", "--documents", docs(), "--log", QString::fromStdString(log.string())});
+    auto rows = [](const fs::path& path) {
+        std::ifstream in(path);
+        return static_cast<int>(
+            std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows(log) >= 3; }, 30000));
+    fs::rename(log, dir_ / "log.csv.1");
+    ::kill(static_cast<pid_t>(process_.processId()), SIGHUP);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows(log) >= 3; }, 30000));
+    EXPECT_EQ(process_.state(), QProcess::Running);
+    std::ifstream in(log);
+    std::string header;
+    std::getline(in, header);
+    EXPECT_EQ(header.rfind("time_utc,", 0), 0u);
+    process_.terminate();
+    EXPECT_EQ(finish(), 0);
+    EXPECT_TRUE(stderr_.contains("SIGHUP: opening the outputs again")) << stderr_.toStdString();
 }
 
 TEST_F(MonitorRun, WhatBelongsToTheScreenIsRefusedBeforeAnythingStarts) {
