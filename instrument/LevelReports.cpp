@@ -12,6 +12,7 @@
 #include "instrument/Deliveries.h"
 #include "instrument/Say.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/documents/DocumentsFolder.h"
@@ -96,6 +97,18 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     files.postRollSeconds = options.postRollSeconds;
     files.eventsBudgetBytes = static_cast<std::uint64_t>(std::llround(options.eventsMaxMb * 1e6));
     files.eventsFolder = fm::platform::documentsFolder() + "/events";
+    if (auto limits = fm::measure::parseLimits(options.limits, error)) {
+        files.limits = std::move(*limits);
+    } else {
+        return nullptr;
+    }
+    files.limitClearSeconds = options.limitClearSeconds;
+    files.limitEverySeconds = options.limitEverySeconds;
+    files.onAlert = [listeners = &self->alertListeners_](const fm::measure::LimitAlert& alert) {
+        for (const auto& listener : *listeners) {
+            listener(alert);
+        }
+    };
     self->reports_ = fm::report::Reports::open(fm::measure::measurement(), files,
                                                std::chrono::system_clock::now(), say, error);
     if (!self->reports_) {
@@ -130,6 +143,20 @@ const fm::measure::SecondRecord& LevelReports::lastSecond() const {
 
 bool LevelReports::eventUnderWay() const {
     return reports_->eventUnderWay();
+}
+
+void LevelReports::addAlertListener(std::function<void(const fm::measure::LimitAlert&)> listener) {
+    alertListeners_.push_back(std::move(listener));
+}
+
+std::vector<std::string> LevelReports::raisedLimits() const {
+    std::vector<std::string> names;
+    for (const auto& state : reports_->limitStates()) {
+        if (state.raised) {
+            names.push_back(state.name);
+        }
+    }
+    return names;
 }
 
 // A token that cannot be had stops the program: a page open to the network is never served

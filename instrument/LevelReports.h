@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "measure/SecondRecord.h"
 #include "platform/device/DeviceOptions.h"
@@ -21,7 +22,8 @@ class Reports;
 }
 namespace fm::measure {
 class Calibration;
-}
+struct LimitAlert;
+}  // namespace fm::measure
 namespace fm::platform {
 class HttpServer;
 }
@@ -65,6 +67,10 @@ class LevelReports : public QObject {
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
+    // Every alert of the limits (--limit) goes to each listener, on the main thread.
+    void addAlertListener(std::function<void(const fm::measure::LimitAlert&)> listener);
+    // The names of the limits raised now.
+    std::vector<std::string> raisedLimits() const;
 
     // The meter's name in the metrics: --name, else the host's name.
     static std::string meterName(const fm::platform::DeviceOptions& options);
@@ -90,6 +96,7 @@ class LevelReports : public QObject {
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;
     bool spectrumOnDemand_ = false;
+    std::vector<std::function<void(const fm::measure::LimitAlert&)>> alertListeners_;
 };
 
 }  // namespace fm::instrument

@@ -21,6 +21,7 @@
 #include "instrument/ProgramLoop.h"
 #include "instrument/Say.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "measure/Quantities.h"
 #include "measure/SelfTest.h"
@@ -99,6 +100,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DeviceOptions options = *parsed.options;
+    if (std::string why; !fm::measure::parseLimits(options.limits, &why)) {
+        say(why);
+        return 2;
+    }
     if (options.passThrough.size() > 1) {
         say("unknown option " + options.passThrough[1] + " (see --help)");
         return 2;

@@ -34,6 +34,7 @@ std::string levelLogHeader() {
             header += "," + q.key + "_dB";
         }
     }
+    header += ",limits";
     return header + "\n";
 }
 
@@ -91,6 +92,8 @@ std::string levelLogRow(const fm::measure::SecondRecord& second, const LevelLogE
     row += ',';
     row += fm::measure::inputKindName(second.input);
     levels(true);
+    row += ',';
+    row += extras.limits;  // names hold no comma, quote or line feed
     row += '\n';
     return row;
 }

@@ -18,6 +18,7 @@ struct LevelLogExtras {
     std::optional<double> rawLevel;
     std::optional<double> yawDegrees;  // the device's turn about the vertical axis
     std::uint64_t framesDropped = 0;   // frames the recorder dropped since the program started
+    std::string limits = {};  // the names of the limits that held in the second, ';' between them
 };
 
 // The header row (names and units of the columns), ending in a line feed.

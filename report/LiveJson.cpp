@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "measure/Decibels.h"
+#include "report/AlertJson.h"
 #include "report/JsonText.h"
 #include "report/LevelLog.h"
 
@@ -178,6 +179,8 @@ void commonFields(std::string* out, const LiveReading& r) {
         field(out, "second");
         trendSecondJson(out, *r.lastSecond);
     }
+    field(out, "limits");
+    appendLimitStatesJson(out, r.limits);
 }
 
 void spectrumJson(std::string* out, const LiveReading& r, bool withFrequencies) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "report/DirectionMap.h"
@@ -33,6 +34,7 @@ struct LiveReading {
     double sampleRate = 44100.0;
     std::uint64_t lostFrames = 0;  // input frames lost since the start, wherever
     std::uint64_t clockSteps = 0;  // steps of the wall clock seen since the start
+    std::vector<fm::measure::LimitState> limits;  // the limits after the last second
 };
 
 std::string liveNowJson(const LiveReading& reading);

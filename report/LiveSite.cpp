@@ -250,6 +250,9 @@ fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& o) {
         "/api/now", [reports, name = o.meterName, spectrum = o.spectrum](const HttpRequest&) {
             return json(reports->liveNowJson(name, spectrum ? spectrum() : std::vector<float>{}));
         });
+    routes.exact("/api/alerts", [reports, name = o.meterName](const HttpRequest&) {
+        return json(reports->alertsJson(name));
+    });
     routes.exact("/api/trend",
                  [reports](const HttpRequest&) { return json(reports->levelTrendJson()); });
     routes.exact("/api/files",

@@ -275,6 +275,18 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
     out.sample("fieldmeter_events_total", "counter",
                "Loud moments captured as events since the meter started.", "",
                static_cast<double>(r.eventsTotal));
+    for (const auto& limit : r.limits) {
+        const std::string name = label("limit", limit.name);
+        out.sample("fieldmeter_limit_exceeded", "gauge",
+                   "1 while an episode of the limit is under way (raised, not yet cleared).", name,
+                   limit.raised ? 1.0 : 0.0);
+        out.sample("fieldmeter_limit_episodes_total", "counter",
+                   "Episodes of the limit since the meter started, alerted or not.", name,
+                   static_cast<double>(limit.episodes));
+        out.sample("fieldmeter_limit_seconds_over_total", "counter",
+                   "Seconds in which the limit held since the meter started.", name,
+                   static_cast<double>(limit.secondsOver));
+    }
     return out.text();
 }
 

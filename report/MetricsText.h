@@ -7,7 +7,9 @@
 // Qt-free.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 
@@ -24,6 +26,8 @@ struct MeterReading {
     std::uint64_t clockSteps = 0;                // steps of the wall clock seen
     double lastClockStepSeconds = 0.0;           // the size of the last one (signed)
     std::string period;                          // the summary's period ("15m"), "" without
+    // The limits after the last second.
+    std::vector<fm::measure::LimitState> limits;
 };
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);

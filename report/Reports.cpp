@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/audiofile/RecordingArchive.h"
+#include "report/AlertJson.h"
 #include "report/LiveJson.h"
 #include "report/NumberText.h"
 #include "report/SummaryLog.h"
@@ -36,7 +37,14 @@ Reports::Reports(fm::measure::Measurement& measurement, const Options& options,
       say_(std::move(say)),
       stream_(measurement, start),
       periods_(options.period),
-      started_(start) {}
+      started_(start) {
+    if (!options.limits.empty()) {
+        limits_ = std::make_unique<fm::measure::LimitWatch>(fm::measure::LimitWatch::Options{
+            options.limits, options.limitClearSeconds, options.limitEverySeconds});
+        limitsAtPeriod_.assign(options.limits.size(), {0, 0});
+        limitStates_ = limits_->states();
+    }
+}
 
 std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
                                        const Options& options, Clock::time_point start, Say say,
@@ -153,6 +161,13 @@ std::size_t Reports::finish() {
     if (summary_) {
         if (auto partial = periods_.finish()) {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
+            if (limits_) {
+                limitsBefore_.clear();
+                for (const auto& state : limits_->states()) {
+                    limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+                }
+                writeLimitRows(*partial);
+            }
         }
     }
     for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
@@ -197,14 +212,18 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
              (second.clockStepSeconds < 0.0 ? " and the period under way was closed incomplete"
                                             : ""));
     }
+    std::vector<fm::measure::LimitAlert> alerts;
+    LevelLogExtras row = extras;
+    row.limits = takeLimits(second, &alerts);
     if (log_) {
-        log_->add(levelLogRow(second, extras), steady);
+        log_->add(levelLogRow(second, row), steady);
     }
     std::optional<fm::measure::PeriodValues> closed = periods_.add(second);
     std::optional<fm::measure::DayValues> day = days_.add(second);
     if (summary_) {
         if (closed) {
             summary_->add(summaryPeriodRow(*closed), steady);
+            writeLimitRows(*closed);
         }
         if (day) {
             summary_->add(summaryDayRow(*day), steady);
@@ -219,7 +238,7 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
             listener_->day(*day);
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     second_ = second;
     if (second.clockStepSeconds != 0.0) {
         lastClockStep_ = second.clockStepSeconds;
@@ -236,6 +255,92 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     if (extras.yawDegrees && fm::measure::hasLevels(second.input)) {
         direction_.add(*extras.yawDegrees, second.meanSquareA, second.calibrationOffsetDb);
     }
+    if (limits_) {
+        limitStates_ = limits_->states();
+        for (const auto& alert : alerts) {
+            alerts_.push_front(alert);
+        }
+        while (alerts_.size() > kAlertsKept) {
+            alerts_.pop_back();
+        }
+    }
+    lock.unlock();
+    if (options_.onAlert) {
+        for (const auto& alert : alerts) {
+            options_.onAlert(alert);
+        }
+    }
+}
+
+std::string Reports::takeLimits(const fm::measure::SecondRecord& second,
+                                std::vector<fm::measure::LimitAlert>* alerts) {
+    if (!limits_) {
+        return "";
+    }
+    if (fm::measure::hasLevels(second.input) && limitsCalibratedSaid_ != second.calibrated) {
+        // Said when the levels first come and whenever their unit changes.
+        limitsCalibratedSaid_ = second.calibrated;
+        say_(second.calibrated ? "the limits compare in dB (the levels are calibrated)"
+                               : "the limits compare in dBFS (the levels are not calibrated)");
+        for (const auto& limit : limits_->limits()) {
+            if (!second.calibrated && limit.levelDb > 0.0) {
+                say_("the limit " + limit.name +
+                     " lies above 0 dBFS, which levels that are not calibrated hardly reach: "
+                     "was it meant for a calibrated meter (--calibration DB, or the key K)?");
+            }
+        }
+    }
+    limitsBefore_.clear();
+    for (const auto& state : limits_->states()) {
+        limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+    }
+    limits_->add(second, alerts);
+    for (auto& alert : *alerts) {
+        // The clips of the events that overlap the episode (so far).
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        for (auto event = events_.rbegin(); event != events_.rend(); ++event) {
+            if (event->kept && event->start < end && event->end > alert.start) {
+                alert.clips.push_back(event->clip);
+            }
+        }
+    }
+    std::string held;
+    for (const auto& state : limits_->states()) {
+        if (state.held) {
+            held += (held.empty() ? "" : ";") + state.name;
+        }
+    }
+    return held;
+}
+
+void Reports::nameClipInAlerts(const EventSummary& event) {
+    // An event that ends after its episode's alert was made is named in the kept alert: the
+    // page's list of episodes shows its clip.
+    constexpr std::size_t kRecent = 50;
+    for (std::size_t i = 0; event.kept && i < std::min(alerts_.size(), kRecent); ++i) {
+        fm::measure::LimitAlert& alert = alerts_[i];
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        if (event.start < end && event.end > alert.start &&
+            std::find(alert.clips.begin(), alert.clips.end(), event.clip) == alert.clips.end()) {
+            alert.clips.push_back(event.clip);
+        }
+    }
+}
+
+void Reports::writeLimitRows(const fm::measure::PeriodValues& period) {
+    if (!limits_ || !summary_ || limitsBefore_.size() != limitsAtPeriod_.size()) {
+        return;
+    }
+    const auto steady = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < limitsBefore_.size(); ++i) {
+        summary_->add(summaryLimitRow(period, limits_->limits()[i].name,
+                                      limitsBefore_[i].first - limitsAtPeriod_[i].first,
+                                      limitsBefore_[i].second - limitsAtPeriod_[i].second),
+                      steady);
+    }
+    limitsAtPeriod_ = limitsBefore_;
 }
 
 void Reports::setCalibrationDate(const std::string& date) {
@@ -299,6 +404,7 @@ void Reports::takeEvents() {
             refusingClips_ = true;
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        nameClipInAlerts(event);
         events_.push_front(std::move(event));
         if (events_.size() > kEventsKept) {
             events_.pop_back();
@@ -316,6 +422,20 @@ void Reports::takeEvents() {
 std::vector<EventSummary> Reports::events() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return {events_.begin(), events_.end()};
+}
+
+std::vector<fm::measure::LimitAlert> Reports::alerts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {alerts_.begin(), alerts_.end()};
+}
+
+std::string Reports::alertsJson(const std::string& meterName) const {
+    return fm::report::alertsJson(alerts(), meterName);
+}
+
+std::vector<fm::measure::LimitState> Reports::limitStates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return limitStates_;
 }
 
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
@@ -338,6 +458,7 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.lostFrames = measurement_.lostFrames();
     reading.clockSteps = clockSteps_;
     reading.lastClockStepSeconds = lastClockStep_;
+    reading.limits = limitStates_;
     return prometheusText(meterName, reading);
 }
 
@@ -357,6 +478,7 @@ std::string Reports::liveJson(const std::string& meterName, std::vector<float> s
         reading.direction = &direction_;
         reading.lostFrames = measurement_.lostFrames();
         reading.clockSteps = clockSteps_;
+        reading.limits = limitStates_;
         if (second_.index > 0) {
             reading.lastSecond = trendSecondOf(second_);
         }

@@ -1,6 +1,7 @@
 #include "report/SummaryLog.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "measure/LocalClock.h"
 #include "measure/Quantities.h"
@@ -59,6 +60,9 @@ std::string calibration(bool calibrated, double offsetDb) {
     return out;
 }
 
+constexpr const char* kLimitColumns = ",limit,limit_seconds_over,limit_episodes";
+constexpr const char* kLimitBlanks = ",,,";
+
 }  // namespace
 
 std::string summaryHeader() {
@@ -68,6 +72,7 @@ std::string summaryHeader() {
     names(&header, Columns::DayLevels);
     header += ",day_coverage,evening_coverage,night_coverage,calibrated,calibration_offset_db";
     names(&header, Columns::Bands);
+    header += kLimitColumns;
     return header + "\n";
 }
 
@@ -86,6 +91,7 @@ std::string summaryPeriodRow(const fm::measure::PeriodValues& period) {
     row += ",,,";
     row += calibration(period.calibrated, period.calibrationOffsetDb);
     values(&row, Columns::Bands, view);
+    row += kLimitBlanks;
     return row + "\n";
 }
 
@@ -114,6 +120,49 @@ std::string summaryDayRow(const fm::measure::DayValues& day) {
     }
     row += calibration(day.calibrated, day.calibrationOffsetDb);
     blanks(&row, Columns::Bands);
+    row += kLimitBlanks;
+    return row + "\n";
+}
+
+}  // namespace fm::report
+
+namespace fm::report {
+
+std::string summaryLimitRow(const fm::measure::PeriodValues& period, const std::string& limit,
+                            std::uint64_t secondsOver, std::uint64_t episodes) {
+    // Blank wherever the header has a column of its own for another kind of row.
+    std::string header = summaryHeader();
+    header.pop_back();
+    std::vector<std::string> fields;
+    for (std::size_t at = 0;;) {
+        const std::size_t comma = header.find(',', at);
+        fields.push_back(header.substr(at, comma - at));
+        if (comma == std::string::npos) {
+            break;
+        }
+        at = comma + 1;
+    }
+    for (std::string& field : fields) {
+        if (field == "row") {
+            field = "limit";
+        } else if (field == "start_utc") {
+            field = utcTimeWithMilliseconds(period.start);
+        } else if (field == "end_utc") {
+            field = utcTimeWithMilliseconds(period.end);
+        } else if (field == "limit") {
+            field = limit;  // names hold no comma, quote or line feed
+        } else if (field == "limit_seconds_over") {
+            field = std::to_string(secondsOver);
+        } else if (field == "limit_episodes") {
+            field = std::to_string(episodes);
+        } else {
+            field.clear();
+        }
+    }
+    std::string row;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        row += (i > 0 ? "," : "") + fields[i];
+    }
     return row + "\n";
 }
 

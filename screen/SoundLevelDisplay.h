@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "measure/Calibration.h"
 #include "measure/SoundLevelSnapshot.h"
@@ -28,6 +30,8 @@ namespace fm::screen {
 void setCalibration(fm::measure::Calibration* calibration, bool confirm);
 // Set by the program: whether a loud moment is being captured now ("EVENT" on the line).
 void setEventUnderWay(std::function<bool()> underWay);
+// Set by the program: the names of the limits raised now ("night!" on the line).
+void setRaisedLimits(std::function<std::vector<std::string>()> raised);
 
 class SoundLevelDisplay : public QObject {
   public:

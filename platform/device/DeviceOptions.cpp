@@ -189,6 +189,23 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
                     "--events-max-mb: needs the megabytes the clips may take, from 0 "
                     "to 10000000");
             }
+        } else if (arg == "--limit") {
+            if (!value(&text) || text.empty()) {
+                return fail("--limit: needs a limit, e.g. LAF>85 or night=LAeq_15m>45@23:00-07:00");
+            }
+            o.limits.push_back(text);
+        } else if (arg == "--limit-clear" || arg == "--limit-every") {
+            const bool clear = arg == "--limit-clear";
+            double s = 0.0;
+            if (!value(&text) ||
+                !parseDb(text, clear ? 1.0 : 0.0, clear ? 86400.0 : 604800.0, &s) ||
+                s != std::floor(s)) {
+                return fail(clear ? "--limit-clear: needs the whole seconds without a break that "
+                                    "end an episode, from 1 to 86400"
+                                  : "--limit-every: needs the least whole seconds between two "
+                                    "alerts of a limit, from 0 to 604800");
+            }
+            (clear ? o.limitClearSeconds : o.limitEverySeconds) = static_cast<int>(s);
         } else if (arg == "--scale") {
             double s = 0.0;
             if (!value(&text) || !parsePositive(text, 8.0, &s)) {
@@ -393,6 +410,13 @@ std::string usageText(const std::string& programName) {
            "                          0 to 60 in tenths (default 5)\n"
            "  --events-max-mb MB      the most the clips in events/ may take, 0 to 10000000\n"
            "                          (default 500); a clip that would pass it is not kept\n"
+           "  --limit SPEC            a limit on the levels, repeatable: [NAME=]QUANTITY>DB\n"
+           "                          [/HOLD][@[DAYS ]HH:MM-HH:MM], e.g. LAF>85/3s, LCpeak>130,\n"
+           "                          night=LAeq_15m>45@23:00-07:00 (see the README)\n"
+           "  --limit-clear SECONDS   an episode ends after this long without a break\n"
+           "                          (default 60)\n"
+           "  --limit-every SECONDS   at most one alert raised per limit this often; the\n"
+           "                          episodes between are counted (default 600)\n"
            "  --calibration DB        the sound level in dB that 0 dBFS corresponds to, for\n"
            "                          this run, 60 to 160 (otherwise the last calibration\n"
            "                          with K)\n"

@@ -27,6 +27,8 @@
     spectrum: null,
     spectrumHz: null,
     filesText: "",
+    alertsText: "",
+    limits: [], // the limits' states in the last reading
     messages: 0,
   };
   window.fieldmeterPage = page; // for a look from the browser's console
@@ -170,6 +172,7 @@
       : "not calibrated: levels in dBFS";
     $("since").textContent = "measuring since " + localTime(r.startedMs);
     if (r.second) addSecond(r.second);
+    showLimits(r.limits || []);
     drawBands(r);
     drawDirection(r.direction);
     if (r.spectrum) updateSpectrum(r.spectrum);
@@ -229,12 +232,104 @@
         labelsSeparateLines: false,
         axes: { y: { valueFormatter: (v) => text(v) } },
         includeZero: false,
+        underlayCallback: drawLimitLines,
         animatedZooms: false,
       });
     } else {
       page.trend.updateOptions(options);
     }
     page.trendChanged = false;
+  }
+
+  // Each limit in the trend's unit as a dashed line at its level, named; red while raised.
+  function drawLimitLines(canvas, area, g) {
+    const unit = page.trendUnit || "dB";
+    const [low, high] = g.yAxisRange();
+    for (const l of page.limits) {
+      if (l.unit !== unit || l.level < low || l.level > high) continue;
+      const y = g.toDomYCoord(l.level);
+      canvas.save();
+      canvas.strokeStyle = l.raised ? "#c62828" : "#6a1b9a";
+      canvas.fillStyle = canvas.strokeStyle;
+      canvas.setLineDash([6, 4]);
+      canvas.beginPath();
+      canvas.moveTo(area.x, y);
+      canvas.lineTo(area.x + area.w, y);
+      canvas.stroke();
+      canvas.font = "12px system-ui, sans-serif";
+      canvas.fillText(l.name + " " + text(l.level), area.x + 4, y - 3);
+      canvas.restore();
+    }
+  }
+
+  // The limits -----------------------------------------------------------------------------
+
+  function showLimits(limits) {
+    page.limits = limits; // the trend draws their lines at its next redraw
+    const raised = limits.filter((l) => l.raised);
+    document.body.dataset.limit = raised.length ? "raised" : "";
+    $("limit-banner").textContent = raised.map((l) =>
+      "LIMIT " + l.name + " RAISED since " + new Date(Date.parse(l.sinceUtc)).toLocaleTimeString() +
+      " (" + l.spec + ")").join(" · ");
+    const list = $("limits");
+    if (list.children.length !== limits.length) {
+      list.textContent = "";
+      for (let i = 0; i < limits.length; ++i) list.appendChild(document.createElement("li"));
+    }
+    limits.forEach((l, i) => {
+      const li = list.children[i];
+      li.className = l.raised ? "raised" : "";
+      li.textContent = l.spec + ": " + text(l.value) + " " + l.unit +
+        (l.coverage !== undefined ? " (" + Math.round(l.coverage * 100) + " % of its time measured)" : "") +
+        (l.inWindow ? "" : " · outside its times") + (l.raised ? " · RAISED" : "") +
+        " · " + l.episodes + (l.episodes === 1 ? " episode" : " episodes") + ", " +
+        l.secondsOver + " s over";
+    });
+    if (!limits.length) list.textContent = "no limits set (--limit)";
+  }
+
+  function showAlerts(a) {
+    const list = $("episodes");
+    list.textContent = "";
+    $("episodes-note").textContent = a.alerts.length ? "recent alerts, the newest first" : "no alerts yet";
+    for (const alert of a.alerts) {
+      const li = document.createElement("li");
+      li.className = alert.alert;
+      let words = new Date(Date.parse(alert.timeUtc)).toLocaleString() + " · " + alert.limit + " " +
+        alert.alert + " · ";
+      if (alert.alert === "raised") {
+        words += text(alert.value) + " " + alert.unit + " above " + text(alert.level);
+        if (alert.episodesNotAlerted) words += " · " + alert.episodesNotAlerted + " episodes since the last alert";
+      } else {
+        words += "from " + new Date(Date.parse(alert.startUtc)).toLocaleTimeString() + " for " +
+          Math.round(alert.durationSeconds) + " s · max " + text(alert.maximum) + " · LAeq " +
+          text(alert.LAeq) + " " + alert.unit;
+      }
+      li.appendChild(document.createTextNode(words));
+      for (const clip of alert.clips) {
+        const url = "/events/" + encodeURIComponent(clip);
+        const audio = document.createElement("audio");
+        audio.controls = true;
+        audio.preload = "none";
+        audio.src = url;
+        li.appendChild(audio);
+        li.appendChild(link(url, "download " + clip));
+      }
+      list.appendChild(li);
+    }
+  }
+
+  function refreshAlerts() {
+    if (document.body.dataset.connection !== "live" || !page.limits.length) return;
+    fetch("/api/alerts", { cache: "no-store" })
+      .then((r) => (r.ok ? r.text() : Promise.reject(new Error("status " + r.status))))
+      .then((body) => {
+        if (body !== page.alertsText) { // rebuilding would stop a clip being played
+          page.alertsText = body;
+          showAlerts(JSON.parse(body));
+        }
+      })
+      .catch(() => {});
   }
 
   // The spectrum ---------------------------------------------------------------------------
@@ -508,4 +603,5 @@
   setInterval(watch, 250);
   setInterval(() => drawTrend(), 500);
   setInterval(refreshFiles, 1000);
+  setInterval(refreshAlerts, 2000);
 })();

@@ -544,5 +544,100 @@ TEST_F(LevelReports, AWallClockSetBackAnHourIsSaidOnceMarkedInItsSecondAndCloses
     EXPECT_TRUE(closedAtStep) << readText(summary);
 }
 
+TEST_F(LevelReports, ALimitIsRaisedAndClearedOnceWithItsValuesTimesAndClip) {
+    // 1 kHz: 3 s at -40 dBFS, 6 s at -10 dBFS, 12 s at -40 dBFS.
+    std::vector<float> samples;
+    for (int i = 0; i < 21 * 44100; ++i) {
+        const double amplitude = i >= 3 * 44100 && i < 9 * 44100 ? 0.316228 : 0.01;
+        samples.push_back(
+            static_cast<float>(amplitude * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0)));
+    }
+    writeFloatWav(dir_ / "loud.wav", samples);
+    const fs::path log = dir_ / "levels.csv";
+    const fs::path summary = dir_ / "summary.csv";
+    extraEnv_.insert("TZ", "Europe/Berlin");
+    start({"--input",        QString::fromStdString((dir_ / "loud.wav").string()),
+           "--log",          QString::fromStdString(log.string()),
+           "--summary",      QString::fromStdString(summary.string()),
+           "--period",       "1m",
+           "--http",         "0",
+           "--name",         "site",
+           "--limit",        "loud=LAF>-20/2s",
+           "--limit",        "roll=LAeq_4s>-15",
+           "--limit",        "peak=LCpeak>3",
+           "--limit-clear",  "5",
+           "--event-above",  "-20",
+           "--post-roll",    "1",
+           "--screen-every", "0",
+           "--documents",    docs(),
+           "--duration",     "60"});
+    const QString port = waitForStderr(R"(the live page: http://127\.0\.0\.1:(\d+)/)");
+    ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
+    waitForStderr("(loud.wav ended)", 60000);
+    ASSERT_TRUE(stderr_.contains("the limits compare in dBFS")) << stderr_.toStdString();
+    ASSERT_TRUE(stderr_.contains("the limit peak lies above 0 dBFS")) << stderr_.toStdString();
+
+    const QJsonArray alerts =
+        QJsonDocument::fromJson(get(port, "/api/alerts").toUtf8())["alerts"].toArray();
+    std::map<QString, QJsonObject> byKind;
+    for (const QJsonValue& a : alerts) {
+        byKind[a["limit"].toString() + " " + a["alert"].toString()] = a.toObject();
+    }
+    ASSERT_EQ(byKind.size(), 4u) << QJsonDocument(alerts).toJson().toStdString();
+    const QJsonObject raised = byKind["loud raised"];
+    const QJsonObject cleared = byKind["loud cleared"];
+    // Newest first: the rolling level cleared last, the first limit was raised first.
+    EXPECT_EQ(alerts[0].toObject(), byKind["roll cleared"]);
+    EXPECT_EQ(alerts[3].toObject(), raised);
+    EXPECT_EQ(raised["meter"], "site");
+    EXPECT_EQ(raised["unit"], "dBFS");
+    EXPECT_EQ(raised["spec"], "loud=LAF>-20/2s");
+    EXPECT_NEAR(raised["value"].toDouble(), -10.0, 0.2);
+    // Held from the first loud second to the one the level decayed in: 7 seconds.
+    const QDateTime start = QDateTime::fromString(raised["startUtc"].toString(), Qt::ISODateWithMs);
+    const QDateTime end = QDateTime::fromString(cleared["endUtc"].toString(), Qt::ISODateWithMs);
+    EXPECT_NEAR(start.msecsTo(end), 7000, 300);
+    EXPECT_EQ(cleared["startUtc"], raised["startUtc"]);
+    EXPECT_NEAR(cleared["durationSeconds"].toDouble(), 7.0, 0.5);
+    EXPECT_NEAR(cleared["maximum"].toDouble(), -10.0, 0.2);
+    EXPECT_NEAR(cleared["LAeq"].toDouble(), 10.0 * std::log10((6 * 0.1 + 1e-4) / 7.0), 0.1);
+    EXPECT_EQ(QDateTime::fromString(raised["startLocal"].toString(), Qt::ISODateWithMs), start);
+    EXPECT_TRUE(raised["startLocal"].toString().endsWith("+01:00"));
+    EXPECT_TRUE(cleared["clip"].toString().endsWith(".wav"))
+        << cleared["clip"].toString().toStdString();
+    EXPECT_TRUE(fs::exists(docsPath() / "events" / cleared["clip"].toString().toStdString()));
+    // The rolling level: two loud seconds of its four.
+    const QJsonObject roll = byKind["roll raised"];
+    EXPECT_NEAR(roll["value"].toDouble(), 10.0 * std::log10((2 * 0.1 + 2e-4) / 4.0), 0.1);
+    EXPECT_EQ(roll["coverage"].toDouble(), 1.0);
+
+    const QString metrics = get(port, "/metrics");
+    EXPECT_TRUE(metrics.contains(R"(fieldmeter_limit_episodes_total{meter="site",limit="loud"} 1)"))
+        << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(R"(fieldmeter_limit_exceeded{meter="site",limit="loud"} 0)"));
+    const QJsonArray now =
+        QJsonDocument::fromJson(get(port, "/api/now").toUtf8())["limits"].toArray();
+    ASSERT_EQ(now.size(), 3);
+    EXPECT_EQ(now[0]["name"], "loud");
+    EXPECT_EQ(now[0]["episodes"], 1);
+    EXPECT_EQ(now[0]["secondsOver"], 7);
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+
+    int held = 0;
+    for (const auto& row : logRows(log)) {
+        held += row.at("limits").split(';').contains("loud") ? 1 : 0;
+    }
+    EXPECT_EQ(held, 7);
+    int over = 0, episodes = 0;
+    for (const auto& row : logRows(summary)) {
+        if (row.at("row") == "limit" && row.at("limit") == "loud") {
+            over += row.at("limit_seconds_over").toInt();
+            episodes += row.at("limit_episodes").toInt();
+        }
+    }
+    EXPECT_EQ(std::pair(over, episodes), std::pair(7, 1)) << readText(summary);
+}
+
 }  // namespace
 }  // namespace fm::test

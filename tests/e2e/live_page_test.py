@@ -334,7 +334,9 @@ def run_events_test(binary, folder):
     write_wav(os.path.join(folder, "burst.wav"), np.concatenate(
         [sine(100, -40, 4), sine(1000, -6, 1), sine(100, -40, 8)]))
     meter = Meter(binary, folder, ["--input", os.path.join(folder, "burst.wav"), "--event-above",
-                                   "-20", "--pre-roll", "1", "--post-roll", "1"])
+                                   "-20", "--pre-roll", "1", "--post-roll", "1",
+                                   "--limit", "loud=LAF>-20", "--limit", "always=LAF>-60",
+                                   "--limit-clear", "2"])
     driver = browser()
     try:
         driver.get(meter.link)
@@ -344,9 +346,29 @@ def run_events_test(binary, folder):
         end = datetime.datetime.fromisoformat(events[0]["end"]).timestamp() if events else 0
         check(seen and seen - end <= 2.0, f"the event is listed within 2 s of its end ({events})")
         check_events(driver, 1)
+        check_limits(driver)
     finally:
         driver.quit()
         meter.stop()
+
+
+def check_limits(driver):
+    """A raised limit has its banner; a cleared one is listed with its clip, and drawn on the
+    trend as a line at its level."""
+    def banner():
+        text = driver.execute_script(
+            "return document.body.dataset.limit === 'raised' && "
+            "document.getElementById('limit-banner').textContent")
+        return text if text and "loud" not in text else None  # once the loud part has cleared
+    shown = until(banner, 10)
+    check(shown and "LIMIT always RAISED" in shown, f"the raised limit's banner ({shown})")
+    clips = until(lambda: driver.execute_script(
+        "return Array.from(document.querySelectorAll('#episodes li.cleared a'), a => a.textContent)"), 10)
+    check(clips and clips[0].startswith("download ") and clips[0].endswith(".wav"),
+          f"the cleared episode is listed with its clip ({clips})")
+    purple = until(lambda: pixels(driver, "fieldmeterPage.trend.hidden_",
+                                  "r > 90 && r < 125 && g < 45 && b > 135 && b < 175 && a > 200") > 100, 10)
+    check(purple, "the limit's line is drawn on the trend")
 
 
 def run_token_test(binary, folder):

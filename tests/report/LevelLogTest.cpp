@@ -59,26 +59,26 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
               "calibration_offset_db,input,"
               "LZeq_1s_20Hz_dB,");
     EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
-    EXPECT_EQ(header.substr(header.size() - 18), ",LZeq_1s_16kHz_dB\n");
+    EXPECT_EQ(header.substr(header.size() - 25), ",LZeq_1s_16kHz_dB,limits\n");
 
     fm::measure::SecondRecord stepped = loudSecond();
     stepped.lostFrames = 2205;
     stepped.clockStepSeconds = -3600.5;
-    const std::string row = levelLogRow(stepped, {12.346, -90.04, 4096});
+    const std::string row = levelLogRow(stepped, {12.346, -90.04, 4096, "night;site"});
     std::string expected =
         "2026-12-07T23:50:17.123Z,80.00,100.00,96.99,60.00,70.00,50.00,12.35,-90.0,1,4096,2205,"
         "-3600.50,7,100.00,mic";
     for (int b = 0; b < 30; ++b) {
         expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
     }
-    EXPECT_EQ(row, expected + "\n");
+    EXPECT_EQ(row, expected + ",night;site\n");
 
     // Without input: the time, the extras and why; no level, no overload count.
     fm::measure::SecondRecord lost = loudSecond();
     lost.input = fm::measure::InputKind::Lost;
     EXPECT_EQ(
         levelLogRow(lost, {0.0, std::nullopt, 0}),
-        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,0,,,100.00,lost" + std::string(30, ',') + "\n");
+        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,0,,,100.00,lost" + std::string(31, ',') + "\n");
 
     const fs::path path = tempPath("append");
     fs::remove(path);
