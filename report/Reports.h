@@ -20,10 +20,11 @@
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DayLog.h"
+#include "report/DirectionMap.h"
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
 #include "report/EventLog.h"
-#include "report/DirectionMap.h"
 #include "report/LevelLog.h"
 #include "report/LevelTrend.h"
 #include "report/MetricsText.h"
@@ -38,6 +39,7 @@ class Reports {
 
     struct Options {
         std::string logPath;      // "" = no log
+        std::string logFolder;    // "" = no log for each day
         std::string summaryPath;  // "" = no summary
         fm::measure::Period period = fm::measure::Period::FifteenMinutes;
         // The loud moments: captured when a threshold is given, into eventsFolder.
@@ -100,6 +102,7 @@ class Reports {
     Say say_;
     fm::measure::SecondStream stream_;
     std::unique_ptr<RowQueue> log_;
+    std::unique_ptr<DayLog> dayLog_;
     std::unique_ptr<RowQueue> summary_;
     fm::measure::PeriodAccumulator periods_;
     fm::measure::DayEveningNightAccumulator days_;

@@ -141,14 +141,14 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     const QStringList rows = rowsOf(events() / "events.csv");
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0],
-              "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
-              "calibrated,clip,kept");
+              "start_utc,end_utc,start_local,end_local,duration_s,trigger,LAFmax_dB,LAeq_dB,"
+              "LCpeak_dB,calibrated,clip,kept");
     const QStringList row = rows[1].split(',');
-    ASSERT_EQ(row.size(), 10) << rows[1].toStdString();
-    EXPECT_NEAR(row[2].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
-    EXPECT_EQ(row[3], "LAF");
-    EXPECT_NEAR(row[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(row.mid(7), (QStringList{"0", QString::fromStdString(found[0].filename()), "1"}));
+    ASSERT_EQ(row.size(), 12) << rows[1].toStdString();
+    EXPECT_NEAR(row[4].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
+    EXPECT_EQ(row[5], "LAF");
+    EXPECT_NEAR(row[6].toDouble(), -6.02, 0.05);
+    EXPECT_EQ(row.mid(9), (QStringList{"0", QString::fromStdString(found[0].filename()), "1"}));
 
     // 1 MB: the clip there and another as long do not fit. The event is listed, not kept, and
     // nothing is removed.
@@ -159,9 +159,9 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     ASSERT_EQ(endNow(), 0) << stderr_.toStdString();
     EXPECT_EQ(clips(events()), found);
     const QStringList refused = rowsOf(events() / "events.csv")[2].split(',');
-    ASSERT_EQ(refused.size(), 10);
-    EXPECT_NEAR(refused[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(refused.mid(7), (QStringList{"0", "", "0"}));
+    ASSERT_EQ(refused.size(), 12);
+    EXPECT_NEAR(refused[6].toDouble(), -6.02, 0.05);
+    EXPECT_EQ(refused.mid(9), (QStringList{"0", "", "0"}));
     EXPECT_EQ(stderr_.count("is not captured as a clip: the clips in "), 1)
         << stderr_.toStdString();
 }
