@@ -282,6 +282,7 @@ struct Downloads {
         };
         text("start", e.startUtc);
         text("end", e.endUtc);
+        text("startLocal", e.startLocal);
         number("durationS", e.durationSeconds, 1);
         text("trigger", e.trigger);
         number("LAFmax", e.LAFmax, 1);

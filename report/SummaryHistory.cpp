@@ -61,6 +61,8 @@ std::string summaryHistoryJson(const std::string& summaryPath, std::int64_t from
             row += ':';
             appendJsonNumber(&row, numberOf(at(column)), 2);
         };
+        row += ",\"startLocal\":";
+        appendJsonString(&row, at("start_local"));
         if (at("row") == "period") {
             out = &periods;
             for (const char* key : kPeriodLevels) {
