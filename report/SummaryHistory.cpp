@@ -81,6 +81,7 @@ std::string summaryHistoryJson(const std::string& summaryPath, std::int64_t from
             continue;
         }
         row += std::string(",\"calibrated\":") + (at("calibrated") == "1" ? "true" : "false");
+        number("calibrationOffsetDb", "calibration_offset_db");
         *out += (out->empty() ? "" : ",") + row + "}";
     }
     return "{\"periods\":[" + periods + "],\"days\":[" + days + "]}";

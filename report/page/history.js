@@ -467,16 +467,21 @@
     });
   }
 
-  // The day report: its header from the meter's reading now.
+  // The day report: its header. The calibration is the day's own (from its summary row), else
+  // the meter's now; the date is that of the meter's calibration.
   function header() {
     return getJson("/api/now").then((now) => {
       const c = now.calibration;
+      const day = state.summary && state.summary.days.find((d) => d.date === state.day);
       $("report-meter").textContent = now.meter;
       document.title = now.meter + " – day report";
-      $("report-calibration").textContent = c.calibrated
-        ? "0 dBFS = " + fixed(c.offsetDb, 2) + " dB" + (c.date ? ", calibrated " + c.date
-          : ", set for this run")
-        : "not calibrated: levels in dBFS";
+      const date = c.calibrated && c.date ? ", the meter calibrated " + c.date : "";
+      $("report-calibration").textContent = day
+        ? (day.calibrated ? "0 dBFS = " + fixed(day.calibrationOffsetDb, 2) + " dB (the day's)" + date
+          : "not calibrated that day: levels in dBFS")
+        : c.calibrated
+          ? "0 dBFS = " + fixed(c.offsetDb, 2) + " dB" + (date || ", set for this run")
+          : "not calibrated: levels in dBFS";
       $("report-input").textContent = now.input.text;
       $("report-zone").textContent = state.timeZone || "";
     });

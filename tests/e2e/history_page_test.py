@@ -6,6 +6,7 @@ headers taken from a short run of the program), in Berlin's time zone.
 Usage: history_page_test.py FIELDMETER   (exit 77, skipped, only when Chromium cannot start here)
 """
 import datetime
+import json
 import math
 import os
 import shutil
@@ -109,7 +110,7 @@ def write_days(folder, log_columns, summary_columns):
                          "end_utc": iso(end, datetime.timezone.utc), "date": day,
                          "Lday_dB": f"{values['day']:.2f}", "Levening_dB": f"{values['evening']:.2f}",
                          "Lnight_dB": f"{values['night']:.2f}", "Lden_dB": f"{lden:.2f}",
-                         "calibrated": "1"})
+                         "calibrated": "1", "calibration_offset_db": "100.00"})
     with open(os.path.join(folder, "summary.csv"), "w") as f:
         f.write(",".join(summary_columns) + "\n")
         for r in periods + day_rows:
@@ -143,6 +144,7 @@ def run_test(binary):
         meter = live.Meter(binary, folder, ["--input", os.path.join(folder, "quiet.wav"),
                                             "--log-dir", os.path.join(folder, "days"),
                                             "--summary", os.path.join(folder, "summary.csv")])
+        check_own_day_file(meter, folder)
         driver = live.browser()
         if driver is None:
             return 77
@@ -156,6 +158,34 @@ def run_test(binary):
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     return 1 if live.FAILURES else 0
+
+
+def check_own_day_file(meter, folder):
+    """The seconds the program logs into today's file come back from /api/history as logged."""
+    today = datetime.datetime.now(ZONE).date().isoformat()
+    path = os.path.join(folder, "days", today + ".csv")
+
+    def rows():
+        if not os.path.exists(path):
+            return None
+        with open(path) as f:
+            lines = [ln.rstrip("\n").split(",") for ln in f if ln.endswith("\n")]
+        return lines if len(lines) > 4 else None
+    lines = live.until(rows, 30)
+    if not check(lines is not None, f"the program logs today's seconds into {today}.csv"):
+        return
+    names = lines[0]
+    logged = [(r[names.index("time_utc")], r[names.index("LAeq_1s_dB")]) for r in lines[1:]]
+    ms = [int(datetime.datetime.fromisoformat(t.replace("Z", "+00:00")).timestamp() * 1000)
+          for t, _ in logged]
+    answer = json.loads(meter.get(f"/api/history?from={ms[0] - 1000}&to={ms[-1]}&q=LAeq_1s"
+                                  "&step=1")[2])
+    check(answer["values"][0] == [float(v) for _, v in logged] and
+          answer["t"] == [m - 1000 for m in ms],
+          f"/api/history gives those seconds back as logged ({logged[:3]}..., {answer['values'][0][:3]}...)")
+    empty = json.loads(meter.get("/api/history?from=2020-01-01&to=2020-01-02")[2])
+    check(empty["t"] == [] and meter.get("/api/history?from=x&to=2020-01-02")[0] == 400,
+          "a range without files answers an empty series; a time that is none is refused")
 
 
 def check_history(driver, meter, log):
@@ -231,6 +261,8 @@ def check_report(driver, meter, periods, day_rows):
         document.querySelector('#history-levels tr[data-key="Lden"]').cells[1].textContent,
         Array.from(document.querySelectorAll('#history-hours tbody tr'), r => r.cells[1].textContent)]""")
     check(shown[0] == lden, f"the report's Lden is the summary's ({shown[0]}, {lden})")
+    calibration = driver.find_element("id", "report-calibration").text
+    check("0 dBFS = 100.00 dB" in calibration, f"and the day's calibration ({calibration})")
     check(shown[1] == hourly, f"its hourly LAeq are the summary's ({shown[1]} vs {hourly})")
 
 
