@@ -181,7 +181,7 @@ def check_own_day_file(meter, folder):
     answer = json.loads(meter.get(f"/api/history?from={ms[0] - 1000}&to={ms[-1]}&q=LAeq_1s"
                                   "&step=1")[2])
     check(answer["values"][0] == [float(v) for _, v in logged] and
-          answer["t"] == [m - 1000 for m in ms],
+          answer["t"] == [ms[0] - 1000 + 1000 * k for k in range(len(ms))],
           f"/api/history gives those seconds back as logged ({logged[:3]}..., {answer['values'][0][:3]}...)")
     empty = json.loads(meter.get("/api/history?from=2020-01-01&to=2020-01-02")[2])
     check(empty["t"] == [] and meter.get("/api/history?from=x&to=2020-01-02")[0] == 400,
@@ -244,6 +244,14 @@ def check_history(driver, meter, log):
     check(set(filled) == FILLED, f"the spectrogram paints the bands with sound and no others ({painted})")
     errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not errors, f"no console error ({errors})")
+    # On a phone 390 px wide the page, its history's tables too, is no wider than the phone.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+    wide = live.until(lambda: driver.execute_script(
+        "return document.documentElement.scrollWidth") == 390, 5)
+    check(wide, "at 390 px the page is 390 px wide (" + str(driver.execute_script(
+        "return document.documentElement.scrollWidth")) + ")")
+    driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
 
 def report_numbers(periods, day_rows, day):
