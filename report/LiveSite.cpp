@@ -9,6 +9,7 @@
 #include <ctime>
 #include <set>
 
+#include "platform/audiofile/RecordingAsWav.h"
 #include "report/EventList.h"
 #include "report/JsonText.h"
 #include "report/LogHistory.h"
@@ -78,6 +79,45 @@ HttpResponse fileAnswer(int fd, const std::string& name, bool download) {
     if (download) {
         r.headers.emplace_back("Content-Disposition", attachment(name));
     }
+    return r;
+}
+
+// A recording (a CAF, open as `fd`) as the WAV a browser plays, when the request asks for it
+// with ?as=wav: converted into a file without a name that goes with the answer and vanishes
+// with it. Anything else: the file as it is.
+HttpResponse recordingAnswer(int fd, const std::string& name, const HttpRequest& request) {
+    const auto as = request.query.find("as");
+    if (as == request.query.end() || as->second != "wav" || fd < 0 || !name.ends_with(".caf")) {
+        return fileAnswer(fd, name, true);
+    }
+    std::string why;
+    auto wav = fm::platform::RecordingWav::open("/proc/self/fd/" + std::to_string(fd), &why);
+    ::close(fd);
+    if (!wav) {
+        return HttpResponse::text(422, name + ": cannot be played as WAV: " + why);
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    const int out =
+        ::open(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (out < 0) {
+        return HttpResponse::text(500, "no room for the WAV of " + name);
+    }
+    std::vector<char> buffer(1 << 16);
+    while (true) {
+        const std::int64_t n = wav->read(buffer.data(), buffer.size());
+        if (n == 0) {
+            break;
+        }
+        if (n < 0 || ::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) {
+            ::close(out);
+            return HttpResponse::text(
+                500, name + ": " + (n < 0 ? wav->error() : "cannot write its WAV"));
+        }
+    }
+    ::lseek(out, 0, SEEK_SET);
+    HttpResponse r;
+    r.contentType = "audio/wav";
+    r.fileDescriptor = out;
     return r;
 }
 
@@ -232,7 +272,7 @@ struct Downloads {
         out += "],\"recordings\":[";
         std::vector<ServedFile> files;
         for (const ServedFile& f : current.list()) {
-            if (f.name == "output2.caf") {
+            if (f.name == "output2.caf" && holdsSamples(f.name)) {
                 files.push_back(f);
             }
         }
@@ -255,6 +295,19 @@ struct Downloads {
         }
         out += "]}";
         return out;
+    }
+
+    // output2.caf is made anew, header only, at every start: that placeholder is no recording.
+    bool holdsSamples(const std::string& name) const {
+        const int fd = current.open(name);
+        if (fd < 0) {
+            return false;
+        }
+        std::string why;
+        const bool samples = fm::platform::RecordingWav::open("/proc/self/fd/" + std::to_string(fd),
+                                                              &why) != nullptr;
+        ::close(fd);
+        return samples;
     }
 
     std::set<std::string> clipNames() const {
@@ -429,10 +482,11 @@ fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& o) {
                           true);
     });
     routes.prefix("/recordings/", [downloads](const HttpRequest& request) {
-        return fileAnswer(downloads->recordings.open(request.remainder), request.remainder, true);
+        return recordingAnswer(downloads->recordings.open(request.remainder), request.remainder,
+                               request);
     });
-    routes.exact("/output2.caf", [downloads](const HttpRequest&) {
-        return fileAnswer(downloads->current.open("output2.caf"), "output2.caf", true);
+    routes.exact("/output2.caf", [downloads](const HttpRequest& request) {
+        return recordingAnswer(downloads->current.open("output2.caf"), "output2.caf", request);
     });
     return routes;
 }

@@ -484,16 +484,17 @@
     }
     const recordings = $("recordings");
     recordings.textContent = "";
-    // output2.caf is what the input is being recorded into: a recording only from a microphone
-    // or a file; from the demo signal, or with nothing to record, it is no recording to offer.
-    const input = page.lastReading ? page.lastReading.input.state : "none";
-    const recording = input === "mic" || input === "file";
     for (const r of f.recordings) {
-      if (r.current && !recording && input !== "ended" && input !== "lost") continue;
       const li = document.createElement("li");
       li.appendChild(link(r.url, r.name));
       li.appendChild(document.createTextNode(" · " + (r.size / 1e6).toFixed(1) + " MB" +
-        (r.current ? (recording ? " · the current recording" : " · the last recording") : "")));
+        (r.current ? " · the latest recording, kept until the next start" : "")));
+      // A browser plays no CAF: the meter hands it out as WAV for the player.
+      const audio = document.createElement("audio");
+      audio.controls = true;
+      audio.preload = "none";
+      audio.src = r.url + (r.name.endsWith(".caf") ? "?as=wav" : "");
+      li.appendChild(audio);
       recordings.appendChild(li);
     }
     if (!f.recordings.length) recordings.textContent = "no recordings yet";

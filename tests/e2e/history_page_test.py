@@ -10,6 +10,7 @@ import json
 import math
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -118,6 +119,19 @@ def write_days(folder, log_columns, summary_columns):
     return log, periods, day_rows
 
 
+SAMPLES = b"".join(int(8000 * math.sin(i / 5)).to_bytes(2, "little", signed=True) for i in range(2205))
+
+
+def write_recording(folder):
+    """A CAF of 0.1 s, 16-bit little-endian PCM at 22,050 Hz, as Core Audio lays one out."""
+    recordings = os.path.join(folder, "docs", "recordings")
+    os.makedirs(recordings)
+    desc = struct.pack(">d4sIIIII", 22050.0, b"lpcm", 2, 2, 1, 1, 16)
+    with open(os.path.join(recordings, "2026-11-03 21-00-00.caf"), "wb") as f:
+        f.write(b"caff" + struct.pack(">HH", 1, 0) + b"desc" + struct.pack(">q", len(desc)) +
+                desc + b"data" + struct.pack(">qI", 4 + len(SAMPLES), 0) + SAMPLES)
+
+
 def write_events(folder):
     """Events on the second day; one with its clip."""
     events = os.path.join(folder, "docs", "events")
@@ -140,6 +154,7 @@ def run_test(binary):
         log_columns, summary_columns = headers(binary, folder)
         log, periods, day_rows = write_days(folder, log_columns, summary_columns)
         write_events(folder)
+        write_recording(folder)
         live.write_wav(os.path.join(folder, "quiet.wav"), live.sine(100, -60, 600))
         meter = live.Meter(binary, folder, ["--input", os.path.join(folder, "quiet.wav"),
                                             "--log-dir", os.path.join(folder, "days"),
@@ -183,6 +198,14 @@ def check_own_day_file(meter, folder):
     check(answer["values"][0] == [float(v) for _, v in logged] and
           answer["t"] == [ms[0] - 1000 + 1000 * k for k in range(len(ms))],
           f"/api/history gives those seconds back as logged ({logged[:3]}..., {answer['values'][0][:3]}...)")
+    # A CAF recording is played in a browser as WAV, sample for sample; the header-only
+    # output2.caf made at the start is no recording to list.
+    status, headers, body = meter.get("/recordings/2026-11-03%2021-00-00.caf?as=wav")
+    check(status == 200 and headers.get("Content-Type") == "audio/wav" and body[:4] == b"RIFF" and
+          body[8:12] == b"WAVE" and int.from_bytes(body[24:28], "little") == 22050 and
+          body[44:] == SAMPLES, f"a CAF recording is served as WAV ({status}, {body[:60]})")
+    names = [r["name"] for r in json.loads(meter.get("/api/files")[2])["recordings"]]
+    check(names == ["2026-11-03 21-00-00.caf"], f"the recordings listed: {names}")
     empty = json.loads(meter.get("/api/history?from=2020-01-01&to=2020-01-02")[2])
     check(empty["t"] == [] and meter.get("/api/history?from=x&to=2020-01-02")[0] == 400,
           "a range without files answers an empty series; a time that is none is refused")
