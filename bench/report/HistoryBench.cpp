@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -83,7 +84,9 @@ int main() {
     const fs::path folder =
         fs::temp_directory_path() / ("fm-history-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    for (int day = 0; day < 30; ++day) {
+    const int days =
+        std::getenv("FM_HISTORY_BENCH_DAYS") ? std::atoi(std::getenv("FM_HISTORY_BENCH_DAYS")) : 30;
+    for (int day = 0; day < days; ++day) {
         writeDay(folder, day);
     }
     fm::report::HistoryQuery day;
@@ -94,6 +97,18 @@ int main() {
     std::size_t steps = 0;
     const double dayMs = bestMs(folder, day, &steps);
     std::printf("a day at 1 s: %zu steps\n", steps);
+    // The spectrogram's query: the 30 bands of the day in 72-s steps (not a target: a figure).
+    fm::report::HistoryQuery bands = day;
+    bands.keys.clear();
+    for (const char* b :
+         {"20Hz",  "25Hz",   "31.5Hz",  "40Hz",   "50Hz",    "63Hz",   "80Hz",    "100Hz",
+          "125Hz", "160Hz",  "200Hz",   "250Hz",  "315Hz",   "400Hz",  "500Hz",   "630Hz",
+          "800Hz", "1kHz",   "1.25kHz", "1.6kHz", "2kHz",    "2.5kHz", "3.15kHz", "4kHz",
+          "5kHz",  "6.3kHz", "8kHz",    "10kHz",  "12.5kHz", "16kHz"}) {
+        bands.keys.push_back(std::string("LZeq_1s_") + b);
+    }
+    bands.stepMs = 72'000;
+    const double bandsMs = bestMs(folder, bands, &steps);
     fm::report::HistoryQuery month = day;
     month.fromMs = kFirstDayMs;
     month.toMs = kFirstDayMs + 30 * kDayMs;
@@ -103,5 +118,6 @@ int main() {
     fs::remove_all(folder);
     fm::bench::recordSummary("history_day_ms", dayMs);
     fm::bench::recordSummary("history_month_ms", monthMs);
+    fm::bench::recordSummary("history_bands_day_ms", bandsMs);
     return 0;
 }
