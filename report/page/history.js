@@ -428,6 +428,7 @@
         }
         picker.onchange = () => {
           $("history-report").href = "/report?day=" + picker.value;
+          $("history-file").href = "/log/" + picker.value + ".csv";
           load(picker.value, addDays(picker.value, 1));
         };
         $("history-range").onsubmit = (e) => {
@@ -462,6 +463,7 @@
       if (picker) {
         picker.value = day;
         $("history-report").href = "/report?day=" + day;
+        $("history-file").href = "/log/" + day + ".csv";
       }
       return load(day, addDays(day, 1));
     });

@@ -139,10 +139,10 @@ def write_events(folder):
     live.write_wav(os.path.join(events, CLIP), live.sine(440, -20, 1.5))
     rows = ["start_utc,end_utc,start_local,end_local,duration_s,trigger,LAFmax_dB,LAeq_dB,"
             "LCpeak_dB,calibrated,clip,kept"]
-    for hour, minute, clip in [(8, 15, ""), (21, 30, CLIP)]:
+    for hour, minute, clip, lafmax in [(8, 15, "", 70.4), (21, 30, CLIP, 81.2)]:
         t = datetime.datetime(2026, 11, 3, hour, minute, tzinfo=ZONE).timestamp()
         rows.append(f"{iso(t, datetime.timezone.utc)},{iso(t + 1.5, datetime.timezone.utc)},"
-                    f"{iso(t, ZONE)},{iso(t + 1.5, ZONE)},1.5,LAF,81.2,77.0,90.1,1,{clip},"
+                    f"{iso(t, ZONE)},{iso(t + 1.5, ZONE)},1.5,LAF,{lafmax},66.0,90.1,1,{clip},"
                     f"{1 if clip else 0}")
     with open(os.path.join(events, "events.csv"), "w") as f:
         f.write("\n".join(rows) + "\n")
@@ -206,6 +206,12 @@ def check_own_day_file(meter, folder):
           body[44:] == SAMPLES, f"a CAF recording is served as WAV ({status}, {body[:60]})")
     names = [r["name"] for r in json.loads(meter.get("/api/files")[2])["recordings"]]
     check(names == ["2026-11-03 21-00-00.caf"], f"the recordings listed: {names}")
+    def events(query):
+        answer = json.loads(meter.get("/api/events?from=2026-11-03&to=2026-11-04" + query)[2])
+        return answer["total"], [e["startLocal"][11:16] for e in answer["events"]]
+    check(events("") == (2, ["21:30", "08:15"]) and events("&offset=1&limit=1") == (2, ["08:15"])
+          and events("&min=70.4") == (2, ["21:30", "08:15"]) and events("&min=75") == (1, ["21:30"]),
+          "the events newest first, in pages, filtered by their level")
     empty = json.loads(meter.get("/api/history?from=2020-01-01&to=2020-01-02")[2])
     check(empty["t"] == [] and meter.get("/api/history?from=x&to=2020-01-02")[0] == 400,
           "a range without files answers an empty series; a time that is none is refused")
