@@ -40,8 +40,10 @@ def main():
             live.until(lambda: driver.execute_script(
                 "return fieldmeterHistory.loaded >= 2 && fieldmeterHistory.chart.numRows() > 86000"),
                 60)
+            driver.set_window_size(1400, 3200)  # the whole history in one picture
             time.sleep(1)
             driver.find_element("id", "history").screenshot(os.path.join(out, "history.png"))
+            driver.set_window_size(1400, 1800)
             driver.get(f"http://127.0.0.1:{meter.port}/report?day={history.DAYS[1]}")
             live.until(lambda: driver.execute_script("return document.body.dataset.ready"), 60)
             time.sleep(1)

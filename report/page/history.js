@@ -193,7 +193,7 @@
     g.fillStyle = "#5d6675";
     g.textAlign = "right";
     g.textBaseline = "middle";
-    const rowH = bottom / BANDS.length;
+    const rowH = (bottom - 8 * ratio) / BANDS.length; // room above for the top band's label
     // The canvas' row through the middle of band k (0: 20 Hz), for a look from outside.
     state.bandRow = (k) => bottom - (k + 0.5) * rowH;
     BANDS.forEach((b, k) => {
