@@ -314,7 +314,23 @@
   function showEvents(list) {
     const box = $("history-events");
     box.textContent = "";
-    for (const e of list.events) {
+    if (box.tagName === "TABLE") { // the report: a table, every event of the day
+      const head = box.createTHead().insertRow();
+      for (const name of ["start", "s", "trigger", "LAFmax", "LAeq", "LCpeak", "", "clip"]) {
+        const th = document.createElement("th");
+        th.textContent = name;
+        head.appendChild(th);
+      }
+      const body = box.createTBody();
+      for (const e of list.events) {
+        const r = body.insertRow();
+        for (const v of [startOf(e).slice(11, 19), fixed(e.durationS), e.trigger, fixed(e.LAFmax),
+          fixed(e.LAeq), fixed(e.LCpeak), e.unit, e.url ? e.clip : "–"]) {
+          r.insertCell().textContent = v;
+        }
+      }
+    }
+    for (const e of box.tagName === "TABLE" ? [] : list.events) {
       const li = document.createElement("li");
       li.dataset.start = e.start;
       const head = document.createElement("div");
@@ -323,8 +339,8 @@
         fixed(e.durationS) + " s · " + e.trigger + " · LAFmax " + fixed(e.LAFmax) + " · LAeq " +
         fixed(e.LAeq) + " · LCpeak " + fixed(e.LCpeak) + " " + e.unit;
       li.appendChild(head);
-      if (e.url && !state.printing) li.appendChild(player(e.url));
-      else if (!e.url) li.appendChild(document.createTextNode(e.kept ? "(clip missing)" : "(no clip kept)"));
+      if (e.url) li.appendChild(player(e.url));
+      else li.appendChild(document.createTextNode(e.kept ? "(clip missing)" : "(no clip kept)"));
       box.appendChild(li);
     }
     const note = $("history-events-note");

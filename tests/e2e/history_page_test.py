@@ -317,6 +317,8 @@ def check_pdf(meter, folder, periods, day_rows):
     check(["Lden", lden, "dB"] in lines, f"the PDF holds Lden {lden}")
     found = [next((ln[1] for ln in lines if ln and ln[0] == f"{h:02d}:00"), None) for h in range(24)]
     check(found == hourly, f"and the hourly LAeq ({found})")
+    check(any(ln[:4] == ["21:30:00", "1.5", "LAF", "81.2"] for ln in lines) and
+          any(ln[:4] == ["08:15:00", "1.5", "LAF", "70.4"] for ln in lines), "and the events")
 
 
 if __name__ == "__main__":
