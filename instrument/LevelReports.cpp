@@ -88,6 +88,7 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     }
     fm::report::Reports::Options files;
     files.logPath = options.logFile;
+    files.logFolder = options.logFolder;
     files.summaryPath = options.summaryFile;
     files.period =
         fm::measure::parsePeriod(options.period).value_or(fm::measure::Period::FifteenMinutes);
@@ -191,6 +192,7 @@ bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const
     site.documentsFolder = fm::platform::documentsFolder();
     site.logPath = options.logFile;
     site.summaryPath = options.summaryFile;
+    site.logFolder = options.logFolder;
     site.meterExtras = meterExtras;
     site.spectrum = spectrumNow;
     site.moreMetrics = [deliveries = deliveries_.get(), name = meterName_] {

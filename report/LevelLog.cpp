@@ -20,7 +20,7 @@ bool logged(const Quantity& q, bool bands) {
 }  // namespace
 
 std::string levelLogHeader() {
-    std::string header = "time_utc";
+    std::string header = "time_utc,time_local";
     for (const Quantity& q : fm::measure::quantities()) {
         if (logged(q, false)) {
             header += "," + q.key + "_dB";
@@ -60,10 +60,37 @@ std::string utcTimeWithMilliseconds(std::chrono::system_clock::time_point time) 
     return out;
 }
 
+std::string localTimeWithMilliseconds(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    long millis = static_cast<long>(ms % 1000);
+    if (millis < 0) {
+        millis += 1000;
+        seconds -= 1;
+    }
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[48];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    std::string out(text, n);
+    const long offset = local.tm_gmtoff;
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char rest[24];
+    const int m = std::snprintf(rest, sizeof rest, ".%03ld%c%02ld:%02ld", millis,
+                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    if (m > 0 && m < static_cast<int>(sizeof rest)) {
+        out.append(rest, static_cast<std::size_t>(m));
+    }
+    return out;
+}
+
 std::string levelLogRow(const fm::measure::SecondRecord& second, const LevelLogExtras& extras) {
     fm::measure::MeasurementView view;
     view.second = &second;
     std::string row = utcTimeWithMilliseconds(second.closedAt);
+    row += ',';
+    row += localTimeWithMilliseconds(second.closedAt);
     auto levels = [&](bool bands) {
         for (const Quantity& q : fm::measure::quantities()) {
             if (logged(q, bands)) {

@@ -27,5 +27,8 @@ std::string levelLogHeader();
 std::string levelLogRow(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
 // ISO 8601 in UTC with milliseconds, e.g. "2026-12-07T23:50:17.123Z".
 std::string utcTimeWithMilliseconds(std::chrono::system_clock::time_point time);
+// ISO 8601 in the system's local time with its offset from UTC and milliseconds, e.g.
+// "2026-12-08T00:50:17.123+01:00": what the clips and the page say, readable without a zone.
+std::string localTimeWithMilliseconds(std::chrono::system_clock::time_point time);
 
 }  // namespace fm::report

@@ -67,6 +67,10 @@ std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
         !(reports->log_ = openFile(options.logPath, levelLogHeader(), "the log"))) {
         return nullptr;
     }
+    if (!options.logFolder.empty() &&
+        !(reports->dayLog_ = DayLog::open(options.logFolder, start, say, error))) {
+        return nullptr;
+    }
     if (!options.summaryPath.empty() &&
         !(reports->summary_ = openFile(options.summaryPath, summaryHeader(), "the summary"))) {
         return nullptr;
@@ -200,6 +204,9 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
             queue->retry(steady);
         }
     }
+    if (dayLog_) {
+        dayLog_->retry(steady);
+    }
 }
 
 void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras) {
@@ -213,10 +220,16 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
                                             : ""));
     }
     std::vector<fm::measure::LimitAlert> alerts;
-    LevelLogExtras row = extras;
-    row.limits = takeLimits(second, &alerts);
-    if (log_) {
-        log_->add(levelLogRow(second, row), steady);
+    LevelLogExtras withLimits = extras;
+    withLimits.limits = takeLimits(second, &alerts);
+    if (log_ || dayLog_) {
+        std::string row = levelLogRow(second, withLimits);
+        if (dayLog_) {
+            dayLog_->add(second.closedAt, log_ ? row : std::move(row), steady);
+        }
+        if (log_) {
+            log_->add(std::move(row), steady);
+        }
     }
     std::optional<fm::measure::PeriodValues> closed = periods_.add(second);
     std::optional<fm::measure::DayValues> day = days_.add(second);

@@ -21,6 +21,7 @@
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DayLog.h"
 #include "report/DirectionMap.h"
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
@@ -41,6 +42,7 @@ class Reports {
 
     struct Options {
         std::string logPath;      // "" = no log
+        std::string logFolder;    // "" = no log for each day
         std::string summaryPath;  // "" = no summary
         fm::measure::Period period = fm::measure::Period::FifteenMinutes;
         // The loud moments: captured when a threshold is given, into eventsFolder.
@@ -136,6 +138,7 @@ class Reports {
     Say say_;
     fm::measure::SecondStream stream_;
     std::unique_ptr<RowQueue> log_;
+    std::unique_ptr<DayLog> dayLog_;
     std::unique_ptr<RowQueue> summary_;
     fm::measure::PeriodAccumulator periods_;
     fm::measure::DayEveningNightAccumulator days_;

@@ -66,7 +66,7 @@ constexpr const char* kLimitBlanks = ",,,";
 }  // namespace
 
 std::string summaryHeader() {
-    std::string header = "row,start_utc,end_utc";
+    std::string header = "row,start_utc,end_utc,start_local,end_local";
     names(&header, Columns::PeriodLevels);
     header += ",measured_s,no_input_s,overload_s,lost_s,complete,date";
     names(&header, Columns::DayLevels);
@@ -81,6 +81,8 @@ std::string summaryPeriodRow(const fm::measure::PeriodValues& period) {
     view.period = &period;
     std::string row = "period," + utcTimeWithMilliseconds(period.start) + "," +
                       utcTimeWithMilliseconds(period.end);
+    row +=
+        "," + localTimeWithMilliseconds(period.start) + "," + localTimeWithMilliseconds(period.end);
     values(&row, Columns::PeriodLevels, view);
     row += "," + std::to_string(period.measuredSeconds) + "," +
            std::to_string(period.noInputSeconds) + "," + std::to_string(period.overloadSeconds) +
@@ -105,11 +107,12 @@ std::string summaryDayRow(const fm::measure::DayValues& day) {
         const auto end = fm::measure::instantOfLocalHour(y, m, d + 1, 0);
         if (start && end) {
             row += utcTimeWithMilliseconds(*start) + "," + utcTimeWithMilliseconds(*end);
+            row += "," + localTimeWithMilliseconds(*start) + "," + localTimeWithMilliseconds(*end);
         } else {
-            row += ",";
+            row += ",,,";
         }
     } else {
-        row += ",";
+        row += ",,,";
     }
     blanks(&row, Columns::PeriodLevels);
     row += ",,,,,," + day.date;

@@ -141,6 +141,10 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
             if (!value(&o.logFile) || o.logFile.empty()) {
                 return fail("--log: needs a file");
             }
+        } else if (arg == "--log-dir") {
+            if (!value(&o.logFolder) || o.logFolder.empty()) {
+                return fail("--log-dir: needs a folder");
+            }
         } else if (arg == "--summary") {
             if (!value(&o.summaryFile) || o.summaryFile.empty()) {
                 return fail("--summary: needs a file");
@@ -389,6 +393,9 @@ std::string usageText(const std::string& programName) {
            "  --duration SECONDS      end cleanly after this many seconds\n"
            "  --log FILE              append the sound levels to a CSV file every second\n"
            "                          (a header row first when the file is new)\n"
+           "  --log-dir FOLDER        the same rows in FOLDER/YYYY-MM-DD.csv, a file for each\n"
+           "                          local day, begun at local midnight; the page's history\n"
+           "                          and day report read them\n"
            "  --summary FILE          append a row of statistics for every period, and the\n"
            "                          day-evening-night levels of every whole local day\n"
            "  --period 1m|5m|15m|1h   the summary's period, aligned to the clock (default 15m)\n"

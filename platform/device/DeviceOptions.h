@@ -25,6 +25,7 @@ struct DeviceOptions {
     std::optional<double> durationSeconds;
     // Where the sound levels go beside the screen.
     std::string logFile;         // --log: a CSV file that gets a row every second
+    std::string logFolder;       // --log-dir: the same rows in a file for each local day
     std::string summaryFile;     // --summary: a CSV file that gets a row every period
     std::string period = "15m";  // --period: 1m, 5m, 15m or 1h
     // --http (or --metrics): where the web server (the live page, /metrics) listens.

@@ -185,7 +185,7 @@
     if (s.index <= page.lastSecondIndex) return;
     page.lastSecondIndex = s.index;
     for (let i = 0; i < s.LAF.length; ++i) {
-      page.trendRows.push([new Date(s.endMs - 1000 + (i + 1) * 100), s.LAF[i], s.LAeq_1s]);
+      page.trendRows.push([new Date(s.endMs - 1000 + (i + 1) * 100), s.LAeq_1s, s.LAF[i]]);
     }
     page.trendUnit = s.unit;
     page.trendChanged = true;
@@ -222,12 +222,13 @@
     };
     if (!page.trend) {
       page.trend = new Dygraph($("trend"), options.file, {
-        labels: ["time", "LAF", "LAeq,1s"],
+        // LAF drawn last, on top: in steady sound it runs along LAeq,1s and must stay seen.
+        labels: ["time", "LAeq,1s", "LAF"],
         dateWindow: options.dateWindow,
         ylabel: unit,
         xlabel: "local time",
-        colors: ["#1565c0", "#e65100"],
-        series: { "LAeq,1s": { stepPlot: true, strokeWidth: 2 } },
+        colors: ["#e65100", "#1565c0"],
+        series: { "LAeq,1s": { stepPlot: true, strokeWidth: 1.5 }, LAF: { strokeWidth: 1 } },
         legend: "always",
         labelsSeparateLines: false,
         axes: { y: { valueFormatter: (v) => text(v) } },
@@ -336,18 +337,24 @@
 
   function updateSpectrum(s) {
     if (!page.spectrumHz || page.spectrumHz.length !== s.dB.length) return;
-    const rows = page.spectrumHz.map((hz, k) => [hz, s.dB[k]]);
     const offset = page.lastReading && page.lastReading.calibration.calibrated
       ? page.lastReading.calibration.offsetDb : 0;
+    // Plotted above the axis' bottom: dygraphs fills towards 0, which would shade the empty
+    // side of the curve wherever 0 dB is within the axis (always, in dBFS).
+    const bottom = offset - 120;
+    const rows = page.spectrumHz.map((hz, k) => [hz, s.dB[k] === null ? null
+      : Math.max(s.dB[k] - bottom, 0)]);
     const options = {
       file: rows,
       ylabel: s.unit + " in bands of " + text(page.spectrumHz[1] - page.spectrumHz[0], 0) + " Hz",
-      valueRange: [offset - 120, offset + 5],
+      valueRange: [0, 125],
+      axes: { x: { logscale: true }, y: { axisLabelFormatter: (v) => String(Math.round(v + bottom)),
+        valueFormatter: (v) => text(v + bottom) } },
     };
     if (!page.spectrum) {
       page.spectrum = new Dygraph($("spectrum"), rows, {
         labels: ["Hz", "level"],
-        axes: { x: { logscale: true } },
+        axes: options.axes,
         xlabel: "frequency (Hz, logarithmic)",
         ylabel: options.ylabel,
         valueRange: options.valueRange,
@@ -455,6 +462,8 @@
     g.textAlign = "center";
     g.textBaseline = "middle";
     const levels = d ? d.LAeq.filter((v) => v !== null) : [];
+    // A microphone that never turns (one sector, or none) gets no map: its panel stays hidden.
+    canvas.closest(".panel").hidden = levels.length < 2;
     const high = levels.length ? Math.ceil(Math.max(...levels) / 10) * 10 : 0;
     const low = high - 60;
     for (let ring = 1; ring <= 3; ++ring) {
@@ -565,11 +574,11 @@
     }
     const downloads = $("downloads");
     downloads.textContent = "";
-    for (const [url, words] of [[f.log, "the log"], [f.summary, "the summary"],
-      [f.eventsCsv, "the events list"]]) {
+    for (const [url, words, name] of [[f.log, "the log", f.logName],
+      [f.summary, "the summary", f.summaryName], [f.eventsCsv, "the events list", "events.csv"]]) {
       if (url) {
         const li = document.createElement("li");
-        li.appendChild(link(url, words + " (" + url.slice(1) + ")"));
+        li.appendChild(link(url, words + " (" + (name || url.slice(1)) + ")"));
         downloads.appendChild(li);
       }
     }
@@ -579,7 +588,13 @@
       const li = document.createElement("li");
       li.appendChild(link(r.url, r.name));
       li.appendChild(document.createTextNode(" · " + (r.size / 1e6).toFixed(1) + " MB" +
-        (r.current ? " · the current recording" : "")));
+        (r.current ? " · the latest recording, kept until the next start" : "")));
+      // A browser plays no CAF: the meter hands it out as WAV for the player.
+      const audio = document.createElement("audio");
+      audio.controls = true;
+      audio.preload = "none";
+      audio.src = r.url + (r.name.endsWith(".caf") ? "?as=wav" : "");
+      li.appendChild(audio);
       recordings.appendChild(li);
     }
     if (!f.recordings.length) recordings.textContent = "no recordings yet";

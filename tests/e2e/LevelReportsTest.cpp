@@ -257,7 +257,7 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ::close(fd);
     const QStringList lines = QString::fromStdString(received).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 3) << received;
-    EXPECT_TRUE(lines[0].startsWith("time_utc,LAeq_1s_dB,")) << received;
+    EXPECT_TRUE(lines[0].startsWith("time_utc,time_local,LAeq_1s_dB,")) << received;
     EXPECT_TRUE(lines[1].contains(",0,0,0,,0,0.00,demo,")) << received;  // never calibrated
 }
 

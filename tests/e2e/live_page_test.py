@@ -125,7 +125,7 @@ def browser():
 def prepare(folder, input_seconds):
     """The documents folder with an event, a kept recording and links that must never be
     served; the input (a loud 1 kHz tone for 2 s, then a quiet 100 Hz one, where A and C
-    differ by 19 dB); a motion file facing 2 rad (sector 110-120 degrees) all the time; a
+    differ by 19 dB); a motion file facing 2 rad (sector 110-120 degrees) but for a turn every 4 s; a
     calibration kept from an earlier run."""
     docs = os.path.join(folder, "docs")
     os.makedirs(os.path.join(docs, "events"))
@@ -148,7 +148,8 @@ def prepare(folder, input_seconds):
     write_wav(os.path.join(folder, "input.wav"),
               np.concatenate([sine(1000, -6, 2), sine(100, -30, input_seconds - 2)]))
     with open(os.path.join(folder, "motion.csv"), "w") as f:
-        f.write("0,1.0,2.0\n")
+        for t in range(input_seconds):  # a turn to 2.6 rad (sector 140-150) and back, every 4 s
+            f.write(f"{t},1.0,{2.6 if t % 4 == 3 else 2.0}\n")
     return ["--input", os.path.join(folder, "input.wav"), "--motion",
             os.path.join(folder, "motion.csv"), "--log", os.path.join(folder, "levels.csv"),
             "--summary", os.path.join(folder, "summary.csv")]
