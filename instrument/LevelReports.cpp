@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
+#include "instrument/AlertMail.h"
 #include "instrument/Deliveries.h"
 #include "instrument/Say.h"
 #include "measure/Calibration.h"
@@ -18,6 +19,7 @@
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/http/AccessToken.h"
 #include "platform/http/HttpServer.h"
+#include "report/AlertJson.h"
 #include "report/LiveSite.h"
 #include "report/Reports.h"
 
@@ -124,6 +126,16 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     }
     if (self->deliveries_) {
         self->reports_->setListener(self->deliveries_.get());
+        self->addAlertListener([d = self->deliveries_.get(),
+                                name = self->meterName_](const fm::measure::LimitAlert& alert) {
+            d->alert(fm::report::alertJson(alert, name), alert.time);
+        });
+    }
+    if (!options.alertMail.empty()) {
+        self->alertMail_ = std::make_unique<AlertMail>(options.alertMail, self->meterName_,
+                                                       files.eventsFolder, say);
+        self->addAlertListener(
+            [m = self->alertMail_.get()](const fm::measure::LimitAlert& alert) { m->send(alert); });
     }
     if (options.metrics && !self->startServer(options, token, error)) {
         return nullptr;

@@ -29,7 +29,8 @@ class HttpServer;
 }
 namespace fm::instrument {
 class Deliveries;
-}
+class AlertMail;
+}  // namespace fm::instrument
 
 namespace fm::instrument {
 
@@ -87,6 +88,7 @@ class LevelReports : public QObject {
 
     // Made before the reports, which tell them every row, and gone after them.
     std::unique_ptr<Deliveries> deliveries_;
+    std::unique_ptr<AlertMail> alertMail_;
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     const fm::measure::Calibration* calibration_ = nullptr;

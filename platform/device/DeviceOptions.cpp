@@ -332,6 +332,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
     if (o.mqttCertFile.empty() != o.mqttKeyFile.empty()) {
         return fail("--mqtt-cert and --mqtt-key go together");
     }
+    if ((!o.alertWebhook.empty() || !o.alertMail.empty()) && o.limits.empty()) {
+        return fail("--alert-webhook and --alert-mail send the limits' alerts: give a --limit");
+    }
     if (!o.alertWebhookHeaderFile.empty() && o.alertWebhook.empty()) {
         return fail("--alert-webhook-header-file needs --alert-webhook URL");
     }

@@ -45,18 +45,6 @@ struct LocalPort {
     int port = 0;
 };
 
-// Mono float samples as a 32-bit float WAV file: nothing clipped on the way in.
-void writeFloatWav(const fs::path& path, const std::vector<float>& samples) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(f);
-}
-
 class LevelReports : public ProgramRun {
   protected:
     // Collects the program's standard error until `pattern` matches it; the first capture.

@@ -112,6 +112,18 @@ inline std::vector<std::int16_t> writeInput(const fs::path& path, double seconds
     return samples;
 }
 
+// Mono float samples as a 32-bit float WAV file: nothing clipped on the way in.
+inline void writeFloatWav(const fs::path& path, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
 // The file's size, 0 while it does not exist.
 inline std::uintmax_t fileSize(const fs::path& path) {
     std::error_code ec;
