@@ -177,7 +177,7 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     ASSERT_EQ(endNow(), 0) << stderr_.toStdString();
     EXPECT_EQ(clips(events()), found);
     const QStringList refused = rowsOf(events() / "events.csv")[2].split(',');
-    ASSERT_EQ(refused.size(), 12);
+    ASSERT_EQ(refused.size(), 14);
     EXPECT_NEAR(refused[6].toDouble(), -6.02, 0.05);
     EXPECT_EQ(refused.mid(9, 4), (QStringList{"0", "", "0", "0.000"}));
     EXPECT_TRUE(refused[13].startsWith("the clips in ")) << refused[13].toStdString();

@@ -10,6 +10,7 @@ clang++ -std=c++20 -O1 -g -Wall -Wextra -Werror \
   "$src/tests/recording/fuzz/RawMotionWavFuzz.cpp" \
   "$src/recording/RawMotion.cpp" "$src/recording/RawMotionWav.cpp" \
   "$src/recording/RecordingState.cpp" "$src/platform/documents/DocumentsFolder.cpp" \
+  "$src/platform/console/Console.cpp" \
   -o "$work/raw_motion_wav_fuzz"
 # The conversion's progress messages go to standard output; libFuzzer reports on stderr.
 cd "$work"

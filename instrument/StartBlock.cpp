@@ -1,0 +1,124 @@
+#include "instrument/StartBlock.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+
+#include "platform/audio/RtAudioInputUnit.h"
+
+namespace fm::instrument {
+
+namespace {
+
+std::string thousands(long value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return digits;
+}
+
+std::string channels(int n) {
+    return std::to_string(n) + (n == 1 ? " channel" : " channels");
+}
+
+// A file's rate and channels as read from its header, and what is made of them.
+std::string fileFormat(const fm::platform::DeviceOptions& o) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(o.input.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        return "";
+    }
+    sf_close(file);
+    std::string text = thousands(info.samplerate) + " Hz";
+    if (info.samplerate != 44100) {
+        text += " resampled to 44,100 Hz";
+    }
+    text += ", " + channels(info.channels);
+    if (info.channels > 1) {
+        text += o.channel > 0 ? " (channel " + std::to_string(o.channel) + " measured)"
+                              : " (their mean measured)";
+    }
+    return text;
+}
+
+// The capture device's channels, as the sound server lists it.
+std::string deviceFormat(const fm::platform::DeviceOptions& o) {
+    std::string error;
+    for (const auto& d : fm::platform::listCaptureDevices(&error)) {
+        const bool chosen = o.captureDevice.empty() ? d.isDefault
+                                                    : d.name.find(o.captureDevice) != std::string::npos;
+        if (chosen) {
+            return d.api + " \"" + d.name + "\", 44,100 Hz, " + channels(static_cast<int>(d.inputChannels));
+        }
+    }
+    return "44,100 Hz";
+}
+
+}  // namespace
+
+std::string startBlock(const std::string& program, const fm::platform::DeviceOptions& o,
+                       const StartFacts& facts) {
+    std::string block = program + ": measuring, and where it goes:\n";
+    auto line = [&](const std::string& what, const std::string& text) {
+        block += "  " + what + ": " + text + "\n";
+    };
+    std::string format;
+    if (o.input == "demo") {
+        format = "the generated demo signal, never a measurement";
+    } else if (!o.input.empty()) {
+        format = fileFormat(o);
+    } else {
+        format = deviceFormat(o);
+    }
+    line("input", facts.input + (format.empty() ? "" : ", " + format));
+    line("calibration", facts.calibration);
+    if (!o.logFile.empty()) {
+        line("log", o.logFile + " (a row a second)");
+    }
+    if (!o.logFolder.empty()) {
+        line("day logs", o.logFolder + "/YYYY-MM-DD.csv (a file a local day)");
+    }
+    if (!o.summaryFile.empty()) {
+        line("summary", o.summaryFile + " (a row every " + o.period + " and every whole day)");
+    }
+    if (o.eventAboveDb || o.eventPeakDb) {
+        std::string when;
+        char number[32];
+        if (o.eventAboveDb) {
+            std::snprintf(number, sizeof number, "%.1f", *o.eventAboveDb);
+            when += std::string("LAF above ") + number;
+        }
+        if (o.eventPeakDb) {
+            std::snprintf(number, sizeof number, "%.1f", *o.eventPeakDb);
+            when += std::string(when.empty() ? "" : " or ") + "LCpeak above " + number;
+        }
+        std::snprintf(number, sizeof number, "%.0f", o.eventsMaxMb);
+        line("events", facts.documents + "/events (" + when + "; clips up to " + number + " MB)");
+    }
+    if (!facts.pageUrl.empty()) {
+        line("page and metrics", facts.pageUrl);
+    }
+    if (!o.mqttUrl.empty()) {
+        line("MQTT", o.mqttUrl + (o.mqttDiscovery ? " (with Home Assistant's discovery)" : ""));
+    }
+    if (!o.influxUrl.empty()) {
+        line("store", o.influxUrl);
+    }
+    if (!o.alertWebhook.empty()) {
+        line("alerts by webhook", o.alertWebhook);
+    }
+    if (!o.alertMail.empty()) {
+        line("alerts by mail", o.alertMail);
+    }
+    for (const std::string& limit : o.limits) {
+        line("limit", limit);
+    }
+    if (o.mqttUrl.empty() && o.influxUrl.empty() && o.logFile.empty() && o.logFolder.empty() &&
+        o.summaryFile.empty() && facts.pageUrl.empty() && !o.eventAboveDb && !o.eventPeakDb) {
+        line("outputs", "none but the screen");
+    }
+    return block;
+}
+
+}  // namespace fm::instrument
