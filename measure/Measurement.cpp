@@ -9,8 +9,9 @@ namespace fm::measure {
 
 namespace {
 
-constexpr int kBlocksPerWake = 4;
-constexpr long kLongestWaitNs = 150'000'000;
+// Without a wake-up, the measuring thread looks at the ring this often for each block it would
+// have been woken for (four blocks: 150 ms).
+constexpr long kWaitPerBlockNs = 37'500'000;
 
 // Twelve seconds of audio (in blocks of 512 frames or more): a stall of the measuring thread, or of
 // the whole program while the sound server keeps its input, shorter than that loses nothing.
@@ -113,7 +114,7 @@ void Measurement::feed(const float* samples, std::uint32_t frames, std::uint64_t
     pendingClockStepNs_ = 0;
     // Woken every few blocks rather than every one: each wake-up costs more than measuring a
     // block, and the screen reads the levels ten times a second anyway.
-    if (++blocksSinceWake_ >= kBlocksPerWake) {
+    if (++blocksSinceWake_ >= blocksPerWake_.load(std::memory_order_relaxed)) {
         blocksSinceWake_ = 0;
         ::sem_post(&wake_);
     }
@@ -129,7 +130,7 @@ void Measurement::run() {
         // measured at the latest when the wait runs out.
         timespec deadline{};
         ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_nsec += kLongestWaitNs;
+        deadline.tv_nsec += kWaitPerBlockNs * blocksPerWake_.load(std::memory_order_relaxed);
         if (deadline.tv_nsec >= 1000000000L) {
             deadline.tv_nsec -= 1000000000L;
             deadline.tv_sec += 1;

@@ -33,6 +33,9 @@ class Measurement {
 
     // Main thread, before capture starts: starts the measuring thread (once).
     void start();
+    // Main thread: the measuring thread is woken every `blocks` captured blocks (4 unless set:
+    // a screen reads the levels ten times a second; a program without one may wake it less).
+    void setBlocksPerWake(int blocks) { blocksPerWake_.store(blocks, std::memory_order_relaxed); }
 
     // Main thread: where the sound comes from from now on (Mic, File or Demo, as the engine
     // starts), or why there is none (Ended, Lost or None, as it stops). A stop drops the part
@@ -109,6 +112,7 @@ class Measurement {
     std::int64_t secondClockStepNs_ = 0;  // the clock's step within it
     // Audio thread only: blocks fed since the measuring thread was last woken.
     int blocksSinceWake_ = 0;
+    std::atomic<int> blocksPerWake_{4};
     StreamClock clock_;
     std::uint32_t streamEpoch_ = 0;
     InputKind streamInput_ = InputKind::None;
