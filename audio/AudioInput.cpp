@@ -124,19 +124,22 @@ void AudioEngine::initializeOutputUnit() {
         }
     }
 
-    startUnit(false);
+    startUnit(false, fm::measure::InputKind::None);
 }
 
 bool AudioEngine::restartCapture() {
     if (mAudioUnit != nullptr) {
         mAudioUnit->stop();
     }
+    // An input that was lost stays lost while it cannot be captured again: "none" would say it
+    // never was there.
+    const auto before = fm::measure::measurement().input();
     makeUnit();
-    startUnit(true);
+    startUnit(true, before == fm::measure::InputKind::Lost ? before : fm::measure::InputKind::None);
     return inputStarted();
 }
 
-void AudioEngine::startUnit(bool quiet) {
+void AudioEngine::startUnit(bool quiet, fm::measure::InputKind whenItFails) {
     ++engineStarts_;
     startError_.clear();
     auto& measurement = fm::measure::measurement();
@@ -168,7 +171,7 @@ void AudioEngine::startUnit(bool quiet) {
         startError_ = "the input could not be started";
     }
     if (!startError_.empty()) {
-        measurement.setInput(fm::measure::InputKind::None);
+        measurement.setInput(whenItFails);
     }
 }
 
@@ -291,7 +294,9 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
                      static_cast<double>(baseLevel.load(std::memory_order_relaxed));
     rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    fm::measure::measurement().feed(floats, frames);
+    // Overload as the input saw it: a mixed-down channel or a sample that was no number is gone
+    // from the floats.
+    fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->renderOverload());
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

@@ -19,6 +19,9 @@ struct BlockInfo {
     // Changes when the input stops: a part second measured before it is not continued after.
     std::uint32_t epoch = 0;
     InputKind input = InputKind::Mic;
+    // Frames of the block the input saw overloaded beyond those its samples show (a channel
+    // before the mix, a sample that was no number), carried by its first slot.
+    std::uint32_t hiddenOverload = 0;
 };
 
 class BlockRing {

@@ -39,8 +39,11 @@ class Measurement {
     InputKind input() const { return input_.load(std::memory_order_relaxed); }
     bool measuring() const { return hasLevels(input()); }
 
-    // Audio thread, once per captured block (full scale 1.0).
+    // Audio thread, once per captured block (full scale 1.0), with how many of its frames the
+    // input saw overloaded; a block counts the larger of that and its samples at or beyond full
+    // scale.
     void feed(const float* samples, std::uint32_t frames);
+    void feed(const float* samples, std::uint32_t frames, std::uint32_t overloaded);
 
     // Main thread: the next whole second measured, oldest first; false when none is waiting.
     bool takeSecond(SecondRecord* out);

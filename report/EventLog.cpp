@@ -13,7 +13,7 @@ std::string eventLogHeader() {
             header += "," + q.key.substr(0, q.key.find("_event")) + "_dB";
         }
     }
-    return header + ",calibrated,clip,kept\n";
+    return header + ",calibrated,clip,kept,overload\n";
 }
 
 std::string eventLogRow(const EventSummary& event) {
@@ -31,7 +31,8 @@ std::string eventLogRow(const EventSummary& event) {
         }
     }
     row += event.values.calibrated ? ",1," : ",0,";
-    row += event.clip + (event.kept ? ",1\n" : ",0\n");
+    row += event.clip + (event.kept ? ",1," : ",0,");
+    row += std::to_string(event.values.overloadSamples) + "\n";
     return row;
 }
 

@@ -21,8 +21,8 @@ struct EventSummary {
     bool kept = false;
 };
 
-// start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,calibrated,clip,kept and a
-// line feed.
+// start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,calibrated,clip,kept,overload
+// (the samples overloaded during the event) and a line feed.
 std::string eventLogHeader();
 // One row, ending in a line feed.
 std::string eventLogRow(const EventSummary& event);

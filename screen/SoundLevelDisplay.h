@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "measure/Calibration.h"
+#include "measure/SecondRecord.h"
 #include "measure/SoundLevelSnapshot.h"
 
 class QLabel;
@@ -88,6 +89,7 @@ class SoundLevelDisplay : public QObject {
     QString notice_;
     std::chrono::steady_clock::time_point noticeUntil_{};
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
+    fm::measure::InputKind recordingInput_ = fm::measure::InputKind::None;
 };
 
 }  // namespace fm::screen

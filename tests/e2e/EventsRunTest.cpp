@@ -142,13 +142,14 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0],
               "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
-              "calibrated,clip,kept");
+              "calibrated,clip,kept,overload");
     const QStringList row = rows[1].split(',');
-    ASSERT_EQ(row.size(), 10) << rows[1].toStdString();
+    ASSERT_EQ(row.size(), 11) << rows[1].toStdString();
     EXPECT_NEAR(row[2].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
     EXPECT_EQ(row[3], "LAF");
     EXPECT_NEAR(row[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(row.mid(7), (QStringList{"0", QString::fromStdString(found[0].filename()), "1"}));
+    EXPECT_EQ(row.mid(7),
+              (QStringList{"0", QString::fromStdString(found[0].filename()), "1", "0"}));
 
     // 1 MB: the clip there and another as long do not fit. The event is listed, not kept, and
     // nothing is removed.
@@ -159,9 +160,9 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     ASSERT_EQ(endNow(), 0) << stderr_.toStdString();
     EXPECT_EQ(clips(events()), found);
     const QStringList refused = rowsOf(events() / "events.csv")[2].split(',');
-    ASSERT_EQ(refused.size(), 10);
+    ASSERT_EQ(refused.size(), 11);
     EXPECT_NEAR(refused[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(refused.mid(7), (QStringList{"0", "", "0"}));
+    EXPECT_EQ(refused.mid(7), (QStringList{"0", "", "0", "0"}));
     EXPECT_EQ(stderr_.count("is not captured as a clip: the clips in "), 1)
         << stderr_.toStdString();
 }

@@ -14,6 +14,7 @@
 #include "measure/Decibels.h"
 #include "measure/Measurement.h"
 #include "report/EventCapture.h"
+#include "report/EventLog.h"
 
 namespace fm::report {
 namespace {
@@ -29,6 +30,11 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     for (std::size_t i = 0; i < fed.size(); ++i) {
         fed[i] = static_cast<float>((i < 44100 ? 0.001 : 0.5) *
                                     std::sin(2 * M_PI * 1000 / 44100.0 * static_cast<double>(i)));
+    }
+    // Overloaded samples before the pre-roll and within the event: only the event's count.
+    fed[100] = 1.0f;
+    for (std::size_t i = 60000; i < 60010; ++i) {
+        fed[i] = -1.0f;
     }
     fm::measure::Measurement m;
     EventClips clips({folder.string(), 1'000'000'000, 44100, 44100});
@@ -62,6 +68,10 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     EXPECT_NEAR(std::chrono::nanoseconds(done.event.endNs - done.event.startNs).count() / 1e9, 0.75,
                 1e-6);
     EXPECT_NEAR(fm::measure::meanSquareToDb(done.event.values.maxMeanSquareAF), -6.02, 0.05);
+    EventSummary summary;
+    summary.values = done.event.values;
+    const std::string row = eventLogRow(summary);
+    EXPECT_EQ(row.substr(row.rfind(',')), ",10\n") << row;
 
     SF_INFO info{};
     SNDFILE* f = sf_open((folder / done.clip).c_str(), SFM_READ, &info);
@@ -70,6 +80,49 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     sf_read_float(f, clip.data(), info.frames);
     sf_close(f);
     EXPECT_EQ(clip, std::vector<float>(fed.begin() + 44100 - 22050, fed.end()));
+    fs::remove_all(folder);
+}
+
+// The budget counts the clip being written as it grows: one that would pass it is not kept,
+// while one that fits is.
+TEST(EventClips, AClipThatGrowsPastTheBudgetIsNotKept) {
+    const fs::path folder = fs::temp_directory_path() / ("fm-budget-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    EventClips clips({folder.string(), 200'000, 44100, 20'000});
+    const std::vector<float> batch(10'000, 0.25f);  // 40 kB
+    for (const int batches : {8, 3}) {              // 320 kB: too much; 120 kB: fits
+        ASSERT_TRUE(clips.begin(batches * 1'000'000'000LL, 1000));
+        for (int b = 0; b < batches; ++b) {
+            std::size_t sent = 0;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (sent < batch.size() && std::chrono::steady_clock::now() < deadline) {
+                sent += clips.write(batch.data() + sent, batch.size() - sent);
+                std::this_thread::yield();
+            }
+            ASSERT_EQ(sent, batch.size());
+        }
+        EventRecord event;
+        event.clipBegun = true;
+        ASSERT_TRUE(clips.end(event));
+        EventClips::Finished done;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!clips.takeFinished(&done) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        if (batches == 8) {
+            EXPECT_EQ(done.clip, "");
+            EXPECT_NE(done.refusal.find("would pass their budget"), std::string::npos)
+                << done.refusal;
+        } else {
+            EXPECT_NE(done.clip, "") << done.refusal;
+        }
+    }
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files += entry.path().extension() == ".wav" ? 1 : 0;
+    }
+    EXPECT_EQ(files, 1u);
     fs::remove_all(folder);
 }
 
