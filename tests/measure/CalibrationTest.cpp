@@ -8,6 +8,9 @@
 
 #include "measure/Calibration.h"
 #include "measure/Decibels.h"
+#include "measure/EventValues.h"
+#include "measure/Quantities.h"
+#include "measure/RunStatistics.h"
 #include "measure/SoundLevels.h"
 
 namespace fm::measure {
@@ -173,6 +176,64 @@ TEST(Calibration, AProposalNamesTheChangeSinceTheLastAndIsKeptWithItsDate) {
     EXPECT_EQ(store.kept->date, "2026-12-07T23:50:17Z");
     EXPECT_NEAR(meter.read().calibrationOffsetDb, 114.0, 1e-9);
     EXPECT_EQ(c.date(), "2026-12-07T23:50:17Z");
+}
+
+// Every quantity read now, of a second, of the run and of an event moves by the offset when
+// the calibration is on, and says so: none stays dBFS while labelled dB.
+TEST(Calibration, EveryValueOfEveryIntervalCarriesTheOffset) {
+    SoundLevelMeter meter;
+    std::vector<float> tone(53000);
+    for (std::size_t n = 0; n < tone.size(); ++n) {
+        tone[n] = static_cast<float>(0.1 * std::sin(2.0 * M_PI * 1000.0 * n / 44100.0));
+    }
+    meter.process(tone.data(), static_cast<std::uint32_t>(tone.size()));
+    const SoundLevelSnapshot nowPlain = meter.read();
+    meter.setCalibration(100.0, true);
+    const SoundLevelSnapshot nowCalibrated = meter.read();
+
+    BandLevels bands;
+    bands.fastMeanSquare.fill(1e-3);
+    bands.energy.fill(1e-3 * 44100);
+    bands.frames = 44100;
+    SecondRecord second;
+    second.input = InputKind::Mic;
+    second.meanSquareA = second.meanSquareC = second.meanSquareZ = 2e-3;
+    second.maxMeanSquareAF = 3e-3;
+    second.minMeanSquareAF = 1e-3;
+    second.peakC = 0.1;
+    second.tickMeanSquareAF.fill(2e-3);
+    second.bandMeanSquare.fill(1e-4);
+    EventValues event;
+    event.sumSquaresA = 2e-3 * 4410;
+    event.frames = 4410;
+    event.maxMeanSquareAF = 3e-3;
+    event.peakC = 0.2;
+    SecondRecord secondCalibrated = second;
+    secondCalibrated.calibrated = true;
+    secondCalibrated.calibrationOffsetDb = 100.0;
+    EventValues eventCalibrated = event;
+    eventCalibrated.calibrated = true;
+    eventCalibrated.calibrationOffsetDb = 100.0;
+    RunStatistics runPlain, runCalibrated;
+    runPlain.add(second);
+    runCalibrated.add(secondCalibrated);
+
+    const MeasurementView plain{&nowPlain, &bands, &runPlain, &second, nullptr, nullptr, &event};
+    const MeasurementView calibrated{&nowCalibrated, &bands,  &runCalibrated,  &secondCalibrated,
+                                     nullptr,        nullptr, &eventCalibrated};
+    int checked = 0;
+    for (const Quantity& q : quantities()) {
+        if (q.interval == Interval::Period || q.interval == Interval::Day) {
+            continue;  // summed up in dB, each second at its own calibration
+        }
+        const auto a = valueOf(q, plain);
+        const auto b = valueOf(q, calibrated);
+        ASSERT_TRUE(a && b) << q.key;
+        EXPECT_NEAR(*b - *a, 100.0, 0.051) << q.key;  // percentiles are kept to 0.1 dB
+        EXPECT_TRUE(calibratedOf(q, calibrated) && !calibratedOf(q, plain)) << q.key;
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
 }
 
 }  // namespace
