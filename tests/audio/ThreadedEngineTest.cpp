@@ -166,8 +166,13 @@ TEST_F(ThreadedEngineTest, DemoInputDrivesTheMetersUntilStopped) {
 TEST_F(ThreadedEngineTest, OverloadIsSeenInEveryChannelAndEveryKindOfSampleAndNaNIsNoSilence) {
     auto& meter = fm::measure::measurement().meter();
     const std::string input = (folder_ / "input.wav").string();
-    // Plays the input to its end; the overloaded samples counted and the LAF at the end.
-    auto play = [&] {
+    // Plays the frames as a file to its end: the overloaded samples counted, the LAF at the end.
+    auto play = [&](int channels, int rate, int format, const std::vector<float>& frames) {
+        SF_INFO info{0, rate, channels, SF_FORMAT_WAV | format, 0, 0};
+        SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(f, nullptr);
+        sf_writef_float(f, frames.data(), static_cast<sf_count_t>(frames.size()) / channels);
+        sf_close(f);
         fm::measure::measurement().settle();  // what earlier tests fed is not counted here
         const std::uint64_t before = meter.read().overloadSamples;
         engine_->setAudioInputSource(fm::platform::AudioInputSource::file(
@@ -180,16 +185,11 @@ TEST_F(ThreadedEngineTest, OverloadIsSeenInEveryChannelAndEveryKindOfSampleAndNa
         return std::pair(meter.read().overloadSamples - before, meter.read().LAF);
     };
     // 16-bit stereo: 100 full-scale samples on the left, the right silent (the mix is half scale).
-    std::vector<std::int16_t> stereo(2 * 44100, 0);
+    std::vector<float> stereo(2 * 44100, 0.0f);
     for (std::size_t i = 0; i < 100; ++i) {
-        stereo[2 * (1000 + 7 * i)] = 32767;
+        stereo[2 * (1000 + 7 * i)] = 1.0f;
     }
-    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    sf_writef_short(f, stereo.data(), 44100);
-    sf_close(f);
-    EXPECT_EQ(play().first, 100u);
+    EXPECT_EQ(play(2, 44100, SF_FORMAT_PCM_16, stereo).first, 100u);
 
     // Float, at 44.1 and at 48 kHz: 2 s of 1 kHz at -20 dBFS with +Inf, -Inf and NaN inside.
     for (const int rate : {44100, 48000}) {
@@ -201,12 +201,7 @@ TEST_F(ThreadedEngineTest, OverloadIsSeenInEveryChannelAndEveryKindOfSampleAndNa
         tone[rate / 4] = INFINITY;
         tone[rate / 3] = -INFINITY;
         tone[rate / 2] = NAN;
-        info = SF_INFO{0, rate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-        f = sf_open(input.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr);
-        sf_write_float(f, tone.data(), static_cast<sf_count_t>(tone.size()));
-        sf_close(f);
-        const auto [overloaded, laf] = play();
+        const auto [overloaded, laf] = play(1, rate, SF_FORMAT_FLOAT, tone);
         EXPECT_EQ(overloaded, 3u);
         EXPECT_NEAR(laf, -20.0, 0.1);  // measured on after them
     }

@@ -187,50 +187,40 @@ TEST(Calibration, EveryValueOfEveryIntervalCarriesTheOffset) {
         tone[n] = static_cast<float>(0.1 * std::sin(2.0 * M_PI * 1000.0 * n / 44100.0));
     }
     meter.process(tone.data(), static_cast<std::uint32_t>(tone.size()));
-    const SoundLevelSnapshot nowPlain = meter.read();
+    SoundLevelSnapshot now[2] = {meter.read(), {}};
     meter.setCalibration(100.0, true);
-    const SoundLevelSnapshot nowCalibrated = meter.read();
-
+    now[1] = meter.read();
     BandLevels bands;
     bands.fastMeanSquare.fill(1e-3);
-    bands.energy.fill(1e-3 * 44100);
+    bands.energy.fill(44.1);
     bands.frames = 44100;
-    SecondRecord second;
-    second.input = InputKind::Mic;
-    second.meanSquareA = second.meanSquareC = second.meanSquareZ = 2e-3;
-    second.maxMeanSquareAF = 3e-3;
-    second.minMeanSquareAF = 1e-3;
-    second.peakC = 0.1;
-    second.tickMeanSquareAF.fill(2e-3);
-    second.bandMeanSquare.fill(1e-4);
-    EventValues event;
-    event.sumSquaresA = 2e-3 * 4410;
-    event.frames = 4410;
-    event.maxMeanSquareAF = 3e-3;
-    event.peakC = 0.2;
-    SecondRecord secondCalibrated = second;
-    secondCalibrated.calibrated = true;
-    secondCalibrated.calibrationOffsetDb = 100.0;
-    EventValues eventCalibrated = event;
-    eventCalibrated.calibrated = true;
-    eventCalibrated.calibrationOffsetDb = 100.0;
-    RunStatistics runPlain, runCalibrated;
-    runPlain.add(second);
-    runCalibrated.add(secondCalibrated);
-
-    const MeasurementView plain{&nowPlain, &bands, &runPlain, &second, nullptr, nullptr, &event};
-    const MeasurementView calibrated{&nowCalibrated, &bands,  &runCalibrated,  &secondCalibrated,
-                                     nullptr,        nullptr, &eventCalibrated};
+    SecondRecord second[2];
+    EventValues event[2];
+    RunStatistics run[2];
+    MeasurementView view[2];
+    for (int c = 0; c < 2; ++c) {  // 0 plain, 1 calibrated
+        SecondRecord& r = second[c];
+        r.input = InputKind::Mic;
+        r.meanSquareA = r.meanSquareC = r.meanSquareZ = r.maxMeanSquareAF = r.minMeanSquareAF =
+            2e-3;
+        r.peakC = 0.1;
+        r.tickMeanSquareAF.fill(2e-3);
+        r.bandMeanSquare.fill(1e-4);
+        event[c] = {2e-3 * 4410, 4410, 3e-3, 0.2};
+        r.calibrated = event[c].calibrated = c == 1;
+        r.calibrationOffsetDb = event[c].calibrationOffsetDb = 100.0 * c;
+        run[c].add(r);
+        view[c] = {&now[c], &bands, &run[c], &r, nullptr, nullptr, &event[c]};
+    }
     int checked = 0;
     for (const Quantity& q : quantities()) {
         if (q.interval == Interval::Period || q.interval == Interval::Day) {
             continue;  // summed up in dB, each second at its own calibration
         }
-        const auto a = valueOf(q, plain);
-        const auto b = valueOf(q, calibrated);
-        ASSERT_TRUE(a && b) << q.key;
-        EXPECT_NEAR(*b - *a, 100.0, 0.051) << q.key;  // percentiles are kept to 0.1 dB
-        EXPECT_TRUE(calibratedOf(q, calibrated) && !calibratedOf(q, plain)) << q.key;
+        const auto plain = valueOf(q, view[0]), calibrated = valueOf(q, view[1]);
+        ASSERT_TRUE(plain && calibrated) << q.key;
+        EXPECT_NEAR(*calibrated - *plain, 100.0, 0.051) << q.key;  // percentiles: 0.1 dB steps
+        EXPECT_TRUE(calibratedOf(q, view[1]) && !calibratedOf(q, view[0])) << q.key;
         ++checked;
     }
     EXPECT_GT(checked, 100);

@@ -91,38 +91,24 @@ TEST(EventClips, AClipThatGrowsPastTheBudgetIsNotKept) {
     fs::create_directories(folder);
     EventClips clips({folder.string(), 200'000, 44100, 20'000});
     const std::vector<float> batch(10'000, 0.25f);  // 40 kB
-    for (const int batches : {8, 3}) {              // 320 kB: too much; 120 kB: fits
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (const int batches : {8, 3}) {  // 320 kB: too much; 120 kB: fits
         ASSERT_TRUE(clips.begin(batches * 1'000'000'000LL, 1000));
-        for (int b = 0; b < batches; ++b) {
-            std::size_t sent = 0;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (sent < batch.size() && std::chrono::steady_clock::now() < deadline) {
-                sent += clips.write(batch.data() + sent, batch.size() - sent);
-                std::this_thread::yield();
-            }
-            ASSERT_EQ(sent, batch.size());
+        for (std::size_t sent = 0; sent < batches * batch.size();) {
+            sent +=
+                clips.write(batch.data() + sent % batch.size(), batch.size() - sent % batch.size());
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
         }
         EventRecord event;
         event.clipBegun = true;
         ASSERT_TRUE(clips.end(event));
         EventClips::Finished done;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!clips.takeFinished(&done) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
-        if (batches == 8) {
-            EXPECT_EQ(done.clip, "");
-            EXPECT_NE(done.refusal.find("would pass their budget"), std::string::npos)
-                << done.refusal;
-        } else {
-            EXPECT_NE(done.clip, "") << done.refusal;
-        }
+        EXPECT_EQ(done.clip.empty(), batches == 8) << done.refusal;
     }
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        files += entry.path().extension() == ".wav" ? 1 : 0;
-    }
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     fs::remove_all(folder);
 }
 
