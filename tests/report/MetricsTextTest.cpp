@@ -2,6 +2,7 @@
 // (promtool) and Python's csv module, fed with names that are not UTF-8 and values no meter
 // should ever produce.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -24,7 +25,8 @@ using fm::measure::SoundLevelSnapshot;
 
 // Runs `command` with `input` on its standard input; its exit status and output.
 std::pair<int, std::string> pipeThrough(const std::string& command, const std::string& input) {
-    const std::string path = ::testing::TempDir() + "fm-reader-input";
+    // Its own file: the cases run as processes of their own, at the same time.
+    const std::string path = ::testing::TempDir() + "fm-reader-input-" + std::to_string(::getpid());
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(input.data(), 1, input.size(), f);
     std::fclose(f);
