@@ -88,7 +88,8 @@ class AudioEngine {
 
   private:
     void makeUnit();
-    void startUnit(bool quiet);
+    // whenItFails: what the measurement says of the input when it cannot be started.
+    void startUnit(bool quiet, fm::measure::InputKind whenItFails);
     fm::measure::InputKind measuredInputKind() const;
     std::unique_ptr<fm::platform::AudioFileWriter> createOutputFile(const std::string& path,
                                                                     std::size_t queueFrames,

@@ -125,21 +125,24 @@ void AudioEngine::initializeOutputUnit() {
         }
     }
 
-    startUnit(false);
+    startUnit(false, fm::measure::InputKind::None);
 }
 
 bool AudioEngine::restartCapture() {
     if (mAudioUnit != nullptr) {
         mAudioUnit->stop();
     }
+    // An input that was lost stays lost while it cannot be captured again: "none" would say it
+    // never was there.
+    const auto before = fm::measure::measurement().input();
     makeUnit();
-    startUnit(true);
+    startUnit(true, before == fm::measure::InputKind::Lost ? before : fm::measure::InputKind::None);
     return inputStarted();
 }
 
 void AudioEngine::startMeasuring() {
     makeUnit();
-    startUnit(false);
+    startUnit(false, fm::measure::InputKind::None);
 }
 
 void AudioEngine::stopMeasuring() {
@@ -149,7 +152,7 @@ void AudioEngine::stopMeasuring() {
     }
 }
 
-void AudioEngine::startUnit(bool quiet) {
+void AudioEngine::startUnit(bool quiet, fm::measure::InputKind whenItFails) {
     ++engineStarts_;
     startError_.clear();
     auto& measurement = fm::measure::measurement();
@@ -181,7 +184,7 @@ void AudioEngine::startUnit(bool quiet) {
         startError_ = "the input could not be started";
     }
     if (!startError_.empty()) {
-        measurement.setInput(fm::measure::InputKind::None);
+        measurement.setInput(whenItFails);
     }
 }
 
@@ -307,7 +310,10 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
                          static_cast<double>(baseLevel.load(std::memory_order_relaxed));
         rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
     }
-    fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->overflows());
+    // Overload as the input saw it (a mixed-down channel or a sample that was no number is gone
+    // from the floats), and the overflows the interface reported.
+    fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->renderOverload(),
+                                    engine->mAudioUnit->overflows());
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {

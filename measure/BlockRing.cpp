@@ -28,6 +28,7 @@ bool BlockRing::push(const float* samples, std::uint32_t frames, const BlockInfo
             slot.info.lostFrames = 0;
             slot.info.clockStepNs = 0;
         }
+        slot.info.hiddenOverload = k == 0 ? info.hiddenOverload : 0;
         // The frames after this piece were captured after its last one.
         const double laterFrames = static_cast<double>(frames - done);
         slot.info.endTimeNs = info.endTimeNs - std::llround(laterFrames / sampleRate * 1e9);

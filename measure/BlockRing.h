@@ -23,6 +23,9 @@ struct BlockInfo {
     // only), and a step of the wall clock seen there (nanoseconds, signed; 0: none).
     std::uint64_t lostFrames = 0;
     std::int64_t clockStepNs = 0;
+    // Frames of the block the input saw overloaded beyond those its samples show (a channel
+    // before the mix, a sample that was no number), carried by its first slot.
+    std::uint32_t hiddenOverload = 0;
 };
 
 class BlockRing {

@@ -14,6 +14,7 @@ struct EventValues {
     std::uint64_t frames = 0;      // the frames of its closed ticks
     double maxMeanSquareAF = 0.0;  // LAFmax
     double peakC = 0.0;            // LCpeak
+    std::uint64_t overloadSamples = 0;
     double calibrationOffsetDb = 0.0;
     bool calibrated = false;
 
@@ -22,6 +23,7 @@ struct EventValues {
         frames += tick.frames;
         maxMeanSquareAF = std::max(maxMeanSquareAF, tick.maxMeanSquareAF);
         peakC = std::max(peakC, tick.peakC);
+        overloadSamples += tick.overloadSamples;
     }
 };
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/audio/SampleConversion.h"
+
 namespace fm::measure {
 
 namespace {
@@ -80,11 +82,16 @@ void Measurement::setObserver(MeasurementObserver* observer) {
     }
 }
 
-void Measurement::feed(const float* samples, std::uint32_t frames, std::uint64_t overflows) {
+void Measurement::feed(const float* samples, std::uint32_t frames, std::uint32_t overloaded,
+                       std::uint64_t overflows) {
     // Read one after the other: the difference of the two is the wall clock's offset.
     const std::int64_t monoNs = clockNs(CLOCK_MONOTONIC);
     const std::int64_t wallNs = clockNs(CLOCK_REALTIME);
     BlockInfo info;
+    // The samples are counted where they lie, to the frame; what the input saw beyond them goes
+    // with the block.
+    const std::uint32_t shown = fm::platform::countOverloadedFrames(samples, frames);
+    info.hiddenOverload = overloaded > shown ? overloaded - shown : 0;
     info.epoch = epoch_.load(std::memory_order_relaxed);
     info.input = input_.load(std::memory_order_relaxed);
     const bool restart = info.epoch != streamEpoch_ || info.input != streamInput_;
@@ -183,7 +190,7 @@ void Measurement::measureSlot(const BlockRing::Slot& slot, MeasurementObserver* 
         // Spans end where the ticks do (a second ends with its tenth tick).
         const auto span =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(left, meter_.framesToTickEnd()));
-        meter_.process(samples, span);
+        meter_.process(samples, span, left == slot.frames ? slot.info.hiddenOverload : 0);
         bands_.process(samples, span);
         // The observer is told the time of the span's last frame.
         BlockInfo spanInfo = slot.info;

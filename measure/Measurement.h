@@ -44,10 +44,12 @@ class Measurement {
     InputKind input() const { return input_.load(std::memory_order_relaxed); }
     bool measuring() const { return hasLevels(input()); }
 
-    // Audio thread, once per captured block (full scale 1.0). `overflows`: how many times so far
-    // the interface reported input it lost (RtAudio's overflow status); a change since the last
-    // block means a gap before this one.
-    void feed(const float* samples, std::uint32_t frames, std::uint64_t overflows = 0);
+    // Audio thread, once per captured block (full scale 1.0), with how many of its frames the
+    // input saw overloaded (a block counts the larger of that and its samples at or beyond full
+    // scale), and how many times so far the interface reported input it lost (RtAudio's
+    // overflow status; a change since the last block means a gap before this one).
+    void feed(const float* samples, std::uint32_t frames, std::uint32_t overloaded = 0,
+              std::uint64_t overflows = 0);
 
     // Main thread: the next whole second measured, oldest first; false when none is waiting.
     bool takeSecond(SecondRecord* out);

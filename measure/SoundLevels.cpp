@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 #include "measure/Decibels.h"
 
@@ -148,7 +149,9 @@ SoundLevelMeter::SoundLevelMeter(double sampleRate)
       alphaSlow_(timeWeightingAlpha(kTauSlow, sampleRate)),
       engine_(weightingEngine(sampleRate)) {}
 
-void SoundLevelMeter::process(const float* samples, std::uint32_t frames) {
+void SoundLevelMeter::process(const float* samples, std::uint32_t frames,
+                              std::uint32_t hiddenOverload) {
+    hiddenOverload_ = hiddenOverload;
     // The 100 ms ticks and the seconds close exactly on their last frame, within a block if
     // need be.
     while (frames > 0) {
@@ -171,7 +174,7 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     const SpanTotals t = engine_.run(samples, frames);
     const double sumA = t.sumA, sumC = t.sumC, sumZ = t.sumZ;
     const double maxAF = t.maxFastA, peakC = t.peakC;
-    const std::uint32_t overloaded = t.overloaded;
+    const std::uint32_t overloaded = t.overloaded + std::exchange(hiddenOverload_, 0);
     sumA_ += sumA;
     sumC_ += sumC;
     sumZ_ += sumZ;
@@ -188,6 +191,7 @@ void SoundLevelMeter::processSpan(const float* samples, std::uint32_t frames) {
     frames_ += frames;
     secFrames_ += frames;
     secOverload_ += overloaded;
+    tickOverload_ += overloaded;
     overload_ += overloaded;
 }
 
@@ -198,6 +202,7 @@ void SoundLevelMeter::closeTick() {
     closedTick_.peakC = tickPeakC_;
     closedTick_.sumSquaresA = tickSumA_;
     closedTick_.frames = static_cast<std::uint32_t>(secFrames_ - tickStart_);
+    closedTick_.overloadSamples = std::exchange(tickOverload_, 0);
     closedTickPending_ = true;
     tickMaxAF_ = tickPeakC_ = tickSumA_ = 0.0;
     tickStart_ = secFrames_;
@@ -238,6 +243,7 @@ void SoundLevelMeter::discardPartialSecond() {
     secOverload_ = 0;
     ticksInSecond_ = 0;
     tickMaxAF_ = tickPeakC_ = tickSumA_ = 0.0;
+    tickOverload_ = 0;
     tickStart_ = 0;
 }
 

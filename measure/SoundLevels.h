@@ -40,8 +40,10 @@ class SoundLevelMeter {
     SoundLevelMeter& operator=(const SoundLevelMeter&) = delete;
 
     // The measuring thread: captured samples with full scale 1.0, as the input delivered them
-    // (a float sample may lie beyond full scale and is measured at its level).
-    void process(const float* samples, std::uint32_t frames);
+    // (a float sample may lie beyond full scale and is measured at its level). hiddenOverload:
+    // overloaded samples beyond those these show, which the input saw before they became these
+    // (a channel before a mix, a sample that was no number).
+    void process(const float* samples, std::uint32_t frames, std::uint32_t hiddenOverload = 0);
 
     // The values of a whole second, taken once after the process() call that closed it.
     struct ClosedSecond {
@@ -64,6 +66,7 @@ class SoundLevelMeter {
         double peakC = 0;            // the largest |C-weighted sample| within it
         double sumSquaresA = 0;      // the A-weighted energy within it
         std::uint32_t frames = 0;
+        std::uint32_t overloadSamples = 0;  // the overloaded samples within it
     };
     bool takeClosedTick(ClosedTick* out);
     std::uint64_t framesToTickEnd() const;
@@ -120,10 +123,13 @@ class SoundLevelMeter {
     std::uint64_t wholeSeconds_ = 0;
     double lastMsA1s_ = 0, lastMsC1s_ = 0, lastMsZ1s_ = 0, lastMaxAF1s_ = 0, lastPeakC1s_ = 0;
     std::uint64_t lastOverload1s_ = 0;
+    // The hidden overload a process() call was given, taken by its first span.
+    std::uint32_t hiddenOverload_ = 0;
     ClosedSecond closed_;
     bool closedPending_ = false;
     double tickMaxAF_ = 0, tickPeakC_ = 0, tickSumA_ = 0;  // maxAF in the divided scale
-    std::uint64_t tickStart_ = 0;                          // the tick's first frame in the second
+    std::uint32_t tickOverload_ = 0;
+    std::uint64_t tickStart_ = 0;  // the tick's first frame in the second
     ClosedTick closedTick_;
     bool closedTickPending_ = false;
 

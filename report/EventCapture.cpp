@@ -133,11 +133,12 @@ void EventCapture::endEvent(std::uint64_t endFrame) {
     event_.values.calibrated = calibrated();
     event_.values.calibrationOffsetDb = offsetDb();
     event_.clipBegun = clipBegun_;
+    // Over before the writer hears of it: whoever sees the finished clip sees no event under way.
+    underWay_.store(false, std::memory_order_relaxed);
     if (!clips_.end(event_)) {
         eventsLost_.fetch_add(1, std::memory_order_relaxed);
     }
     clipBegun_ = false;
-    underWay_.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace fm::report

@@ -30,7 +30,7 @@ std::string eventLogHeader() {
         }
     }
     header += ",calibrated,clip,kept";
-    header += ",clip_written_s,why_not_kept";
+    header += ",clip_written_s,why_not_kept,overload";
     return header + "\n";
 }
 
@@ -55,6 +55,7 @@ std::string eventLogRow(const EventSummary& event) {
     row += ',';
     appendFixed(&row, event.clipWrittenSeconds, 3);
     row += ',' + csvField(event.whyNotKept);
+    row += ',' + std::to_string(event.values.overloadSamples);
     return row + "\n";
 }
 

@@ -24,7 +24,8 @@ struct EventSummary {
 };
 
 // start_utc,end_utc,start_local,end_local,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,
-// calibrated,clip,kept,clip_written_s,why_not_kept and a line feed.
+// calibrated,clip,kept,clip_written_s,why_not_kept,overload (the samples overloaded during the
+// event) and a line feed.
 std::string eventLogHeader();
 // One row, ending in a line feed.
 std::string eventLogRow(const EventSummary& event);

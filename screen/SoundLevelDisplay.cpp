@@ -358,6 +358,7 @@ void SoundLevelDisplay::recordingStarted() {
     // Everything the last engine captured counts before the recording, nothing of it after.
     fm::measure::measurement().settle();
     recordingStart_ = fm::measure::readSoundLevels();
+    recordingInput_ = fm::measure::measurement().input();
 }
 
 void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
@@ -380,6 +381,15 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
     text += end.calibrated ? QStringLiteral("calibrated: 0 dBFS = %1 dB\n")
                                  .arg(QString::number(end.calibrationOffsetDb, 'f', 2))
                            : QStringLiteral("uncalibrated: levels in dBFS\n");
+    // What it was recorded from, and how that ended when it did before the recording.
+    const auto input = fm::measure::measurement().input();
+    QString from = fm::measure::inputKindName(recordingInput_);
+    if (input != recordingInput_ && !fm::measure::hasLevels(input)) {
+        from += QStringLiteral(", ") + fm::measure::inputKindName(input);
+    }
+    text += QStringLiteral("input %1\noverload %2 samples\n")
+                .arg(from)
+                .arg(end.overloadSamples - start.overloadSamples);
     if (!fm::platform::ensureDocumentsFolderReporting()) {
         return;  // said already, when the folder became unusable
     }

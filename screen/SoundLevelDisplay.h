@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "measure/Calibration.h"
+#include "measure/SecondRecord.h"
 #include "measure/SoundLevelSnapshot.h"
 
 class QLabel;
@@ -95,6 +96,7 @@ class SoundLevelDisplay : public QObject {
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
     std::uint64_t lostSeen_ = 0;  // the measurement's lost frames when last looked at
     std::chrono::steady_clock::time_point lostUntil_{};
+    fm::measure::InputKind recordingInput_ = fm::measure::InputKind::None;
 };
 
 }  // namespace fm::screen

@@ -98,22 +98,28 @@ std::string AudioInputUnit::inputEndReason() const {
     return inputEnd() == InputEnd::None ? std::string() : std::string(endReason_);
 }
 
-void AudioInputUnit::deliverPiece(const float* samples, std::uint32_t frames) {
+void AudioInputUnit::deliverPiece(const float* samples, std::uint32_t frames,
+                                  std::uint32_t overloaded) {
     current_ = samples;
     currentFrames_ = frames;
+    currentOverload_ = overloaded;
     AudioUnitRenderActionFlags flags = 0;
     const AudioTimeStamp stamp{sampleTime_, 0};
     callback_(reference_, &flags, &stamp, kInputBus, frames, nullptr);
     sampleTime_ += frames;
     current_ = nullptr;
     currentFrames_ = 0;
+    currentOverload_ = 0;
 }
 
-void AudioInputUnit::deliver(const float* samples, std::uint32_t frames) {
+void AudioInputUnit::deliver(const float* samples, std::uint32_t frames,
+                             std::optional<std::uint32_t> overloaded) {
     std::uint32_t done = 0;
     do {
         const std::uint32_t piece = std::min(frames - done, kMaxFramesPerSlice);
-        deliverPiece(samples + done, piece);
+        const std::uint32_t counted = overloaded ? (done == 0 ? *overloaded : 0u)
+                                                 : countOverloadedFrames(samples + done, piece);
+        deliverPiece(samples + done, piece, counted);
         done += piece;
     } while (done < frames);
     deliveries_.fetch_add(1, std::memory_order_relaxed);
@@ -124,7 +130,7 @@ void AudioInputUnit::deliver(const std::int16_t* samples, std::uint32_t frames) 
     do {
         const std::uint32_t piece = std::min(frames - done, kMaxFramesPerSlice);
         samplesToFloat(samples + done, converted_.get(), piece);
-        deliverPiece(converted_.get(), piece);
+        deliverPiece(converted_.get(), piece, countOverloadedFrames(converted_.get(), piece));
         done += piece;
     } while (done < frames);
     deliveries_.fetch_add(1, std::memory_order_relaxed);

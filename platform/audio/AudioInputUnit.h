@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/audio/AudioTypes.h"
@@ -53,6 +54,10 @@ class AudioInputUnit {
     // samples as the back end captured them, full scale 1.0, neither rounded nor clipped; a
     // sample that is not a finite number (NaN, infinity) is given as 0.
     OSStatus renderFloat(std::uint32_t frames, float* out) const;
+    // Audio thread, inside the callback: the block's overloaded frames as the back end saw them
+    // (a sample at or beyond full scale or no finite number, in any channel; see
+    // SampleConversion.h), whatever renderFloat() makes of them. 0 outside a callback.
+    std::uint32_t renderOverload() const { return currentOverload_; }
 
     // Why the last initialise or start failed, in words (main thread).
     const std::string& lastError() const { return lastError_; }
@@ -75,8 +80,11 @@ class AudioInputUnit {
 
     // Back ends call this on their audio thread for every captured block; blocks larger than
     // kMaxFramesPerSlice reach the callback in pieces. Floats have full scale 1.0; 16-bit
-    // samples s are delivered as s / 32768.
-    void deliver(const float* samples, std::uint32_t frames);
+    // samples s are delivered as s / 32768. The overloaded frames are counted in the samples
+    // delivered unless the back end, which saw the input before it became these samples, says
+    // how many there were (counted with the block's first piece).
+    void deliver(const float* samples, std::uint32_t frames,
+                 std::optional<std::uint32_t> overloaded = std::nullopt);
     void deliver(const std::int16_t* samples, std::uint32_t frames);
 
     virtual OSStatus doInitialize() = 0;
@@ -109,12 +117,13 @@ class AudioInputUnit {
     char endReason_[256] = {};
 
     // Calls the callback with one piece of at most kMaxFramesPerSlice frames.
-    void deliverPiece(const float* samples, std::uint32_t frames);
+    void deliverPiece(const float* samples, std::uint32_t frames, std::uint32_t overloaded);
 
     // Audio thread only: the block being delivered, and room for a 16-bit block's floats (made
     // with the unit, so that the audio thread never allocates).
     const float* current_ = nullptr;
     std::uint32_t currentFrames_ = 0;
+    std::uint32_t currentOverload_ = 0;
     double sampleTime_ = 0.0;
     std::unique_ptr<float[]> converted_;
 };

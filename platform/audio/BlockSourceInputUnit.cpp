@@ -5,6 +5,12 @@
 
 namespace fm::platform {
 
+namespace {
+// At most this much of a paced input comes at once after a delay: the measurement's ring holds
+// about three seconds.
+constexpr std::chrono::seconds kLongestCatchUp{2};
+}  // namespace
+
 BlockSourceInputUnit::BlockSourceInputUnit(std::unique_ptr<BlockSource> source,
                                            std::uint32_t blockFrames, bool realTimePace)
     : source_(std::move(source)),
@@ -55,13 +61,16 @@ void BlockSourceInputUnit::run() {
         }
         if (realTimePace_) {
             // A block is delivered once it has been "captured", as a device would.
-            due += blockDuration;
+            // One held up (the process stopped, the machine busy) catches up with the clock, but
+            // not by pouring more than the measurement can hold into it at once: beyond that it
+            // goes on from where it is, late.
+            due = std::max(due + blockDuration, clock::now() - kLongestCatchUp);
             std::this_thread::sleep_until(due);
             if (stopRequested_.load(std::memory_order_relaxed)) {
                 return;
             }
         }
-        deliver(block_.data(), got);
+        deliver(block_.data(), got, source_->overloadInLastFill());
         blocks_.fetch_add(1, std::memory_order_relaxed);
     }
 }

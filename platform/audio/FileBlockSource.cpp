@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/audio/AudioTypes.h"
+#include "platform/audio/SampleConversion.h"
 
 namespace fm::platform {
 namespace {
@@ -102,13 +103,17 @@ std::uint32_t FileBlockSource::readMono(float* out, std::uint32_t frames) {
     }
     const auto count = static_cast<std::uint32_t>(got > 0 ? got : 0);
     const float* in = interleaved_.data();
+    // Overload is seen here, before a mix could hide one channel's in the others' or a
+    // resampler spread a sample that is no number over its neighbours.
     if (channels == 1 || channel_ > 0) {
         const std::size_t first = channel_ > 0 ? static_cast<std::size_t>(channel_ - 1) : 0;
         for (std::uint32_t i = 0; i < count; ++i) {
             out[i] = in[static_cast<std::size_t>(i) * channels + first];
         }
+        overloaded_ += countOverloadedFrames(out, count);
         return count;
     }
+    overloaded_ += countOverloadedFrames(in, count, static_cast<std::size_t>(channels));
     const float share = 1.0f / static_cast<float>(channels);
     for (std::uint32_t i = 0; i < count; ++i) {
         float sum = 0.0f;
@@ -166,6 +171,7 @@ std::uint32_t FileBlockSource::fill(float* out, std::uint32_t frames) {
     if (frames > kMaxFramesPerSlice) {
         frames = kMaxFramesPerSlice;
     }
+    overloaded_ = 0;
     return resampler_ != nullptr ? readResampled(out, frames) : readMono(out, frames);
 }
 

@@ -26,6 +26,9 @@ class FileBlockSource : public BlockSource {
 
     bool open(std::string* error) override;
     std::uint32_t fill(float* out, std::uint32_t frames) override;
+    // Frames of the file read by the last fill() with the played channel (or any channel of a
+    // mix) overloaded; a resampled file's are counted at the file's rate.
+    std::optional<std::uint32_t> overloadInLastFill() const override { return overloaded_; }
 
   private:
     // Up to `frames` mono frames at the file's own rate; 0 at its end (a looped file starts
@@ -39,6 +42,7 @@ class FileBlockSource : public BlockSource {
     SNDFILE* file_ = nullptr;
     SF_INFO info_{};
     std::vector<float> interleaved_;  // sized in open() for multi-channel files
+    std::uint32_t overloaded_ = 0;    // by the fill() under way
 
     // Only for a file at another rate than 44,100 Hz.
     soxr* resampler_ = nullptr;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/audio/SampleConversion.h"
+
 namespace fm::platform {
 namespace {
 
@@ -139,7 +141,6 @@ OSStatus RtAudioInputUnit::openStream() {
     }
     RtAudio::StreamParameters input;
     input.deviceId = found.index;
-    input.nChannels = 1;
     input.firstChannel = 0;
     RtAudio::StreamOptions options;
     options.streamName = "fieldmeter";
@@ -147,20 +148,40 @@ OSStatus RtAudioInputUnit::openStream() {
     auto link = std::make_shared<StreamLink>();
     link->unit.store(this);
     try {
+        const RtAudio::DeviceInfo info = found.rtaudio->getDeviceInfo(found.index);
         // Floats keep what a 24-bit or float device captures. Only where the device (or its
         // sound server) offers them itself: RtAudio's own conversion from 16 bits is not the
         // exact s / 32768 that keeps the recording sample-exact.
         const RtAudioFormat format =
-            (found.rtaudio->getDeviceInfo(found.index).nativeFormats & RTAUDIO_FLOAT32) != 0
-                ? RTAUDIO_FLOAT32
-                : RTAUDIO_SINT16;
+            (info.nativeFormats & RTAUDIO_FLOAT32) != 0 ? RTAUDIO_FLOAT32 : RTAUDIO_SINT16;
         floatStream_ = format == RTAUDIO_FLOAT32;
-        found.rtaudio->openStream(nullptr, &input, format, 44100, &frames, &onAudio, link.get(),
-                                  &options, &onError);
+        // Every channel, so that one overloaded under a quiet other is seen before the mix; a
+        // device that refuses them all is captured in mono. Only where the count is the
+        // source's own (PulseAudio's): ALSA's plug devices offer 32, mostly empty, whose mean
+        // would be far too low; there the device mixes.
+        channels_ = found.rtaudio->getCurrentApi() == RtAudio::LINUX_PULSE
+                        ? std::clamp(info.inputChannels, 1u, kMostChannels)
+                        : 1;
+        for (;;) {
+            input.nChannels = channels_;
+            try {
+                found.rtaudio->openStream(nullptr, &input, format, 44100, &frames, &onAudio,
+                                          link.get(), &options, &onError);
+                break;
+            } catch (const RtAudioError&) {
+                if (channels_ == 1) {
+                    throw;
+                }
+                channels_ = 1;
+                frames = blockFrames_;
+            }
+        }
     } catch (const RtAudioError& e) {
         setLastError(e.getMessage());
         return kStatusDeviceFailed;
     }
+    mixedFrames_ = channels_ > 1 ? frames : 0;
+    mixed_ = channels_ > 1 ? std::make_unique<float[]>(frames) : nullptr;
     rtaudio_ = std::move(found.rtaudio);
     link_ = std::move(link);
     gOpenUnit.store(this, std::memory_order_release);
@@ -265,14 +286,41 @@ int RtAudioInputUnit::onBlock(void* input, unsigned frames, bool overflowed) {
     if (overflowed) {
         noteOverflow();  // counted before the block, so that the gap is placed before it
     }
-    if (!readFailed) {
-        if (floatStream_) {
-            deliver(static_cast<const float*>(input), frames);
-        } else {
-            deliver(static_cast<const std::int16_t*>(input), frames);
-        }
+    if (readFailed) {
+        return 0;
+    }
+    if (channels_ > 1) {
+        deliverMix(input, frames);
+    } else if (floatStream_) {
+        deliver(static_cast<const float*>(input), frames);
+    } else {
+        deliver(static_cast<const std::int16_t*>(input), frames);
     }
     return 0;
+}
+
+void RtAudioInputUnit::deliverMix(const void* input, unsigned frames) {
+    const float share = 1.0f / static_cast<float>(channels_);
+    for (unsigned done = 0; done < frames;) {
+        const unsigned n = std::min(frames - done, mixedFrames_);
+        std::uint32_t overloaded = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            float sum = 0.0f;
+            bool over = false;
+            for (unsigned c = 0; c < channels_; ++c) {
+                const std::size_t at = static_cast<std::size_t>(done + i) * channels_ + c;
+                const float x = floatStream_
+                                    ? static_cast<const float*>(input)[at]
+                                    : sampleToFloat(static_cast<const std::int16_t*>(input)[at]);
+                sum += x;
+                over = over || isOverloaded(x);
+            }
+            mixed_[i] = sum * share;
+            overloaded += over ? 1u : 0u;
+        }
+        deliver(mixed_.get(), n, overloaded);
+        done += n;
+    }
 }
 
 void RtAudioInputUnit::onError(RtAudioError::Type /*type*/, const std::string& text) {

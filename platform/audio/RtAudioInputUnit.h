@@ -1,6 +1,8 @@
 #pragma once
-// Live capture through RtAudio: mono at 44,100 Hz as floats where the device offers them (else
-// 16-bit), 1024-frame blocks; RtAudio's callback thread is the audio thread. PulseAudio (or
+// Live capture through RtAudio at 44,100 Hz as floats where the device offers them (else 16-bit),
+// 1024-frame blocks: a PulseAudio source with every channel (up to eight), mixed to mono (their
+// mean) here, where an overload of any one of them is still seen; other devices in mono.
+// RtAudio's callback thread is the audio thread. PulseAudio (or
 // PipeWire's Pulse server) is preferred; otherwise the first compiled API with an input device.
 #include <rtaudio/RtAudio.h>
 
@@ -53,15 +55,22 @@ class RtAudioInputUnit : public AudioInputUnit {
     // reports the input as lost, and the stream is stopped at its next callback.
     static void onError(RtAudioError::Type type, const std::string& text);
     int onBlock(void* input, unsigned frames, bool overflowed);
+    // A block of several channels, as their mean, with its frames where any was overloaded.
+    void deliverMix(const void* input, unsigned frames);
 
     // Reads that fail this many times in a row mean the stream is lost.
     static constexpr int kFailedReadsForLoss = 8;
+    static constexpr unsigned kMostChannels = 8;
 
     std::string deviceName_;
     unsigned blockFrames_;
     std::unique_ptr<RtAudio> rtaudio_;
     std::shared_ptr<StreamLink> link_;
     bool floatStream_ = false;  // set before the stream opens; RTAUDIO_FLOAT32, else SINT16
+    unsigned channels_ = 1;     // interleaved in each block
+    // The mono mix of a block of several channels, made when the stream opens.
+    std::unique_ptr<float[]> mixed_;
+    unsigned mixedFrames_ = 0;
     // The stream's thread only.
     bool readFailed_ = false;
     int failedReadsInARow_ = 0;

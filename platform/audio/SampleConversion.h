@@ -2,9 +2,32 @@
 // Samples between the two forms the engine uses: floats with full scale 1.0, which the level
 // engine measures, and signed 16-bit integers, which the raw meters, the spectrum and the
 // recording take. Qt-free; no allocation.
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace fm::platform {
+
+// A sample at or beyond 32767/32768 in magnitude (where a 16-bit sample is at its limit), or one
+// that is no finite number, is an overload.
+constexpr float kOverloadLevel = 32767.0f / 32768.0f;
+inline bool isOverloaded(float x) {
+    return !(std::fabs(x) < kOverloadLevel);  // NaN fails the comparison
+}
+// How many of `frames` frames of interleaved samples have at least one of their `channels`
+// samples overloaded. (Inline: the measurement, which links no audio back end, counts too.)
+inline std::uint32_t countOverloadedFrames(const float* samples, std::uint32_t frames,
+                                           std::size_t channels = 1) {
+    std::uint32_t overloaded = 0;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        bool any = false;
+        for (std::size_t c = 0; c < channels; ++c) {
+            any = any || isOverloaded(samples[i * channels + c]);
+        }
+        overloaded += any ? 1u : 0u;
+    }
+    return overloaded;
+}
 
 // s / 32768: exact, so a 16-bit sample comes back unchanged from sampleToInt16.
 inline float sampleToFloat(std::int16_t s) {

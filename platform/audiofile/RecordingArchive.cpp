@@ -113,11 +113,15 @@ bool keepLastRecording(const std::string& folder, std::string* keptAs, std::stri
     const std::string raw = folder + "/rawAccel.out";
     struct stat rawStat {};
     const bool motionBelongs = regularFile(raw, &rawStat) && rawStat.st_mtime >= recordedAt;
+    // Its summary, written when it stopped, says what its levels were: it goes with it.
+    const std::string text = folder + "/output2.txt";
+    struct stat textStat {};
+    const bool textBelongs = regularFile(text, &textStat) && textStat.st_mtime >= recordedAt;
     for (int n = 1; n < 1000; ++n) {
         const std::string name =
             recordings + "/" + base + (n > 1 ? " (" + std::to_string(n) + ")" : std::string());
         const std::string motion = name + " motion.wav";
-        if (exists(motion)) {
+        if (exists(motion) || exists(name + ".txt")) {
             continue;
         }
         if (!moveWithoutReplacing(caf, name + ".caf")) {
@@ -132,6 +136,10 @@ bool keepLastRecording(const std::string& folder, std::string* keptAs, std::stri
         if (motionBelongs && !moveWithoutReplacing(raw, motion)) {
             std::fprintf(stderr, "fieldmeter: cannot keep %s as %s: %s\n", raw.c_str(),
                          motion.c_str(), std::strerror(errno));
+        }
+        if (textBelongs && !moveWithoutReplacing(text, name + ".txt")) {
+            std::fprintf(stderr, "fieldmeter: cannot keep %s as %s.txt: %s\n", text.c_str(),
+                         name.c_str(), std::strerror(errno));
         }
         return true;
     }

@@ -3,7 +3,8 @@
 // one frame (or that cannot be read as a recording at all, but is not empty) is moved into the
 // documents folder's "recordings" folder, named by the date and time it was recorded, for
 // example "recordings/2026-12-07 22-15-03.caf"; the "rawAccel.out" written at its end goes with
-// it as "recordings/2026-12-07 22-15-03 motion.wav". Nothing there is ever replaced: a name
+// it as "recordings/2026-12-07 22-15-03 motion.wav", and its summary "output2.txt" as
+// "recordings/2026-12-07 22-15-03.txt". Nothing there is ever replaced: a name
 // already taken gets " (2)", " (3)", ... added.
 #include <ctime>
 #include <string>

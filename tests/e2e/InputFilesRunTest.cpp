@@ -70,17 +70,26 @@ TEST_F(InputFilesRun, FilesAtOtherRatesKeepTheirDurationLevelsAndTimeConstants) 
 }
 
 TEST_F(InputFilesRun, FloatBeyondFullScaleAndOneChannelOfAStereoFile) {
-    // 3 s of a +6 dBFS tone (peak 1.995) on channel 1, the same in opposite phase on channel 2,
-    // and one frame that is no number: it must not spoil the measurement.
+    // 3 s of a +6 dBFS tone (peak 1.995) on channel 1, the same 6 dB lower in opposite phase on
+    // channel 2 (never overloaded), and one frame that is no number: it must not spoil the
+    // measurement, and it is an overload.
     std::vector<float> frames(2 * 132300);
     for (std::size_t i = 0; i < frames.size(); i += 2) {
-        frames[i + 1] = -(frames[i] = 1.995f * std::sin(2.0 * M_PI * 1000.0 * i / 2 / 44100));
+        frames[i] = 1.995f * std::sin(2.0 * M_PI * 1000.0 * i / 2 / 44100);
+        frames[i + 1] = -0.5f * frames[i];
     }
     frames[44100] = frames[44101] = NAN;
     SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
     SNDFILE* file = sf_open((docsPath() / "input.wav").c_str(), SFM_WRITE, &info);
     ASSERT_EQ(sf_writef_float(file, frames.data(), 132300), 132300);
     sf_close(file);
+
+    play({"--channel", "2"}, 3);
+    EXPECT_NEAR(rows().at(2).at("LZeq_1s_dB"), -0.02, 0.1);
+    const std::vector<double> nanOnly = {1, 0, 0};
+    EXPECT_EQ((std::vector<double>{rows().at(0).at("overload"), rows().at(1).at("overload"),
+                                   rows().at(2).at("overload")}),
+              nanOnly);
 
     play({"--channel", "1"}, 3, "Space\nR\n");
     EXPECT_NEAR(rows().at(2).at("LZeq_1s_dB"), 6.0, 0.1) << "measured, not clipped, no NaN";
@@ -91,8 +100,17 @@ TEST_F(InputFilesRun, FloatBeyondFullScaleAndOneChannelOfAStereoFile) {
                     double(count([](auto s) { return s != 0; })),
                 0.666, 0.02);
 
-    play({}, 3);  // the mix of the two channels is silence
-    EXPECT_EQ(rows().at(2).at("LZeq_1s_dB"), -120.0);
+    // The mix is half of channel 1 less half of channel 2, never beyond full scale; but channel 1
+    // was, two thirds of the time, and the frame that is no number is an overload too.
+    play({}, 3);
+    EXPECT_NEAR(rows().at(2).at("LZeq_1s_dB"), -6.04, 0.1);
+    double overloaded = 0;
+    for (std::size_t i = 0; i < frames.size(); i += 2) {
+        overloaded += std::fabs(frames[i]) >= 32767.0f / 32768.0f || std::isnan(frames[i]);
+    }
+    EXPECT_GT(overloaded, 3 * 29000.0);
+    const auto r = rows();
+    EXPECT_EQ(r.at(0).at("overload") + r.at(1).at("overload") + r.at(2).at("overload"), overloaded);
     start({"--input", docs() + "/input.wav", "--channel", "3"});
     EXPECT_EQ(finish(), 2);
     EXPECT_TRUE(stderr_.contains("--channel 3: " + docs() + "/input.wav has 2 channels"));

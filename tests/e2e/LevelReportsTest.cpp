@@ -89,10 +89,10 @@ TEST_F(LevelReports, EverySecondOfAFileIsLoggedOnceThroughAStopAndTheEndSaysNoIn
     writeFloatWav(dir_ / "input.wav", samples);
     const fs::path log = dir_ / "levels.csv";
     start({"--input", QString::fromStdString((dir_ / "input.wav").string()), "--log",
-           QString::fromStdString(log.string()), "--metrics", "0", "--duration", "9"});
+           QString::fromStdString(log.string()), "--metrics", "0", "--duration", "12"});
     const QString port = waitForStderr(R"(serving metrics at http://127\.0\.0\.1:(\d+)/metrics)");
     ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
-    // A stopped process: the seconds measured meanwhile come late, but every one comes.
+    // A stopped process: the file goes on where it was, a little late, and every second comes.
     ASSERT_TRUE(QTest::qWaitFor([&] { return logLines(log).size() >= 2; }, 20000));
     ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP);
     QTest::qWait(3000);
@@ -129,7 +129,7 @@ TEST_F(LevelReports, EverySecondOfAFileIsLoggedOnceThroughAStopAndTheEndSaysNoIn
     }
     ASSERT_EQ(measured.size(), 5u) << "each second of the file once";
     EXPECT_GE(rows.size(), 7u);
-    EXPECT_LE(rows.size(), 10u);
+    EXPECT_LE(rows.size(), 13u);
     for (int s = 0; s < 3; ++s) {
         EXPECT_NEAR(measured[s].at("LAeq_1s_dB").toDouble(), -39.15, 0.2) << s;
         EXPECT_NEAR(measured[s].at("LCeq_1s_dB").toDouble(), -20.3, 0.2) << s;

@@ -1,8 +1,10 @@
 // The real program capturing from a real PulseAudio server whose default source is a FIFO
 // (run through scripts/with-sound-server.sh): what goes into the FIFO while recording is what
 // "output2.caf" holds, sample for sample; and a program stopped for seconds loses none of it.
+#include <QFile>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "tests/e2e/FifoWriter.h"
@@ -74,6 +76,49 @@ TEST_F(ProgramRun, AProgramStoppedForEightSecondsLosesNoAudioAndEachSecondKeepsI
         EXPECT_NEAR(msOf(rows[i].at("time_utc")) - msOf(rows[i - 1].at("time_utc")), 1000.0, 50.0)
             << rows[i].at("time_utc").toStdString();
     }
+}
+
+// A stereo device is captured whole and mixed here: 100 full-scale samples a second in the left
+// channel under a silent right are overloads, though their mix is at half scale.
+TEST_F(ProgramRun, AnOverloadInOneChannelOfAStereoDeviceIsSeen) {
+    const char* server = std::getenv("FM_SOUND_SERVER_DIR");
+    ASSERT_NE(server, nullptr) << "run through scripts/with-sound-server.sh";
+    const std::string fifo = std::string(server) + "/stereo.fifo";
+    ASSERT_EQ(std::system(("pactl load-module module-pipe-source source_name=fm_stereo file=" +
+                           fifo + " format=s16le rate=44100 channels=2 >/dev/null")
+                              .c_str()),
+              0);
+    std::vector<std::int16_t> second(2 * 44100, 0);
+    for (std::size_t i = 0; i < 100; ++i) {
+        second[2 * (400 * i)] = 32767;
+    }
+    FifoWriter writer(fifo.c_str(), second);
+    ASSERT_TRUE(writer.opened()) << fifo << ": " << std::strerror(errno);
+
+    start({"--capture-device", "stereo.fifo", "--log", docs() + "/levels.csv"});
+    auto overloads = [&] {
+        QFile log(docs() + "/levels.csv");
+        log.open(QIODevice::ReadOnly);
+        const QStringList lines = QString(log.readAll()).split('\n', Qt::SkipEmptyParts);
+        const qsizetype column = lines.value(0).split(',').indexOf("overload");
+        std::vector<int> counts;
+        for (const QString& line : lines.mid(1)) {
+            counts.push_back(line.section(',', column, column).toInt());
+        }
+        return counts;
+    };
+    // The first second may begin before the samples do; the next three are whole.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return overloads().size() >= 4; }, 30000))
+        << stderr_.toStdString();
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    const auto counts = overloads();
+    int total = 0;
+    for (std::size_t s = 1; s < 4; ++s) {
+        EXPECT_GT(counts[s], 0) << s;
+        total += counts[s];
+    }
+    EXPECT_NEAR(total, 300, 100);  // a block's count goes with it, near a second's edge
 }
 
 }  // namespace

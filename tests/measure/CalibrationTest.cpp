@@ -8,6 +8,9 @@
 
 #include "measure/Calibration.h"
 #include "measure/Decibels.h"
+#include "measure/EventValues.h"
+#include "measure/Quantities.h"
+#include "measure/RunStatistics.h"
 #include "measure/SoundLevels.h"
 
 namespace fm::measure {
@@ -173,6 +176,54 @@ TEST(Calibration, AProposalNamesTheChangeSinceTheLastAndIsKeptWithItsDate) {
     EXPECT_EQ(store.kept->date, "2026-12-07T23:50:17Z");
     EXPECT_NEAR(meter.read().calibrationOffsetDb, 114.0, 1e-9);
     EXPECT_EQ(c.date(), "2026-12-07T23:50:17Z");
+}
+
+// Every quantity read now, of a second, of the run and of an event moves by the offset when
+// the calibration is on, and says so: none stays dBFS while labelled dB.
+TEST(Calibration, EveryValueOfEveryIntervalCarriesTheOffset) {
+    SoundLevelMeter meter;
+    std::vector<float> tone(53000);
+    for (std::size_t n = 0; n < tone.size(); ++n) {
+        tone[n] = static_cast<float>(0.1 * std::sin(2.0 * M_PI * 1000.0 * n / 44100.0));
+    }
+    meter.process(tone.data(), static_cast<std::uint32_t>(tone.size()));
+    SoundLevelSnapshot now[2] = {meter.read(), {}};
+    meter.setCalibration(100.0, true);
+    now[1] = meter.read();
+    BandLevels bands;
+    bands.fastMeanSquare.fill(1e-3);
+    bands.energy.fill(44.1);
+    bands.frames = 44100;
+    SecondRecord second[2];
+    EventValues event[2];
+    RunStatistics run[2];
+    MeasurementView view[2];
+    for (int c = 0; c < 2; ++c) {  // 0 plain, 1 calibrated
+        SecondRecord& r = second[c];
+        r.input = InputKind::Mic;
+        r.meanSquareA = r.meanSquareC = r.meanSquareZ = r.maxMeanSquareAF = r.minMeanSquareAF =
+            2e-3;
+        r.peakC = 0.1;
+        r.tickMeanSquareAF.fill(2e-3);
+        r.bandMeanSquare.fill(1e-4);
+        event[c] = {2e-3 * 4410, 4410, 3e-3, 0.2};
+        r.calibrated = event[c].calibrated = c == 1;
+        r.calibrationOffsetDb = event[c].calibrationOffsetDb = 100.0 * c;
+        run[c].add(r);
+        view[c] = {&now[c], &bands, &run[c], &r, nullptr, nullptr, &event[c]};
+    }
+    int checked = 0;
+    for (const Quantity& q : quantities()) {
+        if (q.interval == Interval::Period || q.interval == Interval::Day) {
+            continue;  // summed up in dB, each second at its own calibration
+        }
+        const auto plain = valueOf(q, view[0]), calibrated = valueOf(q, view[1]);
+        ASSERT_TRUE(plain && calibrated) << q.key;
+        EXPECT_NEAR(*calibrated - *plain, 100.0, 0.051) << q.key;  // percentiles: 0.1 dB steps
+        EXPECT_TRUE(calibratedOf(q, view[1]) && !calibratedOf(q, view[0])) << q.key;
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "measure/DayEveningNight.h"
 #include "measure/LevelHistogram.h"
 #include "measure/PeriodSummary.h"
+#include "measure/RunStatistics.h"
 
 namespace fm::measure {
 namespace {
@@ -211,6 +212,31 @@ TEST(DayEveningNightTest, ADayWhenTheClocksGoForwardHasASevenHourNight) {
     EXPECT_EQ(out[0].date, "2026-03-29");
     EXPECT_EQ(out[0].nightCoverage, 1.0);
     EXPECT_EQ(out[0].dayCoverage + out[0].eveningCoverage, 2.0);
+}
+
+// The run's LAFmin and percentiles come from the seconds with levels alone: a second without
+// input (its ticks at the floor) would pull them down to -120.
+TEST(RunStatisticsTest, SecondsWithoutInputAreLeftOut) {
+    RunStatistics run;
+    RunStatistics measuredOnly;
+    for (int s = 0; s < 4; ++s) {
+        SecondRecord r = second(k10h + s * 1s, 50, 10, 40 + s);  // ticks 50 ... 62 calibrated
+        r.input = s % 2 == 0 ? InputKind::Mic : InputKind::File;
+        run.add(r);
+        measuredOnly.add(r);
+        for (const InputKind none : {InputKind::Lost, InputKind::Ended, InputKind::None}) {
+            SecondRecord gap;
+            gap.input = none;
+            gap.closedAt = r.closedAt;
+            run.add(gap);
+        }
+    }
+    EXPECT_EQ(run.samples(), 40u);
+    EXPECT_EQ(*run.LAFmin(), 50.0);
+    for (const double percent : {10.0, 50.0, 90.0, 95.0}) {
+        EXPECT_EQ(run.exceeded(percent), measuredOnly.exceeded(percent)) << percent;
+    }
+    EXPECT_GE(*run.exceeded(95), 50.0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "measure/Decibels.h"
 #include "measure/SoundLevels.h"
 
 namespace fm::measure {
@@ -200,6 +201,28 @@ TEST(SoundLevelsTest, ReadingsWhilePublishingAreWholeBlocks) {
     audio.join();
     EXPECT_GT(reads, 0);
     EXPECT_EQ(meter.read().framesCaptured, 4000u * 997u);
+}
+
+// LAFmin,1s is the second's quietest 100 ms LAF sample: the steady tone's level, and after a
+// step 20 dB down half a second before the second's end, the Fast decay's value at that end.
+TEST(SoundLevelsTest, ASecondsLAFminIsItsQuietestTick) {
+    SoundLevelMeter meter;
+    std::vector<float> s = tone(1000.0, 0.1, 3.0);
+    for (std::size_t n = s.size() - 22050; n < s.size(); ++n) {
+        s[n] *= 0.1f;
+    }
+    std::vector<double> lafMin;
+    for (std::size_t at = 0; at < s.size(); at += 1024) {
+        meter.process(s.data() + at,
+                      static_cast<std::uint32_t>(std::min<std::size_t>(1024, s.size() - at)));
+        SoundLevelMeter::ClosedSecond closed;
+        if (meter.takeClosedSecond(&closed)) {
+            lafMin.push_back(meanSquareToDb(closed.minMeanSquareAF, 0.0));
+        }
+    }
+    ASSERT_EQ(lafMin.size(), 3u);
+    EXPECT_NEAR(lafMin[1], sineDbfs(0.1), 0.05);
+    EXPECT_NEAR(lafMin[2], sineDbfs(0.1) + 10.0 * std::log10(0.01 + 0.99 * std::exp(-4.0)), 0.1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "measure/Decibels.h"
+#include "measure/Quantities.h"
 #include "measure/ThirdOctaveBands.h"
 
 static long countHere = 0, allocationsCounted = 0;  // allocations are counted while countHere
@@ -166,6 +167,24 @@ TEST(ThirdOctaveBandsTest, ProcessAndResetAllocateNothingAndResetStartsAfresh) {
         EXPECT_EQ(reused.energy(b), fresh.energy(b)) << b;  // and a number: NaN equals nothing
         EXPECT_EQ(reused.fastMeanSquare(b), fresh.fastMeanSquare(b)) << b;
     }
+}
+
+// The names every column, key and metric label is made from: a band renamed breaks its readers.
+TEST(ThirdOctaveBandsTest, TheThirtyBandsKeepTheirNominalNames) {
+    std::string labels;
+    std::vector<double> hz;
+    for (int b = 0; b < kBandCount; ++b) {
+        labels += std::string(b > 0 ? "," : "") + bandLabel(b);
+        hz.push_back(bandNominalHz(b));
+    }
+    EXPECT_EQ(labels,
+              "20Hz,25Hz,31.5Hz,40Hz,50Hz,63Hz,80Hz,100Hz,125Hz,160Hz,200Hz,250Hz,315Hz,400Hz,"
+              "500Hz,630Hz,800Hz,1kHz,1.25kHz,1.6kHz,2kHz,2.5kHz,3.15kHz,4kHz,5kHz,6.3kHz,8kHz,"
+              "10kHz,12.5kHz,16kHz");
+    EXPECT_EQ(hz,
+              (std::vector<double>{20,   25,   31.5, 40,   50,   63,   80,   100,   125,   160,
+                                   200,  250,  315,  400,  500,  630,  800,  1000,  1250,  1600,
+                                   2000, 2500, 3150, 4000, 5000, 6300, 8000, 10000, 12500, 16000}));
 }
 
 }  // namespace fm::measure

@@ -1,6 +1,6 @@
 // The last recording is kept before "output2.caf" is made anew: named by the date stored in it,
 // never over a file already kept, and with its motion file only when that was written after it
-// began.
+// began, and its summary beside it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -74,6 +74,7 @@ TEST_F(RecordingArchive, KeepsByTheRecordedDateNeverOverAKeptFileAndOnlyItsOwnMo
     fs::create_directories(folder_ / "recordings");
     writeText(folder_ / "recordings" / "2026-12-07 22-15-03.caf", "kept before");
     writeText(folder_ / "rawAccel.out", "its motion");
+    writeText(folder_ / "output2.txt", "its levels");
     ASSERT_TRUE(keepLastRecording(folder_.string(), &keptAs, &error)) << error;
     const fs::path second = folder_ / "recordings" / "2026-12-07 22-15-03 (2).caf";
     EXPECT_EQ(keptAs, second.string());
@@ -84,6 +85,8 @@ TEST_F(RecordingArchive, KeepsByTheRecordedDateNeverOverAKeptFileAndOnlyItsOwnMo
     sf_close(f);
     EXPECT_EQ(info.frames, 4410);
     EXPECT_EQ(textOf(folder_ / "recordings" / "2026-12-07 22-15-03 (2) motion.wav"), "its motion");
+    EXPECT_EQ(textOf(folder_ / "recordings" / "2026-12-07 22-15-03 (2).txt"), "its levels");
+    EXPECT_FALSE(fs::exists(folder_ / "output2.txt"));
     EXPECT_FALSE(fs::exists(folder_ / "output2.caf"));
 
     // A motion file older than the recording belongs to an earlier one: it stays.

@@ -32,6 +32,11 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
         fed[i] = static_cast<float>((i < 44100 ? 0.001 : 0.5) *
                                     std::sin(2 * M_PI * 1000 / 44100.0 * static_cast<double>(i)));
     }
+    // Overloaded samples before the pre-roll and within the event: only the event's count.
+    fed[100] = 1.0f;
+    for (std::size_t i = 60000; i < 60010; ++i) {
+        fed[i] = -1.0f;
+    }
     fm::measure::Measurement m;
     EventClips clips({folder.string(), 1'000'000'000, 44100, 44100});
     EventCapture::Options options;
@@ -64,6 +69,10 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     EXPECT_NEAR(std::chrono::nanoseconds(done.event.endNs - done.event.startNs).count() / 1e9, 0.75,
                 1e-6);
     EXPECT_NEAR(fm::measure::meanSquareToDb(done.event.values.maxMeanSquareAF), -6.02, 0.05);
+    EventSummary summary;
+    summary.values = done.event.values;
+    const std::string row = eventLogRow(summary);
+    EXPECT_EQ(row.substr(row.rfind(',')), ",10\n") << row;
 
     SF_INFO info{};
     SNDFILE* f = sf_open((folder / done.clip).c_str(), SFM_READ, &info);
@@ -103,6 +112,35 @@ TEST(EventCapture, AClipTheDiskCannotHoldWholeIsNotKeptAndItsRowSaysHowMuchWasWr
     const std::string row = eventLogRow(summary),
                       end = ",0,,0,1.250,\"cannot write a, \"\"b\"\"\"\n";
     EXPECT_EQ(row.substr(row.size() - end.size()), end);  // calibrated, clip, kept, then these
+}
+
+// The budget counts the clip being written as it grows: one that would pass it is not kept,
+// while one that fits is.
+TEST(EventClips, AClipThatGrowsPastTheBudgetIsNotKept) {
+    const fs::path folder = fs::temp_directory_path() / ("fm-budget-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    EventClips clips({folder.string(), 200'000, 44100, 20'000});
+    const std::vector<float> batch(10'000, 0.25f);  // 40 kB
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (const int batches : {8, 3}) {  // 320 kB: too much; 120 kB: fits
+        ASSERT_TRUE(clips.begin(batches * 1'000'000'000LL, 1000));
+        for (std::size_t sent = 0; sent < batches * batch.size();) {
+            sent +=
+                clips.write(batch.data() + sent % batch.size(), batch.size() - sent % batch.size());
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        }
+        EventRecord event;
+        event.clipBegun = true;
+        ASSERT_TRUE(clips.end(event));
+        EventClips::Finished done;
+        while (!clips.takeFinished(&done) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(done.clip.empty(), batches == 8) << done.refusal;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    fs::remove_all(folder);
 }
 
 }  // namespace

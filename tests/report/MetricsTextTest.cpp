@@ -2,6 +2,7 @@
 // (promtool) and Python's csv module, fed with names that are not UTF-8 and values no meter
 // should ever produce.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "measure/Decibels.h"
+#include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "report/LevelLog.h"
 #include "report/MetricsText.h"
@@ -23,7 +25,8 @@ using fm::measure::SoundLevelSnapshot;
 
 // Runs `command` with `input` on its standard input; its exit status and output.
 std::pair<int, std::string> pipeThrough(const std::string& command, const std::string& input) {
-    const std::string path = ::testing::TempDir() + "fm-reader-input";
+    // Its own file: the cases run as processes of their own, at the same time.
+    const std::string path = ::testing::TempDir() + "fm-reader-input-" + std::to_string(::getpid());
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(input.data(), 1, input.size(), f);
     std::fclose(f);
@@ -77,6 +80,11 @@ TEST(MetricsText, FamiliesComeFromTheDescriptionAndLeaveOutWhatIsNotMeasuredNow)
     reading.view.run = &run;
     reading.input = InputKind::Mic;
     reading.eventsTotal = 2;
+    fm::measure::PeriodValues period;
+    period.LAeq = 55.0;
+    period.LA90 = 41.5;
+    reading.view.period = &period;
+    reading.period = "15m";
     const std::string text = prometheusText("roof \"north\"\n\xff", reading);
     const std::string meter = "meter=\"roof \\\"north\\\"\\n\xEF\xBF\xBD\"";
     for (const std::string& line :
@@ -93,6 +101,12 @@ TEST(MetricsText, FamiliesComeFromTheDescriptionAndLeaveOutWhatIsNotMeasuredNow)
           "fieldmeter_sound_exceeded_db{" + meter +
               ",weighting=\"A\",time_weighting=\"fast\",percent=\"90\",interval=\"run\"} 69",
           "fieldmeter_band_leq_db{" + meter + ",band_hz=\"1000\",interval=\"1s\"} 60",
+          "fieldmeter_band_leq_db{" + meter + ",band_hz=\"3150\",interval=\"1s\"} 60",
+          "fieldmeter_sound_leq_db{" + meter +
+              ",weighting=\"A\",interval=\"period\",period=\"15m\"} 55",
+          "fieldmeter_sound_exceeded_db{" + meter +
+              ",weighting=\"A\",time_weighting=\"fast\",percent=\"90\",interval=\"period\","
+              "period=\"15m\"} 41.5",
           "fieldmeter_overloaded{" + meter + "} 1",
           "fieldmeter_overload_samples_total{" + meter + "} 12",
           "fieldmeter_events_total{" + meter + "} 2"}) {
