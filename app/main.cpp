@@ -21,6 +21,7 @@
 #include "instrument/InputChoice.h"
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
+#include "instrument/StartBlock.h"
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
 #include "measure/LimitWatch.h"
@@ -259,6 +260,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
+    {
+        fm::instrument::StartFacts facts;
+        facts.input = fm::platform::audioInputSource().describe();
+        facts.calibration = fm::instrument::calibrationInWords(
+            calibration.calibrated(), calibration.offsetDb(), calibration.date());
+        facts.pageUrl = reports->pageUrl();
+        facts.documents = fm::platform::documentsFolder();
+        facts.calibrated = calibration.calibrated();
+        std::fputs(fm::instrument::startBlock("fieldmeter", options, facts).c_str(), stderr);
+    }
 
     fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
     fm::screen::setRaisedLimits([r = reports.get()] { return r->raisedLimits(); });

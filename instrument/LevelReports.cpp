@@ -223,6 +223,7 @@ bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const
         // Every address of the machine: its name is what another machine opens.
         page = "http://" + hostName() + ":" + std::to_string(server_->port()) + "/";
     }
+    pageUrl_ = page;
     if (deliveries_) {
         deliveries_->setPageUrl(page);  // the events' clips are linked without the token
     }

@@ -50,6 +50,9 @@ class LevelReports : public QObject {
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
 
+    // The live page's address, without its token ("" without --http).
+    const std::string& pageUrl() const { return pageUrl_; }
+
     // Any thread: the deliveries' state for a status line ("" without any).
     std::string deliveryStatus() const;
 
@@ -94,6 +97,7 @@ class LevelReports : public QObject {
     const fm::measure::Calibration* calibration_ = nullptr;
     std::string calibrationDate_;
     std::string meterName_;
+    std::string pageUrl_;
     QTimer timer_;
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;

@@ -46,16 +46,28 @@ std::string fileFormat(const fm::platform::DeviceOptions& o) {
 std::string deviceFormat(const fm::platform::DeviceOptions& o) {
     std::string error;
     for (const auto& d : fm::platform::listCaptureDevices(&error)) {
-        const bool chosen = o.captureDevice.empty() ? d.isDefault
-                                                    : d.name.find(o.captureDevice) != std::string::npos;
+        const bool chosen = o.captureDevice.empty()
+                                ? d.isDefault
+                                : d.name.find(o.captureDevice) != std::string::npos;
         if (chosen) {
-            return d.api + " \"" + d.name + "\", 44,100 Hz, " + channels(static_cast<int>(d.inputChannels));
+            return d.api + " \"" + d.name + "\", 44,100 Hz, " +
+                   channels(static_cast<int>(d.inputChannels));
         }
     }
     return "44,100 Hz";
 }
 
 }  // namespace
+
+std::string calibrationInWords(bool calibrated, double offsetDb, const std::string& date) {
+    if (!calibrated) {
+        return "none: the levels are dBFS";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "0 dBFS = %.1f dB", offsetDb);
+    return std::string(text) + (date.empty() ? " for this run" : ", calibrated on " + date) +
+           "; the levels are dB";
+}
 
 std::string startBlock(const std::string& program, const fm::platform::DeviceOptions& o,
                        const StartFacts& facts) {
@@ -84,14 +96,15 @@ std::string startBlock(const std::string& program, const fm::platform::DeviceOpt
     }
     if (o.eventAboveDb || o.eventPeakDb) {
         std::string when;
+        const std::string unit = facts.calibrated ? " dB" : " dBFS";
         char number[32];
         if (o.eventAboveDb) {
             std::snprintf(number, sizeof number, "%.1f", *o.eventAboveDb);
-            when += std::string("LAF above ") + number;
+            when += std::string("LAF above ") + number + unit;
         }
         if (o.eventPeakDb) {
             std::snprintf(number, sizeof number, "%.1f", *o.eventPeakDb);
-            when += std::string(when.empty() ? "" : " or ") + "LCpeak above " + number;
+            when += std::string(when.empty() ? "" : " or ") + "LCpeak above " + number + unit;
         }
         std::snprintf(number, sizeof number, "%.0f", o.eventsMaxMb);
         line("events", facts.documents + "/events (" + when + "; clips up to " + number + " MB)");

@@ -13,7 +13,11 @@ struct StartFacts {
     std::string calibration;  // "0 dBFS = 100.0 dB for this run", "none: the levels are dBFS"
     std::string pageUrl;      // "" without --http
     std::string documents;    // the documents folder (events, clips, state)
+    bool calibrated = false;  // the levels, and so the thresholds, are dB (else dBFS)
 };
+
+// The calibration in words: "0 dBFS = 114.0 dB, calibrated on 2026-12-01" or "none: ...".
+std::string calibrationInWords(bool calibrated, double offsetDb, const std::string& date);
 
 // The block, each line ending in a line feed, the first one naming the program.
 std::string startBlock(const std::string& program, const fm::platform::DeviceOptions& options,

@@ -20,6 +20,7 @@
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
 #include "instrument/Say.h"
+#include "instrument/StartBlock.h"
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
 #include "measure/Measurement.h"
@@ -181,6 +182,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
+    {
+        fm::instrument::StartFacts facts;
+        facts.input = fm::platform::audioInputSource().describe();
+        facts.calibration = fm::instrument::calibrationInWords(
+            calibration.calibrated(), calibration.offsetDb(), calibration.date());
+        facts.pageUrl = reports->pageUrl();
+        facts.documents = fm::platform::documentsFolder();
+        facts.calibrated = calibration.calibrated();
+        std::fputs(fm::instrument::startBlock("fieldmeter-monitor", options, facts).c_str(),
+                   stderr);
+    }
     reports->setSpectrumOnDemand(true);
 
     // No waveform snapshot and no raw level: they are the phone screen's.
