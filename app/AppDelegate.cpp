@@ -10,7 +10,7 @@
 
 namespace fm::app {
 
-AppDelegate::AppDelegate(fm::platform::DeviceOptions options, QString windowTitle)
+AppDelegate::AppDelegate(fm::instrument::DeviceOptions options, QString windowTitle)
     : options_(std::move(options)), title_(std::move(windowTitle)) {}
 
 // The controller goes first, then the window. On a desktop the window's scene holds the
@@ -36,7 +36,7 @@ QWidget* AppDelegate::window() const {
 bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     // The program's icon, for the window and every dialog over it (alerts, the composer).
     QApplication::setWindowIcon(QIcon(fm::toolkit::imageNamed(QStringLiteral("fieldmeter.png"))));
-    const int height = fm::platform::screenHeightPoints(options_);
+    const int height = fm::instrument::screenHeightPoints(options_);
     auto* controller = new fm::screen::ViewController("ViewController", height);
     // The controller keeps the title (it says when there is no input); the window shows it.
     controller->setWindowTitle(title_);
@@ -53,7 +53,7 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions() {
     if (!options_.scale) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
-            scale = fm::platform::defaultScale(area.width(), area.height(), height);
+            scale = fm::instrument::defaultScale(area.width(), area.height(), height);
         }
     }
     window_ = std::make_unique<ScreenWindow>(controller, scale);

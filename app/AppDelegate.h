@@ -6,7 +6,7 @@
 #include <QString>
 #include <memory>
 
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 class QWidget;
 
@@ -22,7 +22,7 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
   public:
-    explicit AppDelegate(fm::platform::DeviceOptions options, QString windowTitle);
+    explicit AppDelegate(fm::instrument::DeviceOptions options, QString windowTitle);
     ~AppDelegate() override;
 
     bool applicationDidFinishLaunchingWithOptions();
@@ -38,7 +38,7 @@ class AppDelegate : public QObject {
     QWidget* window() const;
 
   private:
-    fm::platform::DeviceOptions options_;
+    fm::instrument::DeviceOptions options_;
     QString title_;
     std::unique_ptr<ScreenWindow> window_;                            // with a display
     std::unique_ptr<fm::screen::ViewController> headlessController_;  // without one

@@ -30,7 +30,7 @@
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/FileBlockSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
@@ -43,7 +43,7 @@
 
 namespace {
 
-using fm::platform::DeviceOptions;
+using fm::instrument::DeviceOptions;
 
 void say(const std::string& line) {
     std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
@@ -153,11 +153,11 @@ int main(int argc, char** argv) {
     }
     const std::string program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString();
     if (options.help) {
-        std::fputs(fm::platform::usageText(program).c_str(), stdout);
+        std::fputs(fm::instrument::usageText(program).c_str(), stdout);
         return 0;
     }
     if (options.version) {
-        std::fputs(fm::platform::versionText().c_str(), stdout);
+        std::fputs(fm::instrument::versionText().c_str(), stdout);
         return 0;
     }
     if (options.selfTest) {

@@ -6,8 +6,8 @@
 
 namespace fm::instrument {
 
-using fm::platform::DeviceOptions;
-using fm::platform::DeviceOptionsResult;
+using fm::instrument::DeviceOptions;
+using fm::instrument::DeviceOptionsResult;
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string unquoted(const std::string& text) {
 bool lineArguments(const std::string& key, const std::string& value, std::vector<std::string>* args,
                    std::string* why) {
     const std::string option = "--" + key;
-    if (!fm::platform::isFlagOption(option)) {
+    if (!fm::instrument::isFlagOption(option)) {
         args->push_back(option + "=" + value);
         return true;
     }
@@ -72,9 +72,9 @@ DeviceOptionsResult refusedOr(DeviceOptionsResult parsed, const RefusedOptions& 
 
 DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& args,
                                                const RefusedOptions& refused) {
-    const DeviceOptionsResult commandLine = fm::platform::parseDeviceOptions(args, {}, false);
+    const DeviceOptionsResult commandLine = fm::instrument::parseDeviceOptions(args, {}, false);
     if (!commandLine.options || commandLine.options->configFile.empty()) {
-        return refusedOr(fm::platform::parseDeviceOptions(args), refused);
+        return refusedOr(fm::instrument::parseDeviceOptions(args), refused);
     }
     const std::string path = commandLine.options->configFile;
     DeviceOptionsResult result;
@@ -112,7 +112,7 @@ DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& a
         }
         const std::size_t known = fromFile.passThrough.size();
         DeviceOptionsResult parsed =
-            fm::platform::parseDeviceOptions(lineArgs, std::move(fromFile), false);
+            fm::instrument::parseDeviceOptions(lineArgs, std::move(fromFile), false);
         if (!parsed.options) {
             result.error = where + parsed.error;
             return result;
@@ -138,7 +138,7 @@ DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& a
         result.error = "--config " + path + ": cannot read it";
         return result;
     }
-    return refusedOr(fm::platform::parseDeviceOptions(args, std::move(fromFile), true), refused);
+    return refusedOr(fm::instrument::parseDeviceOptions(args, std::move(fromFile), true), refused);
 }
 
 }  // namespace fm::instrument

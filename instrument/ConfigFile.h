@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 namespace fm::instrument {
 
@@ -19,7 +19,7 @@ struct RefusedOptions {
 };
 
 // `args` is the whole command line (argv[0] first). Without --config it is parsed alone.
-fm::platform::DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& args,
+fm::instrument::DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& args,
                                                              const RefusedOptions& refused = {});
 
 }  // namespace fm::instrument

@@ -34,12 +34,12 @@ void sample(std::string* out, const char* name, const std::string& labels, doubl
 
 }  // namespace
 
-std::string mqttTopicPrefix(const fm::platform::DeviceOptions& options,
+std::string mqttTopicPrefix(const fm::instrument::DeviceOptions& options,
                             const std::string& meterName) {
     return options.mqttTopic.empty() ? "fieldmeter/" + topicSafe(meterName) : options.mqttTopic;
 }
 
-std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions& options,
+std::unique_ptr<Deliveries> Deliveries::start(const fm::instrument::DeviceOptions& options,
                                               const std::string& meterName,
                                               const std::string& stateFolder, Say say,
                                               std::string* error) {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "instrument/SecondSequence.h"
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 #include "report/ReportListener.h"
 
 namespace fm::deliver {
@@ -28,7 +28,7 @@ class Deliveries : public fm::report::ReportListener {
 
     // Null without --mqtt, --influx and --alert-webhook. Null with *error set when an option cannot
     // be used (a bad URL, an unreadable password file, an outbox that cannot be made).
-    static std::unique_ptr<Deliveries> start(const fm::platform::DeviceOptions& options,
+    static std::unique_ptr<Deliveries> start(const fm::instrument::DeviceOptions& options,
                                              const std::string& meterName,
                                              const std::string& stateFolder, Say say,
                                              std::string* error);
@@ -68,7 +68,7 @@ class Deliveries : public fm::report::ReportListener {
 };
 
 // The topics' prefix: --mqtt-topic, else fieldmeter/NAME.
-std::string mqttTopicPrefix(const fm::platform::DeviceOptions& options,
+std::string mqttTopicPrefix(const fm::instrument::DeviceOptions& options,
                             const std::string& meterName);
 
 }  // namespace fm::instrument

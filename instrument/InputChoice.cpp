@@ -4,12 +4,12 @@
 
 namespace fm::instrument {
 
-bool hasOutputs(const fm::platform::DeviceOptions& o) {
+bool hasOutputs(const fm::instrument::DeviceOptions& o) {
     return !o.logFile.empty() || !o.summaryFile.empty() || o.metrics || o.eventAboveDb ||
            o.eventPeakDb || !o.mqttUrl.empty() || !o.influxUrl.empty();
 }
 
-InputChoice chooseAudioInput(const fm::platform::DeviceOptions& o, bool demoFallback,
+InputChoice chooseAudioInput(const fm::instrument::DeviceOptions& o, bool demoFallback,
                              const std::function<void(const std::string&)>& say) {
     using fm::platform::AudioInputSource;
     std::string why;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 namespace fm::instrument {
 
@@ -15,10 +15,10 @@ enum class InputChoice { Measured, Demo, Refused };
 // Sets the process-wide input source. `demoFallback`: whether a program with no outputs may
 // play the demo signal in place of a missing input. One line through `say` tells why when the
 // choice is not what was asked for.
-InputChoice chooseAudioInput(const fm::platform::DeviceOptions& options, bool demoFallback,
+InputChoice chooseAudioInput(const fm::instrument::DeviceOptions& options, bool demoFallback,
                              const std::function<void(const std::string&)>& say);
 
 // Whether the options write or serve the measurement anywhere.
-bool hasOutputs(const fm::platform::DeviceOptions& options);
+bool hasOutputs(const fm::instrument::DeviceOptions& options);
 
 }  // namespace fm::instrument

@@ -73,7 +73,7 @@ fm::report::MeterReading meterExtras() {
 
 }  // namespace
 
-std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) {
+std::string LevelReports::meterName(const fm::instrument::DeviceOptions& options) {
     if (!options.meterName.empty()) {
         return options.meterName;
     }
@@ -81,7 +81,7 @@ std::string LevelReports::meterName(const fm::platform::DeviceOptions& options) 
     return host.empty() ? "fieldmeter" : host;
 }
 
-std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOptions& options,
+std::unique_ptr<LevelReports> LevelReports::start(const fm::instrument::DeviceOptions& options,
                                                   std::string* error) {
     std::unique_ptr<LevelReports> self(new LevelReports());
     std::string token;
@@ -174,7 +174,7 @@ std::vector<std::string> LevelReports::raisedLimits() const {
 
 // A token that cannot be had stops the program: a page open to the network is never served
 // without one.
-bool LevelReports::accessToken(const fm::platform::DeviceOptions& options, std::string* token,
+bool LevelReports::accessToken(const fm::instrument::DeviceOptions& options, std::string* token,
                                std::string* error) {
     if (!options.httpTokenFile.empty()) {
         std::string why;
@@ -192,7 +192,7 @@ bool LevelReports::accessToken(const fm::platform::DeviceOptions& options, std::
 
 // A server that cannot listen stops the start: a monitor whose page and metrics were asked for
 // must not run for hours without them.
-bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+bool LevelReports::startServer(const fm::instrument::DeviceOptions& options, const std::string& token,
                                std::string* error) {
     fm::platform::HttpServer::Options serverOptions;
     serverOptions.address = *options.metrics;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "measure/SecondRecord.h"
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 namespace fm::report {
 class Reports;
@@ -40,7 +40,7 @@ class LevelReports : public QObject {
     using Yaw = std::function<std::optional<double>()>;
 
     // Null, with *error saying what and why, when a report cannot start.
-    static std::unique_ptr<LevelReports> start(const fm::platform::DeviceOptions& options,
+    static std::unique_ptr<LevelReports> start(const fm::instrument::DeviceOptions& options,
                                                std::string* error);
     ~LevelReports() override;
 
@@ -77,16 +77,16 @@ class LevelReports : public QObject {
     std::vector<std::string> raisedLimits() const;
 
     // The meter's name in the metrics: --name, else the host's name.
-    static std::string meterName(const fm::platform::DeviceOptions& options);
+    static std::string meterName(const fm::instrument::DeviceOptions& options);
 
   private:
     LevelReports() = default;
     void poll();
     void takeCalibrationDate();
 
-    static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
+    static bool accessToken(const fm::instrument::DeviceOptions& options, std::string* token,
                             std::string* error);
-    bool startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+    bool startServer(const fm::instrument::DeviceOptions& options, const std::string& token,
                      std::string* error);
 
     // Made before the reports, which tell them every row, and gone after them.

@@ -23,7 +23,7 @@ std::string channels(int n) {
 }
 
 // A file's rate and channels as read from its header, and what is made of them.
-std::string fileFormat(const fm::platform::DeviceOptions& o) {
+std::string fileFormat(const fm::instrument::DeviceOptions& o) {
     SF_INFO info{};
     SNDFILE* file = sf_open(o.input.c_str(), SFM_READ, &info);
     if (file == nullptr) {
@@ -43,7 +43,7 @@ std::string fileFormat(const fm::platform::DeviceOptions& o) {
 }
 
 // The capture device's channels, as the sound server lists it.
-std::string deviceFormat(const fm::platform::DeviceOptions& o) {
+std::string deviceFormat(const fm::instrument::DeviceOptions& o) {
     std::string error;
     for (const auto& d : fm::platform::listCaptureDevices(&error)) {
         const bool chosen = o.captureDevice.empty()
@@ -69,7 +69,7 @@ std::string calibrationInWords(bool calibrated, double offsetDb, const std::stri
            "; the levels are dB";
 }
 
-std::string startBlock(const std::string& program, const fm::platform::DeviceOptions& o,
+std::string startBlock(const std::string& program, const fm::instrument::DeviceOptions& o,
                        const StartFacts& facts) {
     std::string block = program + ": measuring, and where it goes:\n";
     auto line = [&](const std::string& what, const std::string& text) {

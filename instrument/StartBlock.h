@@ -4,7 +4,7 @@
 // with its path, each server or peer with its address), with the limits. Qt-free.
 #include <string>
 
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 namespace fm::instrument {
 
@@ -20,7 +20,7 @@ struct StartFacts {
 std::string calibrationInWords(bool calibrated, double offsetDb, const std::string& date);
 
 // The block, each line ending in a line feed, the first one naming the program.
-std::string startBlock(const std::string& program, const fm::platform::DeviceOptions& options,
+std::string startBlock(const std::string& program, const fm::instrument::DeviceOptions& options,
                        const StartFacts& facts);
 
 }  // namespace fm::instrument

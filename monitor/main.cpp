@@ -38,7 +38,7 @@
 
 namespace {
 
-using fm::platform::DeviceOptions;
+using fm::instrument::DeviceOptions;
 
 using fm::instrument::say;
 
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::string version = fm::platform::versionText();
+        std::string version = fm::instrument::versionText();
         std::fputs(("fieldmeter-monitor" + version.substr(version.find(' '))).c_str(), stdout);
         return 0;
     }

@@ -38,7 +38,7 @@ class WindowRepaintTest : public ScreenTest {
     }
 
     fm::app::ScreenWindow& launch(double scale, int orientation) {
-        fm::platform::DeviceOptions options;
+        fm::instrument::DeviceOptions options;
         options.scale = scale;
         delegate_ = std::make_unique<fm::app::AppDelegate>(options, "fieldmeter");
         delegate_->applicationDidFinishLaunchingWithOptions();

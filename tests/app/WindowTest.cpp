@@ -21,7 +21,7 @@ class WindowTest : public ScreenTest {
   protected:
     // The window as the program makes it for a display, zoomed by `scale`.
     fm::screen::ViewController& launch(double scale) {
-        fm::platform::DeviceOptions options;
+        fm::instrument::DeviceOptions options;
         options.scale = scale;
         delegate_ = std::make_unique<fm::app::AppDelegate>(options, "fieldmeter");
         delegate_->applicationDidFinishLaunchingWithOptions();

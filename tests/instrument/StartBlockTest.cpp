@@ -24,7 +24,7 @@ TEST(StartBlock, SaysTheFilesRateAndChannelsTheCalibrationAndEveryOutput) {
     sf_writef_int(f, frames.data(), 480);
     sf_close(f);
 
-    fm::platform::DeviceOptions o;
+    fm::instrument::DeviceOptions o;
     o.input = path.string();
     o.channel = 2;
     o.logFile = "/var/log/l.csv";

@@ -2,12 +2,12 @@
 
 #include <tuple>
 
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 #include "platform/device/ListenAddress.h"
 
-using fm::platform::defaultScale;
-using fm::platform::DeviceOptions;
-using fm::platform::parseDeviceOptions;
+using fm::instrument::defaultScale;
+using fm::instrument::DeviceOptions;
+using fm::instrument::parseDeviceOptions;
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_FALSE(o.help);
     EXPECT_EQ(o.passThrough,
               (std::vector<std::string>{"fm", "-platform", "offscreen", "-style", "fusion"}));
-    EXPECT_EQ(fm::platform::screenHeightPoints(o), 568);
+    EXPECT_EQ(fm::instrument::screenHeightPoints(o), 568);
 
     auto plain = parsed({"fm"});
     EXPECT_EQ(plain.input, "");
@@ -50,7 +50,7 @@ TEST(DeviceOptions, EveryOptionInBothSpellingsAndQtOptionsPassThroughInOrder) {
     EXPECT_EQ(plain.screenEverySeconds, 1.0);
     EXPECT_EQ(parsed({"fm", "--screen-every=0.1"}).screenEverySeconds, 0.1);
     EXPECT_EQ(parsed({"fm", "--screen-every=86400"}).screenEverySeconds, 86400.0);
-    EXPECT_EQ(fm::platform::screenHeightPoints(plain), 480);
+    EXPECT_EQ(fm::instrument::screenHeightPoints(plain), 480);
     EXPECT_TRUE(parsed({"fm", "--help"}).help);
     EXPECT_TRUE(parsed({"fm", "-h"}).help);
     EXPECT_TRUE(parsed({"fm", "--version"}).version);
@@ -185,7 +185,7 @@ TEST(DeviceOptions, DefaultScaleIsTheLargestThatFits) {
 }
 
 TEST(DeviceOptions, HelpNamesEveryOption) {
-    const std::string help = fm::platform::usageText("fieldmeter");
+    const std::string help = fm::instrument::usageText("fieldmeter");
     for (const char* option : {"--input",
                                "--capture-device",
                                "--list-devices",
@@ -216,7 +216,7 @@ TEST(DeviceOptions, HelpNamesEveryOption) {
     EXPECT_NE(help.find("--http [HOST:]PORT"), std::string::npos);
     EXPECT_NE(help.find("--http-token FILE"), std::string::npos);
     EXPECT_NE(help.find("--self-test"), std::string::npos);
-    EXPECT_EQ(fm::platform::versionText().rfind("fieldmeter ", 0), 0u);
+    EXPECT_EQ(fm::instrument::versionText().rfind("fieldmeter ", 0), 0u);
 }
 
 TEST(DeviceOptions, ListenAddressIsPortOrHostAndPort) {
@@ -247,7 +247,7 @@ TEST(DeviceOptions, LimitsAreRepeatedAndTheirTimesBounded) {
     }
     EXPECT_EQ(errorOf({"fm", "--limit-every", "-1"}).rfind("--limit-every: needs", 0), 0u);
     EXPECT_EQ(errorOf({"fm", "--limit"}).rfind("--limit: needs a limit", 0), 0u);
-    const std::string help = fm::platform::usageText("fieldmeter");
+    const std::string help = fm::instrument::usageText("fieldmeter");
     for (const char* option : {"--limit SPEC", "--limit-clear", "--limit-every"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }

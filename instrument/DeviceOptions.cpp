@@ -1,10 +1,12 @@
-#include "platform/device/DeviceOptions.h"
+#include "instrument/DeviceOptions.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
-namespace fm::platform {
+namespace fm::instrument {
+
+using fm::platform::parseListenAddress;
 namespace {
 
 // A number as people write one: "12", "-3.5", ".5". Not what strtod takes besides: hexadecimal
@@ -470,4 +472,4 @@ std::string versionText() {
 #endif
 }
 
-}  // namespace fm::platform
+}  // namespace fm::instrument

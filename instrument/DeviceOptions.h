@@ -1,14 +1,17 @@
 #pragma once
-// The command line describes the device the program runs on: where the sound comes from, the
-// screen's size and zoom, where files go, where motion comes from. Options this parser does
-// not know are left for Qt (e.g. -platform, -style). Qt-free.
+// The command line, one parser for both programs: the device the program runs on (where the
+// sound comes from, the screen's size and zoom, where files go, where motion comes from) and
+// what is measured and where it goes. Options this parser does not know are left for Qt
+// (e.g. -platform, -style). Qt-free.
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/device/ListenAddress.h"
 
-namespace fm::platform {
+namespace fm::instrument {
+
+using fm::platform::ListenAddress;
 
 struct DeviceOptions {
     std::string input;          // "" (the microphone), "demo", or an audio file's path
@@ -109,4 +112,4 @@ double defaultScale(int availableWidth, int availableHeight, int screenHeight);
 std::string usageText(const std::string& programName);
 std::string versionText();
 
-}  // namespace fm::platform
+}  // namespace fm::instrument
