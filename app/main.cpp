@@ -22,6 +22,7 @@
 #include "app/LevelReports.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
+#include "measure/MicCorrection.h"
 #include "measure/SelfTest.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/FileBlockSource.h"
@@ -255,6 +256,17 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The microphone's file is read whole now: one that does not parse is refused at once.
+    std::optional<fm::measure::MicResponse> micResponse;
+    if (!options.micCorrection.empty()) {
+        std::string error;
+        micResponse = fm::measure::readMicResponse(options.micCorrection, &error);
+        if (!micResponse) {
+            say("--mic-correction: " + error);
+            return 2;
+        }
+    }
+
     // Options are all checked, ours and Qt's, before anything is said or made: the platform is
     // chosen quietly, and Qt's own check comes with the application object.
     const bool noDisplay = !options.headless && !hasDisplay(options);
@@ -320,6 +332,16 @@ int main(int argc, char** argv) {
     // The calibration and the reports come before any screen: they never depend on one.
     fm::platform::QtCalibrationStore calibrationStore;
     fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
+    if (micResponse) {
+        fm::measure::measurement().setMicCorrection(std::make_unique<fm::measure::MicCorrection>(
+            *micResponse, fm::measure::measurement().sampleRate()));
+        fm::measure::setMicCorrectionInUse(micResponse->name);
+        say("correcting the sound for the microphone's file " + micResponse->name);
+        if (micResponse->sensFactorDb) {
+            calibration.setMicrophoneFile(micResponse->name,
+                                          fm::measure::micFileOffsetDb(*micResponse->sensFactorDb));
+        }
+    }
     for (const std::string& line : calibration.setUp(
              options.forgetCalibration, options.calibrationDb, options.calibrateToDb)) {
         say(line);

@@ -144,7 +144,8 @@ void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer
 
 void Measurement::measureSlot(const BlockRing::Slot& slot, MeasurementObserver* observer) {
     followEpoch(slot.info.epoch, observer);
-    const float* samples = slot.samples;
+    const float* samples =
+        micCorrection_ ? micCorrection_->apply(slot.samples, slot.frames) : slot.samples;
     std::uint32_t left = slot.frames;
     while (left > 0) {
         // Spans end where the ticks do (a second ends with its tenth tick).

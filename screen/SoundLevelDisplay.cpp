@@ -342,6 +342,11 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
     text += end.calibrated ? QStringLiteral("calibrated: 0 dBFS = %1 dB\n")
                                  .arg(QString::number(end.calibrationOffsetDb, 'f', 2))
                            : QStringLiteral("uncalibrated: levels in dBFS\n");
+    const std::string& correction = fm::measure::micCorrectionInUse();
+    text +=
+        correction.empty()
+            ? QStringLiteral("microphone correction: none\n")
+            : QStringLiteral("microphone correction: %1\n").arg(QString::fromStdString(correction));
     if (!fm::platform::ensureDocumentsFolderReporting()) {
         return;  // said already, when the folder became unusable
     }

@@ -108,6 +108,10 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&o.documents) || o.documents.empty()) {
                 return fail("--documents: needs a folder");
             }
+        } else if (arg == "--mic-correction") {
+            if (!value(&o.micCorrection) || o.micCorrection.empty()) {
+                return fail("--mic-correction: needs the microphone's calibration file");
+            }
         } else if (arg == "--motion") {
             if (!value(&o.motionFile) || o.motionFile.empty()) {
                 return fail("--motion: needs a CSV file");
@@ -285,6 +289,10 @@ std::string usageText(const std::string& programName) {
            "  --calibrate-to DB       the level of the reference source the key K calibrates\n"
            "                          with, 60 to 150 (default 94)\n"
            "  --forget-calibration    forget the calibration kept from earlier runs\n"
+           "  --mic-correction FILE   take the microphone's response in its calibration file\n"
+           "                          (Hz and dB per line) out of the sound before it is\n"
+           "                          measured; its Sens Factor calibrates when neither K\n"
+           "                          nor --calibration did\n"
            "  --self-test             run the electrical tests of a class 1 sound level meter\n"
            "                          (IEC 61672) and of third-octave bands (IEC 61260) on\n"
            "                          the program's own engine, print their table and exit\n"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/MicCorrection.h"
 #include "report/CsvFile.h"
 #include "report/LevelLog.h"
 
@@ -58,7 +59,7 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
               "raw_level,yaw_deg,calibrated,frames_dropped,overload,calibration_offset_db,input,"
               "LZeq_1s_20Hz_dB,");
     EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
-    EXPECT_EQ(header.substr(header.size() - 18), ",LZeq_1s_16kHz_dB\n");
+    EXPECT_EQ(header.substr(header.size() - 33), ",LZeq_1s_16kHz_dB,mic_correction\n");
 
     const std::string row = levelLogRow(loudSecond(), {12.346, -90.04, 4096});
     std::string expected =
@@ -67,14 +68,19 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     for (int b = 0; b < 30; ++b) {
         expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
     }
-    EXPECT_EQ(row, expected + "\n");
+    EXPECT_EQ(row, expected + ",\n");  // no microphone correction
+    // The correction's file, as one field whatever its name holds.
+    fm::measure::setMicCorrectionInUse("unit 2, \"90\".txt");
+    EXPECT_EQ(levelLogRow(loudSecond(), {12.346, -90.04, 4096}),
+              expected + ",\"unit 2, \"\"90\"\".txt\"\n");
+    fm::measure::setMicCorrectionInUse("");
 
     // Without input: the time, the extras and why; no level, no overload count.
     fm::measure::SecondRecord lost = loudSecond();
     lost.input = fm::measure::InputKind::Lost;
     EXPECT_EQ(
         levelLogRow(lost, {0.0, std::nullopt, 0}),
-        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,,100.00,lost" + std::string(30, ',') + "\n");
+        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,,100.00,lost" + std::string(31, ',') + "\n");
 
     const fs::path path = tempPath("append");
     fs::remove(path);
