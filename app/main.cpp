@@ -20,6 +20,7 @@
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
 #include "app/LevelReports.h"
+#include "instrument/ChainSelfTest.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "measure/MicCorrection.h"
@@ -236,8 +237,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.selfTest) {
-        // The engine on signals of its own: no window, sound or documents folder is touched.
-        const auto lines = fm::measure::runSelfTest();
+        // The engine on signals of its own, then the whole chain on files of its own in a
+        // temporary folder: no window, sound or documents folder is touched.
+        auto lines = fm::measure::runSelfTest();
+        const auto chain = fm::instrument::chainSelfTest();
+        lines.insert(lines.end(), chain.begin(), chain.end());
         std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
         return fm::measure::allPassed(lines) ? 0 : 1;
     }

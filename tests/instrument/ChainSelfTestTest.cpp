@@ -1,0 +1,28 @@
+// The self-test of the whole chain passes on the program as it is, and fails where the levels it
+// reads are not the files' (a calibration it was not told of).
+#include <gtest/gtest.h>
+
+#include "instrument/ChainSelfTest.h"
+
+namespace fm::instrument {
+namespace {
+
+TEST(ChainSelfTest, EveryLinePassesAndAWrongCalibrationFailsEveryLevel) {
+    const auto lines = chainSelfTest();
+    std::cout << fm::measure::formatSelfTestTable(lines);
+    EXPECT_TRUE(fm::measure::allPassed(lines));
+    EXPECT_GE(lines.size(), 30u);
+
+    const auto faulty = chainSelfTest({0.5});
+    std::size_t failed = 0;
+    for (const auto& line : faulty) {
+        failed += line.pass ? 0 : 1;
+        if (line.test.find("LAeq") != std::string::npos) {
+            EXPECT_FALSE(line.pass) << line.test;
+        }
+    }
+    EXPECT_GE(failed, 16u);
+}
+
+}  // namespace
+}  // namespace fm::instrument
