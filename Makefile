@@ -2,9 +2,10 @@
 ASAN_DIR    := build/asan
 TSAN_DIR    := build/tsan
 RELEASE_DIR := build/release
+PACKAGE_DIR := build/package
 CMAKE_GEN   := -G Ninja
 
-.PHONY: all setup build test test-asan test-tsan bench run release clean format
+.PHONY: all setup build test test-asan test-tsan bench run release package clean format
 
 all: build
 
@@ -40,6 +41,13 @@ test-tsan: $(TSAN_DIR)/build.ninja
 
 bench: release
 	FM_RELEASE_DIR=$(RELEASE_DIR) bash scripts/run-bench.sh
+
+# A .deb of both programs for /usr, checked with dpkg-deb and lintian.
+package: setup
+	cmake -S . -B $(PACKAGE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DFM_BUILD_TESTS=OFF
+	cmake --build $(PACKAGE_DIR)
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	bash scripts/check-package.sh $(PACKAGE_DIR)
 
 run: release
 	$(RELEASE_DIR)/app/fieldmeter $(ARGS)

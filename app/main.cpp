@@ -5,11 +5,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,8 +16,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
-#include "app/LevelReports.h"
 #include "instrument/ChainSelfTest.h"
+#include "instrument/ConfigFile.h"
+#include "instrument/InputChoice.h"
+#include "instrument/LevelReports.h"
+#include "instrument/ProgramLoop.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "measure/MicCorrection.h"
@@ -84,29 +84,6 @@ std::string screenSaving(const std::string& path, double everySeconds) {
            QString::number(everySeconds).toStdString() + " seconds";
 }
 
-// Ends the loop after `seconds`. Qt's timers count milliseconds in an int, which a run of more
-// than 24.8 days overflows: the wait is taken at most a day at a time, against a monotonic
-// deadline.
-void quitAfter(double seconds, QObject* context) {
-    static constexpr qint64 kDayMs = 86'400'000;
-    const QDeadlineTimer deadline(static_cast<qint64>(std::llround(seconds * 1000.0)),
-                                  Qt::PreciseTimer);
-    auto* timer = new QTimer(context);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    auto arm = [timer, deadline] {
-        timer->start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, kDayMs)));
-    };
-    QObject::connect(timer, &QTimer::timeout, context, [deadline, arm] {
-        if (deadline.hasExpired()) {
-            QCoreApplication::quit();
-        } else {
-            arm();
-        }
-    });
-    arm();
-}
-
 int listDevices() {
     std::string error;
     const auto devices = fm::platform::listCaptureDevices(&error);
@@ -122,45 +99,6 @@ int listDevices() {
         return 1;
     }
     return 0;
-}
-
-enum class InputChoice { Measured, Demo, Refused };
-
-// The sound to capture; falls back to the demo signal, with one line saying why. A logger or a
-// metrics endpoint never measures the demo signal unless it was asked for: the program stops.
-InputChoice chooseAudioInput(const DeviceOptions& o) {
-    using fm::platform::AudioInputSource;
-    std::string why;
-    if (o.input == "demo") {
-        fm::platform::setAudioInputSource(AudioInputSource::demo());
-        return InputChoice::Demo;
-    }
-    std::string problem;
-    if (!o.input.empty()) {
-        auto file = AudioInputSource::file(o.input);
-        file.channel = o.channel;
-        if (fm::platform::canOpenInput(file, &why)) {
-            fm::platform::setAudioInputSource(file);
-            return InputChoice::Measured;
-        }
-        problem = "cannot play " + o.input + ": " + why;
-    } else {
-        if (fm::platform::canOpenMicrophone(o.captureDevice, &why)) {
-            fm::platform::setAudioInputSource(AudioInputSource::microphone(o.captureDevice));
-            return InputChoice::Measured;
-        }
-        problem = "no microphone (" + why + ")";
-    }
-    if (!o.logFile.empty() || !o.summaryFile.empty() || o.metrics || o.eventAboveDb ||
-        o.eventPeakDb) {
-        say(problem +
-            "; nothing to measure, so nothing is logged or served (--input demo "
-            "plays the demo signal, which is never a measurement)");
-        return InputChoice::Refused;
-    }
-    say(problem + "; playing the demo signal");
-    fm::platform::setAudioInputSource(AudioInputSource::demo());
-    return InputChoice::Demo;
 }
 
 void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart) {
@@ -182,28 +120,6 @@ void chooseMotionSource(const DeviceOptions& o, const QElapsedTimer& sinceStart)
     }
 }
 
-// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the loop like closing the window, so a
-// recording is ended and the files are closed.
-int gSignalPipe[2] = {-1, -1};
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
-}
-
-void quitOnSignals() {
-    if (::pipe(gSignalPipe) != 0) {
-        return;
-    }
-    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
-}
-
 // Qt ends the process with exit() when the display connection is lost; the recording is ended
 // and the files are closed on that road too.
 fm::app::AppDelegate* gDelegate = nullptr;
@@ -221,7 +137,7 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     const std::vector<std::string> args(argv, argv + argc);
-    auto parsed = fm::platform::parseDeviceOptions(args);
+    auto parsed = fm::instrument::parseOptionsWithConfigFile(args);
     if (!parsed.options) {
         say(parsed.error + " (see --help)");
         return 2;
@@ -327,7 +243,8 @@ int main(int argc, char** argv) {
     }
 
     chooseMotionSource(options, sinceStart);
-    const InputChoice input = chooseAudioInput(options);
+    using fm::instrument::InputChoice;
+    const InputChoice input = fm::instrument::chooseAudioInput(options, true, say);
     if (input == InputChoice::Refused) {
         return 1;
     }
@@ -352,8 +269,8 @@ int main(int argc, char** argv) {
     }
     fm::screen::setCalibration(&calibration, !options.headless);
     std::string reportError;
-    std::unique_ptr<fm::app::LevelReports> reports =
-        fm::app::LevelReports::start(options, &reportError);
+    std::unique_ptr<fm::instrument::LevelReports> reports =
+        fm::instrument::LevelReports::start(options, &reportError);
     if (!reports) {
         say(reportError);
         return 1;
@@ -383,9 +300,9 @@ int main(int argc, char** argv) {
             return motion->attitude.yaw * 180.0 / 3.14159265358979323846;
         });
         if (options.durationSeconds) {
-            quitAfter(*options.durationSeconds, &app);
+            fm::instrument::quitAfter(*options.durationSeconds, &app);
         }
-        quitOnSignals();
+        fm::instrument::quitOnSignals();
         gDelegate = &delegate;
         std::atexit(finishOnExit);
         status = app.exec();
@@ -395,5 +312,9 @@ int main(int argc, char** argv) {
     }
     fm::screen::setCalibration(nullptr, false);
     fm::screen::setEventUnderWay({});
+    // Rows that never reached their files (said with their counts) make the run a failure.
+    if (reports->finish() > 0 && status == 0) {
+        status = 1;
+    }
     return status;
 }

@@ -40,6 +40,10 @@ class AudioEngine {
     // Main thread: captures from the same input again after it was lost, with a fresh unit;
     // the files stay as they are (nothing records). True when capture runs again.
     bool restartCapture();
+    // Main thread: captures for the measurement alone, making no files (the program without a
+    // screen records nothing); stopMeasuring() stops it, and no callback follows.
+    void startMeasuring();
+    void stopMeasuring();
 
     // Main thread. Whether the last initializeOutputUnit() got capture running; when it did
     // not, startError() says why in words ("" while capture runs or no start was made).

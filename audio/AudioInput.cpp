@@ -10,6 +10,7 @@
 #include "audio/SignalState.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/RecordingArchive.h"
+#include "platform/console/Console.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RecordingState.h"
 
@@ -136,6 +137,18 @@ bool AudioEngine::restartCapture() {
     return inputStarted();
 }
 
+void AudioEngine::startMeasuring() {
+    makeUnit();
+    startUnit(false);
+}
+
+void AudioEngine::stopMeasuring() {
+    if (mAudioUnit != nullptr) {
+        mAudioUnit->stop();
+        mAudioUnit->uninitialize();
+    }
+}
+
 void AudioEngine::startUnit(bool quiet) {
     ++engineStarts_;
     startError_.clear();
@@ -201,16 +214,17 @@ void clearSignalMeters() {
 }
 
 void AudioEngine::stopRecording() {
-    std::printf("\nstopRecording\n");
-    std::fflush(stdout);
+    std::fprintf(fm::platform::console(), "\nstopRecording\n");
+    std::fflush(fm::platform::console());
     if (mAudioUnit != nullptr) {
         // After the stop returns no callback runs, so the files can be closed.
         mAudioUnit->stop();
         mAudioUnit->uninitialize();
     }
     const OSStatus status = mAudioFileRef != nullptr ? mAudioFileRef->dispose() : kStatusParamErr;
-    std::printf("OSStatus(ExtAudioFileDispose): %ld\n", static_cast<long>(status));
-    std::fflush(stdout);
+    std::fprintf(fm::platform::console(), "OSStatus(ExtAudioFileDispose): %ld\n",
+                 static_cast<long>(status));
+    std::fflush(fm::platform::console());
     if (mAudioFileRefClean != nullptr) {
         mAudioFileRefClean->dispose();
     }

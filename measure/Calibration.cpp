@@ -45,6 +45,23 @@ std::string dayOf(const std::string& date) {
     return date.substr(0, std::min<std::size_t>(date.size(), 10));
 }
 
+// A value from the settings file as a message shows it: on one line, and cut (on a character's
+// boundary) where it would flood the terminal.
+std::string shownValue(const std::string& value) {
+    constexpr std::size_t kMost = 40;
+    std::string shown = value;
+    if (shown.size() > kMost) {
+        std::size_t cut = kMost;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        shown = shown.substr(0, cut) + "...";
+    }
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c >= 0 && c < ' '; }, '?');
+    return shown;
+}
+
 }  // namespace
 
 std::string utcDateText(Calibration::Clock::time_point time) {
@@ -89,11 +106,12 @@ std::vector<std::string> Calibration::setUp(bool forget, std::optional<double> r
             const bool number = !kept->offsetDb.empty() && errno == 0 &&
                                 end == kept->offsetDb.c_str() + kept->offsetDb.size();
             if (!number) {
-                said.push_back("the calibration in " + store_.where() + " is ignored: offsetDb=" +
-                               kept->offsetDb + " is not a number; the levels are dBFS");
+                said.push_back("the calibration in " + store_.where() +
+                               " is ignored: offsetDb=" + shownValue(kept->offsetDb) +
+                               " is not a number; the levels are dBFS");
             } else if (!plausibleOffset(db)) {
                 said.push_back("the calibration in " + store_.where() +
-                               " is ignored: offsetDb=" + kept->offsetDb + " is not " +
+                               " is ignored: offsetDb=" + shownValue(kept->offsetDb) + " is not " +
                                limitsText() + "; the levels are dBFS");
             } else {
                 offset_ = db;

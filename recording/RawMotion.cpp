@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "platform/console/Console.h"
 
 namespace fm::recording {
 
@@ -66,7 +69,7 @@ void nextRawRun(double* value, std::int32_t* count) {
     }
     const std::int64_t k = rawStepSampleCount(i);
     if (k < 0) {
-        std::printf("Something went very, very wrong on that sample.");
+        std::fprintf(fm::platform::console(), "Something went very, very wrong on that sample.");
         *count = 0;
         rawReadIndex = i + 1;
         return;

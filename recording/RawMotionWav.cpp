@@ -15,6 +15,7 @@
 #include <limits>
 #include <thread>
 
+#include "platform/console/Console.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "recording/RawMotion.h"
 
@@ -84,36 +85,37 @@ bool writeRawSeriesWav(std::FILE* file, std::string* error) {
     while (rawReadIndex < n - 1) {
         nextRawRun(&value, &count);
         if (count == -1) {
-            std::printf("Done!");
+            std::fprintf(fm::platform::console(), "Done!");
             break;
         }
         if (count > 0 && std::fabs(value) > maximum) {
             if (std::fabs(value) > 32000.0) {
-                std::printf("What the!!! maxval is: %f", std::fabs(value));
+                std::fprintf(fm::platform::console(), "What the!!! maxval is: %f",
+                             std::fabs(value));
             }
             maximum = std::fabs(value);
         }
         scale = maximum > 0.0 ? 32767.0 / maximum : 0.0;
     }
 
-    std::printf("starting second runthrough");
+    std::fprintf(fm::platform::console(), "starting second runthrough");
     rewindRawSeries();
     std::int64_t written = 0;
     while (rawReadIndex < n - 1) {
         nextRawRun(&value, &count);
         if (count == -1) {
-            std::printf("Done!");
+            std::fprintf(fm::platform::console(), "Done!");
             break;
         }
         std::fill_n(pcm.begin(), count, littleEndian(toPcm(value, scale, maximum)));
         const auto bytes = static_cast<std::size_t>(count) * 2;
         if (std::fwrite(pcm.data(), 1, bytes, file) != bytes) {
-            std::fflush(stdout);
+            std::fflush(fm::platform::console());
             return failWith(error, std::strerror(errno));
         }
         written += count;
     }
-    std::fflush(stdout);
+    std::fflush(fm::platform::console());
     if (std::fflush(file) != 0) {
         return failWith(error, std::strerror(errno));
     }
@@ -184,7 +186,7 @@ void writeRawAccelDataToFileInBackground() {
     b.running.store(true, std::memory_order_release);
     b.thread = std::thread([&b] {
         writeRawAccelDataToFile();
-        std::fflush(stdout);
+        std::fflush(fm::platform::console());
         b.running.store(false, std::memory_order_release);
     });
 }

@@ -1,11 +1,17 @@
 #include "report/CsvFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+
+#include "platform/console/Console.h"
 
 namespace fm::report {
 
@@ -43,82 +49,165 @@ std::string firstLine(const std::string& path) {
     return line;
 }
 
+// The process holding a flock on the file, as /proc/locks tells it; 0 when it cannot be told.
+long flockHolder(const struct stat& file) {
+    std::FILE* locks = std::fopen("/proc/locks", "re");
+    if (locks == nullptr) {
+        return 0;
+    }
+    long holder = 0;
+    char line[512];
+    while (holder == 0 && std::fgets(line, sizeof line, locks) != nullptr) {
+        // "3: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter ("3: -> FLOCK ...") holds
+        // nothing.
+        char kind[16] = {};
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%lu", kind, &pid, &major, &minor,
+                        &inode) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && major == ::major(file.st_dev) &&
+            minor == ::minor(file.st_dev) && inode == file.st_ino) {
+            holder = pid;
+        }
+    }
+    std::fclose(locks);
+    return holder;
+}
+
+bool isStandardOutput(const struct stat& file) {
+    struct stat out {};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == file.st_dev &&
+           out.st_ino == file.st_ino;
+}
+
+int openForAppending(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+}
+
 }  // namespace
 
 std::unique_ptr<CsvFile> CsvFile::open(const std::string& path, const std::string& header,
                                        std::string* error, bool* waiting) {
-    if (waiting != nullptr) {
-        *waiting = false;
-    }
+    bool wait = false;
     std::unique_ptr<CsvFile> file(new CsvFile(path, header));
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (!file->attach(false, &wait, error)) {
+        return nullptr;
+    }
+    if (waiting != nullptr) {
+        *waiting = wait;
+    }
+    if (!file->stream_) {
+        file->syncer_ = std::thread([f = file.get()] { f->syncLoop(); });
+    }
+    return file;
+}
+
+bool CsvFile::attach(bool makeFolder, bool* waiting, std::string* error) {
+    *waiting = false;
+    int fd = openForAppending(path_);
+    if (fd < 0 && errno == ENOENT && makeFolder) {
+        // The folder went with the file: both are made again.
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+        fd = openForAppending(path_);
+    }
     if (fd < 0) {
         struct stat info {};
-        if (errno == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+        if (errno == ENXIO && ::stat(path_.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
             // A FIFO nobody reads yet: rows go to it once somebody does.
-            file->stream_ = true;
-            if (waiting != nullptr) {
-                *waiting = true;
-            }
-            return file;
+            stream_ = true;
+            *waiting = true;
+            return true;
         }
-        *error = systemError(path, errno);
-        return nullptr;
+        *error = systemError(path_, errno);
+        return false;
     }
-    file->fd_ = fd;
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        *error = systemError(path, errno);
-        return nullptr;
+        *error = systemError(path_, errno);
+        ::close(fd);
+        return false;
+    }
+    if (isStandardOutput(info)) {
+        platform::moveConsoleToStandardError();  // the stream holds rows only
     }
     if (!S_ISREG(info.st_mode)) {
-        file->stream_ = true;
-        const ssize_t written = ::write(fd, header.data(), header.size());
-        if (written == static_cast<ssize_t>(header.size())) {
-            return file;
+        stream_ = true;
+        const ssize_t written = ::write(fd, header_.data(), header_.size());
+        if (written == static_cast<ssize_t>(header_.size())) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            fd_ = fd;
+            return true;
         }
         // A reader that cannot take the header now (or left) gets it when the file is opened
         // again; a device that refuses it is no place for rows.
-        if (written < 0 && errno != EAGAIN && errno != EPIPE) {
-            *error = systemError(path, errno);
-            return nullptr;
-        }
+        const int cause = errno;
         ::close(fd);
-        file->fd_ = -1;
-        if (waiting != nullptr) {
-            *waiting = true;
+        if (written < 0 && cause != EAGAIN && cause != EPIPE) {
+            *error = systemError(path_, cause);
+            return false;
         }
-        return file;
+        *waiting = true;
+        return true;
+    }
+    // A file system without locks (some network ones) is written unlocked rather than not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        const long holder = flockHolder(info);
+        *error = path_ + ": in use by " +
+                 (holder > 0 ? "process " + std::to_string(holder) : "another process") +
+                 " (another fieldmeter?); two programs never write into one file";
+        return false;
+    }
+    stream_ = false;
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fd_ = fd;
     }
     if (info.st_size == 0) {
-        if (!file->write(header, error)) {
-            return nullptr;
+        if (!write(header_, error)) {
+            detach();
+            return false;
         }
-    } else {
-        const std::string expected = header.substr(0, header.find('\n'));
-        if (firstLine(path) != expected) {
-            *error = path +
-                     ": its columns are not this version's (its first line is not the header "
-                     "below); give another file, or move this one away\n  " +
-                     expected;
-            return nullptr;
-        }
-        // A power cut can leave the last row without its end; the next row starts on a line of
-        // its own rather than being glued to it.
-        char last = '\n';
-        if (const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); reader >= 0) {
-            if (::pread(reader, &last, 1, info.st_size - 1) != 1) {
-                last = '\n';
-            }
-            ::close(reader);
-        }
-        if (last != '\n' && !file->write("\n", error)) {
-            return nullptr;
-        }
+        return true;
     }
-    file->syncer_ = std::thread([f = file.get()] { f->syncLoop(); });
-    return file;
+    const std::string expected = header_.substr(0, header_.find('\n'));
+    if (firstLine(path_) != expected) {
+        *error = path_ +
+                 ": its columns are not this version's (its first line is not the header "
+                 "below); give another file, or move this one away\n  " +
+                 expected;
+        detach();
+        return false;
+    }
+    // A power cut can leave the last row without its end; the next row starts on a line of its
+    // own rather than being glued to it.
+    char last = '\n';
+    if (const int reader = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC); reader >= 0) {
+        if (::pread(reader, &last, 1, info.st_size - 1) != 1) {
+            last = '\n';
+        }
+        ::close(reader);
+    }
+    if (last != '\n' && !write("\n", error)) {
+        detach();
+        return false;
+    }
+    return true;
+}
+
+void CsvFile::detach() {
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(fd, fd_);
+    }
+    if (fd >= 0) {
+        ::close(fd);  // and the lock with it
+    }
 }
 
 CsvFile::CsvFile(std::string path, std::string header)
@@ -132,7 +221,9 @@ CsvFile::~CsvFile() {
         }
         wake_.notify_all();
         syncer_.join();
-        ::fdatasync(fd_);
+        if (fd_ >= 0) {
+            ::fdatasync(fd_);
+        }
     }
     if (fd_ >= 0) {
         ::close(fd_);
@@ -142,26 +233,86 @@ CsvFile::~CsvFile() {
 void CsvFile::syncLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, kSyncInterval, [this] { return stopping_; })) {
+        // A descriptor of its own: the file may be closed and opened anew meanwhile.
+        const int fd = fd_ >= 0 ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
         lock.unlock();
-        ::fdatasync(fd_);
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::close(fd);
+        }
         lock.lock();
     }
 }
 
-bool CsvFile::reopen(std::string* error) {
+CsvFile::Follow CsvFile::follow(std::string* error) {
+    bool waiting = false;
+    if (stream_) {
+        return Follow::Same;
+    }
+    if (fd_ < 0) {
+        // Not open since a failure: opened at its path now.
+        return attach(true, &waiting, error) ? Follow::Same : Follow::Failed;
+    }
+    struct stat atPath {};
+    if (::stat(path_.c_str(), &atPath) == 0) {
+        if (atPath.st_dev == device_ && atPath.st_ino == inode_) {
+            if (atPath.st_size > 0) {
+                return Follow::Same;
+            }
+            // Emptied in place (logrotate's copytruncate): its rows start under the header.
+            return write(header_, error) ? Follow::Renewed : Follow::Failed;
+        }
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        return Follow::Same;  // cannot be told (no permission to look): written as it was
+    }
+    detach();
+    return attach(true, &waiting, error) ? Follow::Renewed : Follow::Failed;
+}
+
+CsvFile::Follow CsvFile::reopen(std::string* error) {
+    if (stream_) {
+        return Follow::Same;
+    }
+    const dev_t device = device_;
+    const ino_t inode = inode_;
+    detach();
+    bool waiting = false;
+    if (!attach(true, &waiting, error)) {
+        return Follow::Failed;
+    }
+    return device_ == device && inode_ == inode ? Follow::Same : Follow::Renewed;
+}
+
+bool CsvFile::reopenStream(std::string* error) {
     const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = errno == ENXIO ? path_ + ": nobody reads it" : systemError(path_, errno);
         return false;
     }
-    fd_ = fd;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fd_ = fd;
+    }
     // Whoever reads now starts with the names of the columns.
     return write(header_, error);
 }
 
 bool CsvFile::append(const std::string& row, std::string* error) {
-    if (fd_ < 0 && !reopen(error)) {
-        return false;
+    if (fd_ < 0) {
+        if (stream_) {
+            if (!reopenStream(error)) {
+                return false;
+            }
+        } else {
+            bool waiting = false;
+            if (!attach(true, &waiting, error)) {
+                return false;
+            }
+            if (fd_ < 0) {
+                *error = path_ + ": nobody reads it";
+                return false;
+            }
+        }
     }
     return write(row, error);
 }
@@ -185,8 +336,7 @@ bool CsvFile::write(const std::string& text, std::string* error) {
         } else {
             *error = systemError(path_, cause);
         }
-        ::close(fd_);
-        fd_ = -1;
+        detach();
         return false;
     }
     if (written < 0) {

@@ -171,6 +171,7 @@ std::uint64_t EventClips::bytesOfClips() const {
 void EventClips::refuse(const std::string& why) {
     refusal_ = why;
     if (clip_) {
+        writtenFrames_ = clip_->frames();
         clip_->remove();
         clip_.reset();
     }
@@ -179,7 +180,9 @@ void EventClips::refuse(const std::string& why) {
 void EventClips::open(const Marker& marker) {
     clip_.reset();
     refusal_.clear();
-    problem_.clear();
+    writtenFrames_ = 0;
+    // The folder removed while the program runs is made again.
+    ::mkdir(options_.folder.c_str(), 0755);
     // The clips there now: those from before this run, this run's, and any the user removed.
     othersBytes_ = bytesOfClips();
     const std::uint64_t least = kHeaderBytes + marker.leastFrames * sizeof(float);
@@ -206,30 +209,30 @@ void EventClips::append(const float* samples, std::size_t frames) {
         return;
     }
     std::string error;
-    if (!clip_->append(samples, frames, &error) && problem_.empty()) {
-        problem_ = "cannot write " + error;
+    if (!clip_->append(samples, frames, &error)) {
+        refuse("cannot write " + error);
     }
 }
 
 void EventClips::close(const EventRecord& event) {
     Finished done;
     done.event = event;
+    if (clip_ && event.missingFrames > 0) {
+        refuse(std::to_string(event.missingFrames) +
+               " frames of it are missing: the disk was too slow to take them");
+    }
     if (!event.clipBegun) {
         done.refusal = "the clip writer was too far behind to take it";
     } else if (clip_) {
         done.clip = clip_->fileName();
+        done.writtenFrames = clip_->frames();
         clip_.reset();
     } else {
         done.refusal = refusal_;
+        done.writtenFrames = writtenFrames_;
     }
-    done.problem = problem_;
-    if (event.missingFrames > 0 && !done.clip.empty()) {
-        const std::string missing = std::to_string(event.missingFrames) +
-                                    " frames are missing: the disk was too slow to take them";
-        done.problem = done.problem.empty() ? missing : done.problem + "; " + missing;
-    }
-    problem_.clear();
     refusal_.clear();
+    writtenFrames_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     finished_.push_back(std::move(done));
 }

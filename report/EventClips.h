@@ -39,11 +39,14 @@ class EventClips {
         int sampleRate = 44100;
         std::size_t queueFrames = 0;  // samples waiting for the disk at most
     };
+    // A clip is kept only when it is whole: one the disk did not take every frame of (full,
+    // failing, or too slow for the ring) is removed again and said not kept, with why and how
+    // much of it was written.
     struct Finished {
         EventRecord event;
         std::string clip;     // the clip's file name in the folder; "" when it was not kept
         std::string refusal;  // why it was not kept ("" when it was)
-        std::string problem;  // what went wrong on the way ("" when nothing did)
+        std::uint64_t writtenFrames = 0;  // of the clip, on disk before it was kept or removed
     };
 
     explicit EventClips(Options options);
@@ -95,7 +98,8 @@ class EventClips {
     std::vector<float> chunk_;
     std::unique_ptr<fm::platform::FloatWavFile> clip_;
     std::uint64_t othersBytes_ = 0;  // the other clips in the folder when this one began
-    std::string refusal_, problem_;
+    std::string refusal_;
+    std::uint64_t writtenFrames_ = 0;  // of the clip refused, before it was removed
 
     std::mutex mutex_;  // guards finished_ only
     std::deque<Finished> finished_;

@@ -6,6 +6,22 @@
 
 namespace fm::report {
 
+namespace {
+
+// Quoted when it holds a comma, a quote or a line end (RFC 4180).
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
 std::string eventLogHeader() {
     std::string header = "start_utc,end_utc,duration_s,trigger";
     for (const auto& q : fm::measure::quantities()) {
@@ -13,7 +29,9 @@ std::string eventLogHeader() {
             header += "," + q.key.substr(0, q.key.find("_event")) + "_dB";
         }
     }
-    return header + ",calibrated,clip,kept\n";
+    header += ",calibrated,clip,kept";
+    header += ",clip_written_s,why_not_kept";
+    return header + "\n";
 }
 
 std::string eventLogRow(const EventSummary& event) {
@@ -31,8 +49,11 @@ std::string eventLogRow(const EventSummary& event) {
         }
     }
     row += event.values.calibrated ? ",1," : ",0,";
-    row += event.clip + (event.kept ? ",1\n" : ",0\n");
-    return row;
+    row += event.clip + (event.kept ? ",1" : ",0");
+    row += ',';
+    appendFixed(&row, event.clipWrittenSeconds, 3);
+    row += ',' + csvField(event.whyNotKept);
+    return row + "\n";
 }
 
 }  // namespace fm::report

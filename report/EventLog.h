@@ -19,10 +19,12 @@ struct EventSummary {
     fm::measure::EventValues values;
     std::string clip;  // the clip's file name beside events.csv; "" when none was kept
     bool kept = false;
+    double clipWrittenSeconds = 0.0;  // of its clip that reached the disk (all of a kept one)
+    std::string whyNotKept;           // "" when kept
 };
 
-// start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,calibrated,clip,kept and a
-// line feed.
+// start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,calibrated,clip,kept,
+// clip_written_s,why_not_kept and a line feed.
 std::string eventLogHeader();
 // One row, ending in a line feed.
 std::string eventLogRow(const EventSummary& event);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "report/EventList.h"
@@ -76,10 +77,28 @@ HttpResponse fileAnswer(int fd, const std::string& name, bool download) {
     return r;
 }
 
-// A file the program was given (the log, the summary) or knows (the charts library). Opened
-// without waiting: a FIFO given as the log is no file to hand out and must not hold the server.
+// A file the program knows (the charts library). Opened without waiting: a FIFO is no file to
+// hand out and must not hold the server.
 int openGivenFile(const std::string& path) {
     return path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// The file the program writes (the log, the summary), by the path it had when the server
+// started, its links followed once: the file the writer opened.
+std::string writtenFile(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    const std::string found = resolved == nullptr ? path : resolved;
+    std::free(resolved);
+    return found;
+}
+
+// That file, never a link put in its place since: whatever it pointed to, another user's
+// file or a key, is not the program's to hand out.
+int openWrittenFile(const std::string& path) {
+    return path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 HttpResponse json(std::string body) {
@@ -106,7 +125,9 @@ struct Downloads {
           recordings(o.documentsFolder + "/recordings", {".caf", ".wav"}),
           current(o.documentsFolder, {"output2.caf"}),
           logPath(o.logPath),
-          summaryPath(o.summaryPath) {}
+          summaryPath(o.summaryPath),
+          logFile(writtenFile(o.logPath)),
+          summaryFile(writtenFile(o.summaryPath)) {}
 
     std::string listJson() {
         std::string out = "{";
@@ -195,6 +216,7 @@ struct Downloads {
     ServedFolder recordings;
     ServedFolder current;
     std::string logPath, summaryPath;
+    std::string logFile, summaryFile;  // what is opened for a download
 };
 
 }  // namespace
@@ -214,13 +236,16 @@ fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& o) {
             return fileAnswer(openGivenFile(path), name, false);
         });
     }
-    routes.exact("/metrics",
-                 [reports, name = o.meterName, extras = o.meterExtras](const HttpRequest&) {
-                     HttpResponse r;
-                     r.contentType = "text/plain; version=0.0.4; charset=utf-8";
-                     r.body = reports->metricsText(name, extras ? extras() : MeterReading{});
-                     return r;
-                 });
+    routes.exact("/metrics", [reports, name = o.meterName, extras = o.meterExtras,
+                              more = o.moreMetrics](const HttpRequest&) {
+        HttpResponse r;
+        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        r.body = reports->metricsText(name, extras ? extras() : MeterReading{});
+        if (more) {
+            r.body += more();
+        }
+        return r;
+    });
     routes.exact(
         "/api/now", [reports, name = o.meterName, spectrum = o.spectrum](const HttpRequest&) {
             return json(reports->liveNowJson(name, spectrum ? spectrum() : std::vector<float>{}));
@@ -231,10 +256,10 @@ fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& o) {
                  [downloads](const HttpRequest&) { return json(downloads->listJson()); });
     routes.stream(kLiveStreamPath);
     routes.exact("/log.csv", [downloads](const HttpRequest&) {
-        return fileAnswer(openGivenFile(downloads->logPath), baseName(downloads->logPath), true);
+        return fileAnswer(openWrittenFile(downloads->logFile), baseName(downloads->logPath), true);
     });
     routes.exact("/summary.csv", [downloads](const HttpRequest&) {
-        return fileAnswer(openGivenFile(downloads->summaryPath), baseName(downloads->summaryPath),
+        return fileAnswer(openWrittenFile(downloads->summaryFile), baseName(downloads->summaryPath),
                           true);
     });
     routes.exact("/events.csv", [downloads](const HttpRequest&) {

@@ -29,6 +29,8 @@ struct LiveSiteOptions {
     // the 320 spectrum band powers now.
     std::function<MeterReading()> meterExtras;
     std::function<std::vector<float>()> spectrum;
+    // Any thread: more metrics families, appended to the reports' (the deliveries').
+    std::function<std::string()> moreMetrics;
 };
 
 fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& options);

@@ -215,6 +215,10 @@ std::string validUtf8(const std::string& text) {
     return out;
 }
 
+std::string metricsLabelValue(const std::string& text) {
+    return labelValue(text);
+}
+
 std::string prometheusText(const std::string& meterName, const MeterReading& r) {
     Exposition out(meterName);
     const bool measuring = fm::measure::hasLevels(r.input);

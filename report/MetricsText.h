@@ -25,6 +25,9 @@ struct MeterReading {
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);
 
+// `text` as a label's value: valid UTF-8, with backslash, double quote and line feed escaped.
+std::string metricsLabelValue(const std::string& text);
+
 // `text` with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string validUtf8(const std::string& text);
 

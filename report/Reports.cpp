@@ -6,9 +6,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 
 #include "platform/audiofile/RecordingArchive.h"
 #include "report/LiveJson.h"
+#include "report/NumberText.h"
 #include "report/SummaryLog.h"
 
 namespace fm::report {
@@ -66,6 +69,27 @@ std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
     return reports;
 }
 
+// The program keeps the events' list itself: one with an older version's columns is kept
+// beside it under a name of its own, and a new one is started, rather than the start refused.
+void Reports::keepOlderEventList(const std::string& list) {
+    std::ifstream in(list);
+    std::string first;
+    const std::string header = eventLogHeader();
+    if (!std::getline(in, first) || first == header.substr(0, header.find('\n'))) {
+        return;
+    }
+    in.close();
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
+    const std::string kept = list.substr(0, list.size() - 4) + "-before-" + stamp + ".csv";
+    if (std::rename(list.c_str(), kept.c_str()) == 0) {
+        say_(list + " had another version's columns: kept as " + kept + "; a new list is begun");
+    }
+}
+
 bool Reports::startEvents(std::string* error) {
     const std::string& folder = options_.eventsFolder;
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -82,6 +106,7 @@ bool Reports::startEvents(std::string* error) {
         *error = list + ": a symbolic link; the events are never written through one";
         return false;
     }
+    keepOlderEventList(list);
     auto file = CsvFile::open(list, eventLogHeader(), error);
     if (!file) {
         return false;
@@ -107,6 +132,14 @@ bool Reports::startEvents(std::string* error) {
 }
 
 Reports::~Reports() {
+    finish();
+}
+
+std::size_t Reports::finish() {
+    if (finished_) {
+        return unwritten_;
+    }
+    finished_ = true;
     if (capture_) {
         // An event under way ends with what was measured; its clip and row are written.
         measurement_.setObserver(nullptr);
@@ -121,9 +154,27 @@ Reports::~Reports() {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
         }
     }
+    for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
+        if (queue != nullptr) {
+            unwritten_ += queue->finish();
+        }
+    }
+    return unwritten_;
+}
+
+void Reports::reopen() {
+    const auto steady = std::chrono::steady_clock::now();
+    for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
+        if (queue != nullptr) {
+            queue->reopen(steady);
+        }
+    }
 }
 
 void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
+    if (finished_) {
+        return;
+    }
     stream_.poll(now, [&](const fm::measure::SecondRecord& second) { take(second, extras); });
     takeEvents();
     const auto steady = std::chrono::steady_clock::now();
@@ -147,6 +198,15 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
         }
         if (day) {
             summary_->add(summaryDayRow(*day), steady);
+        }
+    }
+    if (listener_ != nullptr) {
+        listener_->second(second);
+        if (closed) {
+            listener_->period(*closed);
+        }
+        if (day) {
+            listener_->day(*day);
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -201,18 +261,28 @@ void Reports::takeEvents() {
         event.values = done.event.values;
         event.clip = done.clip;
         event.kept = !done.clip.empty();
+        event.clipWrittenSeconds =
+            static_cast<double>(done.writtenFrames) / measurement_.sampleRate();
+        event.whyNotKept = done.refusal;
         eventLog_->add(eventLogRow(event), steady);
+        if (listener_ != nullptr) {
+            listener_->event(event);
+        }
         if (event.kept) {
             refusingClips_ = false;
+            // One line an event: a monitor's journal tells when something loud happened.
+            const auto seconds = std::chrono::duration<double>(event.end - event.start).count();
+            std::string duration;
+            appendFixed(&duration, seconds, 1);
+            say_("event (" + std::string(fm::measure::eventTriggerName(event.trigger)) + ") at " +
+                 fm::platform::recordedDateText(Clock::to_time_t(event.start)) + ", " + duration +
+                 " s: " + event.clip);
         } else if (!refusingClips_) {
             // Said once, and again only after a clip was kept since.
             say_("the event at " + fm::platform::recordedDateText(Clock::to_time_t(event.start)) +
                  " is not captured as a clip: " + done.refusal +
                  "; events.csv lists it as not kept, and nothing earlier is removed");
             refusingClips_ = true;
-        }
-        if (!done.problem.empty()) {
-            say_("the clip " + options_.eventsFolder + "/" + done.clip + ": " + done.problem);
         }
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_front(std::move(event));

@@ -20,13 +20,14 @@
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DirectionMap.h"
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
 #include "report/EventLog.h"
-#include "report/DirectionMap.h"
 #include "report/LevelLog.h"
 #include "report/LevelTrend.h"
 #include "report/MetricsText.h"
+#include "report/ReportListener.h"
 #include "report/RowQueue.h"
 
 namespace fm::report {
@@ -55,8 +56,17 @@ class Reports {
     static std::unique_ptr<Reports> open(fm::measure::Measurement& measurement,
                                          const Options& options, Clock::time_point start, Say say,
                                          std::string* error);
-    // Writes the period under way (marked incomplete) and closes the files.
+    // Writes the period under way (marked incomplete) and closes the files (finish() if not
+    // called).
     ~Reports();
+
+    // Main thread, at the end: ends the event under way, writes the period under way (marked
+    // incomplete) and tries every row kept from a failure once more. Returns how many rows never
+    // reached their files, each file's count said; the program's status then says it failed.
+    // Nothing is written after it. Idempotent.
+    std::size_t finish();
+    // Main thread: opens every file at its path again (SIGHUP, after logrotate moved them).
+    void reopen();
 
     // Main thread, about ten times a second: every second due goes to the writers.
     void poll(Clock::time_point now, const LevelLogExtras& extras);
@@ -74,6 +84,10 @@ class Reports {
     // Main thread: when the calibration in use was set, for the page ("" for this run's option).
     void setCalibrationDate(const std::string& date);
 
+    // Main thread: who hears each row from now on (null: nobody); it must outlive this object
+    // or be taken away first.
+    void setListener(ReportListener* listener) { listener_ = listener; }
+
     // Main thread: the last second handed out.
     const fm::measure::SecondRecord& lastSecond() const { return stream_.last(); }
 
@@ -86,6 +100,7 @@ class Reports {
     Reports(fm::measure::Measurement& measurement, const Options& options, Clock::time_point start,
             Say say);
     bool startEvents(std::string* error);
+    void keepOlderEventList(const std::string& list);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
     void takeEvents();
     // Calls `write` with mutex_ held and the measurement's values as the page shows them, read
@@ -107,8 +122,11 @@ class Reports {
     std::unique_ptr<EventClips> clips_;
     std::unique_ptr<EventCapture> capture_;  // follows the measurement while it is set
     bool refusingClips_ = false;             // a refused clip was said, none kept since
+    bool finished_ = false;
+    std::size_t unwritten_ = 0;  // rows finish() could not write
     std::uint64_t eventsLostSaid_ = 0;
     Clock::time_point started_;
+    ReportListener* listener_ = nullptr;
 
     // What the other threads read, guarded by mutex_ (held briefly, never across a write).
     mutable std::mutex mutex_;

@@ -20,13 +20,15 @@ feel:
                       pre-roll included),
   app_wakeups_per_s   context switches (voluntary and involuntary) of all the program's threads
                       per second, from the first frame to the last key (no recording).
-The logger run (--logger) runs fieldmeter as a noise logger with the log, the period summary, the
-events and the web server on and no screen, and measures
-  logger_cpu_percent, logger_cpu_vs_floor  (against the headless floor).
-While fieldmeter refuses that command line the logger's figures are missing, never made up.
-Usage: app_run.py [--logger] BINARY FLOOR SECONDS [SUMMARY_FILE]"""
+The monitor run (--monitor) runs fieldmeter-monitor with the log, the period summary, the events,
+the web server and MQTT to a local mosquitto broker started for it, and measures
+  monitor_cpu_percent, monitor_steady_cpu_percent,
+  monitor_cpu_vs_floor  (its steady CPU against the headless floor's),
+  monitor_rss_mb        its peak resident memory.
+Usage: app_run.py [--monitor] BINARY FLOOR SECONDS [SUMMARY_FILE]"""
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -193,43 +195,68 @@ def app_run(binary, floor_binary, seconds, summary, work, env):
     return 0
 
 
-def logger_run(binary, floor_binary, seconds, summary, work, env):
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_broker(work):
+    """A local mosquitto on a free port; returns the process and its port once it listens."""
+    port = free_port()
+    conf = os.path.join(work, "mosquitto.conf")
+    with open(conf, "w") as f:
+        f.write(f"listener {port} 127.0.0.1\nallow_anonymous true\n")
+    broker = subprocess.Popen(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
+            return broker, port
+        except OSError:
+            time.sleep(0.05)
+    broker.kill()
+    raise RuntimeError("mosquitto did not start")
+
+
+def monitor_run(binary, floor_binary, seconds, summary, work, env):
     docs = os.path.join(work, "docs")
     duration = ["--duration", str(seconds)]
-    command = [binary, "--headless", "--screen-every", "0",
-               "--log", os.path.join(work, "levels.csv"),
-               "--summary", os.path.join(work, "summary.csv"),
-               "--event-above", "80", "--http", "127.0.0.1:0",
-               "--input", "demo", "--documents", docs] + duration
-    floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor", env,
-                seconds)
-    app = Run(command, work, "logger", env, seconds)
-    app.finish()
-    if app.status != 0:
-        # Refused at once (an option it does not know yet) or failed: no figure, and the floor
-        # started beside it is ended.
-        floor.proc.terminate()
+    broker, port = start_broker(work)
+    try:
+        command = [binary, "--log", os.path.join(work, "levels.csv"),
+                   "--summary", os.path.join(work, "summary.csv"),
+                   "--event-above", "80", "--http", "127.0.0.1:0",
+                   "--mqtt", f"mqtt://127.0.0.1:{port}",
+                   "--input", "demo", "--documents", docs] + duration
+        floor = Run([floor_binary, "--headless", "--input", "demo"] + duration, work, "floor",
+                    env, seconds)
+        app = Run(command, work, "monitor", env, seconds)
+        app.finish()
         floor.finish()
-        said = app.errors.strip().splitlines()
-        print("logger_cpu_percent and logger_cpu_vs_floor missing: fieldmeter exited with "
-              f"{app.status}: {said[-1] if said else 'nothing said'}")
-        return 0
-    floor.finish()
+    finally:
+        broker.terminate()
+        broker.wait()
+    if app.status != 0:
+        print("fieldmeter-monitor failed:", app.errors, file=sys.stderr)
+        return 1
     if floor.status != 0:
         print("the floor failed:", floor.errors, file=sys.stderr)
         return 1
-    write([f"logger_cpu_percent {app.cpu_percent():.2f}",
-           f"logger_steady_cpu_percent {app.steady_percent():.2f}",
-           f"logger_cpu_vs_floor {ratio(app, floor):.2f}"], summary)
-    print(f"(logger: wall {app.wall:.2f} s, CPU {app.cpu:.3f} s; "
+    write([f"monitor_cpu_percent {app.cpu_percent():.2f}",
+           f"monitor_steady_cpu_percent {app.steady_percent():.2f}",
+           f"monitor_cpu_vs_floor {ratio(app, floor):.2f}",
+           f"monitor_rss_mb {app.usage.ru_maxrss / 1024.0:.1f}"], summary)
+    print(f"(monitor: wall {app.wall:.2f} s, CPU {app.cpu:.3f} s; "
           f"floor: wall {floor.wall:.2f} s, CPU {floor.cpu:.3f} s, {floor.cpu_percent():.2f} %)")
     return 0
 
 
 def main():
     args = sys.argv[1:]
-    logger = bool(args) and args[0] == "--logger"
-    if logger:
+    monitor = bool(args) and args[0] == "--monitor"
+    if monitor:
         args = args[1:]
     if len(args) < 3:
         print(__doc__, file=sys.stderr)
@@ -241,7 +268,7 @@ def main():
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     env.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="fm-bench-xdg-"))
-    run = logger_run if logger else app_run
+    run = monitor_run if monitor else app_run
     try:
         return run(binary, floor_binary, seconds, summary, work, env)
     finally:

@@ -5,11 +5,16 @@
                                 without them (windows taken in turn: without, with, without, with)
   http_20_clients_updates_per_s the events each of those clients received per second (mean)
   http_slow_500_metrics_ms,     the slowest of ten answers of /metrics and of / while a slow
-  http_slow_500_page_ms         client holds 500 connections open, sending its headers a line
-                                every few seconds
+  http_slow_500_page_ms         client (another address) keeps 500 connections coming, sending
+                                its headers a line every few seconds
   http_slow_500_updates_per_s   the stream's events a client received per second meanwhile (the
                                 meters' ten updates a second)
+  http_crowd_2000_metrics_ms,   the slowest of twenty answers of /metrics and of / from
+  http_crowd_2000_page_ms       127.0.0.1 while a crowd of 2,000 connections from 8 other
+                                addresses (127.0.0.2 to .9) trickles its headers a line every 2 s,
+                                each connection the server closes opened again at the next line
 Usage: http_load.py BINARY [SUMMARY_FILE]"""
+import multiprocessing
 import os
 import resource
 import selectors
@@ -21,6 +26,7 @@ import threading
 import time
 
 WINDOW_S = 10.0
+HOST = b"Host: 127.0.0.1\r\n"  # the server answers no other name without a token
 
 
 def cpu_seconds(pid):
@@ -46,7 +52,7 @@ class StreamClients:
         self.selector = selectors.DefaultSelector()
         for i in range(count):
             s = socket.create_connection(("127.0.0.1", port))
-            s.sendall(b"GET /api/stream HTTP/1.1\r\nHost: bench\r\n\r\n")
+            s.sendall(b"GET /api/stream HTTP/1.1\r\n" + HOST + b"\r\n")
             s.setblocking(False)
             self.selector.register(s, selectors.EVENT_READ, i)
         self.thread = threading.Thread(target=self.read)
@@ -69,7 +75,7 @@ def get_ms(port, path):
     """Milliseconds until the whole answer to GET path has come."""
     start = time.monotonic()
     with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
-        s.sendall(f"GET {path} HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n".encode())
+        s.sendall(f"GET {path} HTTP/1.1\r\nConnection: close\r\n".encode() + HOST + b"\r\n")
         answer = b""
         while chunk := s.recv(1 << 16):
             answer += chunk
@@ -78,11 +84,76 @@ def get_ms(port, path):
     return (time.monotonic() - start) * 1000.0
 
 
+class Crowd:
+    """`count` connections from the given source addresses, each sending a request's headers a
+    line every `every_s` and never finishing them; one the server closed is opened again at the
+    next line. Runs in a process of its own until closed, so that it takes no time from the
+    probes' own process."""
+
+    def __init__(self, port, count, sources, every_s):
+        self.port, self.count, self.sources, self.every_s = port, count, sources, every_s
+        context = multiprocessing.get_context("fork")
+        self.stop = context.Event()
+        self.started = context.Event()
+        self.reopened = context.Value("l", 0)
+        self.process = context.Process(target=self.run)
+        self.process.start()
+        if not self.started.wait(60):
+            raise RuntimeError("the crowd did not connect within 60 s")
+
+    def run(self):
+        self.sockets = [self.open(i) for i in range(self.count)]
+        self.started.set()
+        self.trickle()
+        for s in self.sockets:
+            s.close()
+
+    def open(self, i):
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            s.bind((self.sources[i % len(self.sources)], 0))
+            s.settimeout(5.0)
+            s.connect(("127.0.0.1", self.port))
+            s.setblocking(False)
+            s.sendall(b"GET / HTTP/1.1\r\n" + HOST)
+        except OSError:
+            pass  # refused or closed at once: opened again at the next line
+        return s
+
+    def trickle(self):
+        while not self.stop.wait(self.every_s):
+            for i, s in enumerate(self.sockets):
+                if self.stop.is_set():
+                    break
+                try:
+                    if s.recv(1 << 12, socket.MSG_DONTWAIT) == b"":
+                        raise ConnectionResetError
+                except BlockingIOError:
+                    try:
+                        s.send(b"X-Slow: 1\r\n")
+                        continue
+                    except OSError:
+                        pass
+                except OSError:
+                    pass
+                s.close()
+                self.sockets[i] = self.open(i)
+                with self.reopened.get_lock():
+                    self.reopened.value += 1
+
+    def close(self):
+        self.stop.set()
+        self.process.join(30)
+        return self.reopened.value
+
+
 def main():
     binary = sys.argv[1]
     summary = sys.argv[2] if len(sys.argv) > 2 else None
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, 4096), hard))
+    # The crowd's 2,000 sockets, the slow client's and the program's own (it inherits the limit)
+    want = 16384 if hard == resource.RLIM_INFINITY else min(hard, 16384)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, want), hard))
     docs = tempfile.mkdtemp(prefix="fm-bench-http-")
     env = dict(os.environ)
     env.pop("DISPLAY", None)
@@ -120,24 +191,10 @@ def main():
             clients.close()
         extra = sum(loaded) / len(loaded) - sum(idle) / len(idle)
 
-        # The slow client: 500 connections, each sending a header line every 5 s (the server
-        # closes a connection idle for 10 s).
-        slow = []
-        for _ in range(500):
-            s = socket.create_connection(("127.0.0.1", port))
-            s.sendall(b"GET / HTTP/1.1\r\nHost: bench\r\n")
-            slow.append(s)
-        stop = threading.Event()
-
-        def trickle():
-            while not stop.wait(5.0):
-                for s in slow:
-                    try:
-                        s.sendall(b"X-Slow: 1\r\n")
-                    except OSError:
-                        pass
-        trickler = threading.Thread(target=trickle)
-        trickler.start()
+        # The slow client: 500 connections from another address, each sending a header line
+        # every 5 s (the server closes a connection idle for 10 s, and one whose headers have
+        # not come within 5 s).
+        slow = Crowd(port, 500, ["127.0.0.2"], 5.0)
         time.sleep(1.0)
         follower = StreamClients(port, 1)
         time.sleep(1.0)
@@ -150,19 +207,19 @@ def main():
             time.sleep(WINDOW_S / 10)
         updates = (follower.events[0] - counted) / (time.monotonic() - start)
         follower.close()
-        stop.set()
-        trickler.join()
-        held = 0
-        for s in slow:
-            s.setblocking(False)
-            try:
-                held += s.recv(1) == b"" and 0
-            except BlockingIOError:
-                held += 1  # nothing came back: the connection is still open and waiting
-            s.close()
-        if held < 500:
-            print(f"the server dropped the slow client's connections: {held} held",
-                  file=sys.stderr)
+        slow.close()
+
+        # The crowd: 2,000 connections from 8 addresses.
+        crowd = Crowd(port, 2000, [f"127.0.0.{i}" for i in range(2, 10)], 2.0)
+        time.sleep(3.0)  # the first rounds of lines sent
+        crowd_metrics_ms, crowd_page_ms = [], []
+        for _ in range(20):
+            crowd_metrics_ms.append(get_ms(port, "/metrics"))
+            crowd_page_ms.append(get_ms(port, "/"))
+            time.sleep(0.5)
+        reopened = crowd.close()
+        if proc.poll() is not None:
+            print("fieldmeter ended under the crowd:", open(errors.name).read(), file=sys.stderr)
             return 1
     finally:
         proc.terminate()
@@ -171,10 +228,15 @@ def main():
              f"http_20_clients_updates_per_s {sum(rates) / len(rates):.2f}",
              f"http_slow_500_metrics_ms {max(metrics_ms):.1f}",
              f"http_slow_500_page_ms {max(page_ms):.1f}",
-             f"http_slow_500_updates_per_s {updates:.2f}"]
+             f"http_slow_500_updates_per_s {updates:.2f}",
+             f"http_crowd_2000_metrics_ms {max(crowd_metrics_ms):.1f}",
+             f"http_crowd_2000_page_ms {max(crowd_page_ms):.1f}"]
     print("\n".join(lines))
     print(f"(CPU without clients {', '.join(f'{v:.2f}' for v in idle)} %, "
-          f"with 20 {', '.join(f'{v:.2f}' for v in loaded)} %; 500 slow connections held)")
+          f"with 20 {', '.join(f'{v:.2f}' for v in loaded)} %; under the crowd /metrics took "
+          f"{sorted(crowd_metrics_ms)[10]:.1f} ms in the median, the page "
+          f"{sorted(crowd_page_ms)[10]:.1f} ms; {reopened} of the crowd's connections were "
+          f"closed by the server and opened again)")
     if summary:
         with open(summary, "a") as f:
             f.write("\n".join(lines) + "\n")

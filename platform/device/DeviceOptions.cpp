@@ -7,12 +7,29 @@
 namespace fm::platform {
 namespace {
 
+// A number as people write one: "12", "-3.5", ".5". Not what strtod takes besides: hexadecimal
+// ("0x10"), exponents, "inf", spaces.
+bool isDecimal(const std::string& text) {
+    std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    bool digits = false, point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digits = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
+
 // A level in dB: a finite number from lowest to highest.
 bool parseDb(const std::string& text, double lowest, double highest, double* out) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+    if (!isDecimal(text) || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
         v < lowest || v > highest) {
         return false;
     }
@@ -21,7 +38,7 @@ bool parseDb(const std::string& text, double lowest, double highest, double* out
 }
 
 bool parsePositive(const std::string& text, double limit, double* out) {
-    if (text.empty()) {
+    if (!isDecimal(text)) {
         return false;
     }
     char* end = nullptr;
@@ -41,7 +58,7 @@ bool parseScreenEvery(const std::string& text, double* out) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
+    if (!isDecimal(text) || errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) ||
         (v != 0.0 && (v < 0.1 || v > 86400.0))) {
         return false;
     }
@@ -52,9 +69,14 @@ bool parseScreenEvery(const std::string& text, double* out) {
 }  // namespace
 
 DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
-    DeviceOptions o;
+    return parseDeviceOptions(args, DeviceOptions{});
+}
+
+DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, DeviceOptions base,
+                                       bool crossChecks) {
+    DeviceOptions o = std::move(base);
     DeviceOptionsResult result;
-    if (!args.empty()) {
+    if (!args.empty() && o.passThrough.empty()) {
         o.passThrough.push_back(args[0]);
     }
     auto fail = [&](const std::string& why) {
@@ -90,6 +112,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             return true;
         };
         std::string text;
+        if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
+            o.given.push_back(arg);
+        }
         if (arg == "--input") {
             if (!value(&o.input) || o.input.empty()) {
                 return fail("--input: needs a file or \"demo\"");
@@ -156,6 +181,11 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!value(&text) || !parseDb(text, 0.0, 60.0, &seconds)) {
                 return fail(arg + ": needs a number of seconds from 0 to 60");
             }
+            if (arg == "--post-roll" &&
+                std::abs(seconds * 10.0 - std::round(seconds * 10.0)) > 1e-9) {
+                return fail("--post-roll: counts in tenths of a second; " + text +
+                            " is not a whole number of tenths (e.g. 0.1, 0.5, 2)");
+            }
             (arg == "--pre-roll" ? o.preRollSeconds : o.postRollSeconds) = seconds;
         } else if (arg == "--events-max-mb") {
             if (!value(&text) || !parseDb(text, 0.0, 1e7, &o.eventsMaxMb)) {
@@ -213,15 +243,99 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args) {
             if (!flag(&o.help)) return fail("--help: takes no value");
         } else if (arg == "--version") {
             if (!flag(&o.version)) return fail("--version: takes no value");
+        } else if (arg == "--config") {
+            if (!value(&o.configFile) || o.configFile.empty()) {
+                return fail("--config: needs a file of options, e.g. /etc/fieldmeter/monitor.conf");
+            }
+        } else if (arg == "--mqtt") {
+            if (!value(&o.mqttUrl) ||
+                (o.mqttUrl.rfind("mqtt://", 0) != 0 && o.mqttUrl.rfind("mqtts://", 0) != 0)) {
+                return fail(
+                    "--mqtt: needs mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT]");
+            }
+        } else if (arg == "--mqtt-ca" || arg == "--mqtt-cert" || arg == "--mqtt-key" ||
+                   arg == "--mqtt-password-file" || arg == "--influx-token-file") {
+            std::string* target = arg == "--mqtt-ca"             ? &o.mqttCaFile
+                                  : arg == "--mqtt-cert"         ? &o.mqttCertFile
+                                  : arg == "--mqtt-key"          ? &o.mqttKeyFile
+                                  : arg == "--influx-token-file" ? &o.influxTokenFile
+                                                                 : &o.mqttPasswordFile;
+            if (!value(target) || target->empty()) {
+                return fail(arg + ": needs a file");
+            }
+        } else if (arg == "--mqtt-topic") {
+            if (!value(&o.mqttTopic) || o.mqttTopic.empty() ||
+                o.mqttTopic.find_first_of("#+") != std::string::npos) {
+                return fail("--mqtt-topic: needs a topic prefix without # or +, e.g. site/meter1");
+            }
+            while (!o.mqttTopic.empty() && o.mqttTopic.back() == '/') {
+                o.mqttTopic.pop_back();
+            }
+        } else if (arg == "--mqtt-discovery") {
+            if (!flag(&o.mqttDiscovery)) return fail("--mqtt-discovery: takes no value");
+        } else if (arg == "--influx") {
+            if (!value(&o.influxUrl) ||
+                (o.influxUrl.rfind("http://", 0) != 0 && o.influxUrl.rfind("https://", 0) != 0)) {
+                return fail(
+                    "--influx: needs the store's write URL, e.g. "
+                    "http://127.0.0.1:8428/write?db=noise or "
+                    "https://HOST/api/v2/write?org=ORG&bucket=BUCKET");
+            }
+        } else if (arg == "--alert-webhook") {
+            if (!value(&o.alertWebhook) || (o.alertWebhook.rfind("http://", 0) != 0 &&
+                                            o.alertWebhook.rfind("https://", 0) != 0)) {
+                return fail("--alert-webhook: needs an http:// or https:// URL to POST alerts to");
+            }
+        } else if (arg == "--alert-webhook-header-file") {
+            if (!value(&o.alertWebhookHeaderFile) || o.alertWebhookHeaderFile.empty()) {
+                return fail("--alert-webhook-header-file: needs a file of Name: value lines");
+            }
+        } else if (arg == "--alert-mail") {
+            if (!value(&o.alertMail) || o.alertMail.find('@') == std::string::npos ||
+                o.alertMail.find_first_of(" \t\r\n,<>") != std::string::npos) {
+                return fail("--alert-mail: needs one mail address, e.g. noise@example.org");
+            }
+        } else if (arg == "--outbox-max-mb") {
+            if (!value(&text) || !parsePositive(text, 1e7, &o.outboxMaxMb)) {
+                return fail("--outbox-max-mb: needs the megabytes each outbox may take, above 0");
+            }
         } else {
             o.passThrough.push_back(args[i]);  // Qt's own, or unknown: Qt decides
         }
+    }
+    if (!crossChecks) {
+        result.options = std::move(o);
+        return result;
+    }
+    if ((!o.mqttCaFile.empty() || !o.mqttCertFile.empty() || !o.mqttKeyFile.empty() ||
+         !o.mqttPasswordFile.empty() || !o.mqttTopic.empty() || o.mqttDiscovery) &&
+        o.mqttUrl.empty()) {
+        return fail("the --mqtt-* options need --mqtt URL");
+    }
+    if (o.mqttCertFile.empty() != o.mqttKeyFile.empty()) {
+        return fail("--mqtt-cert and --mqtt-key go together");
+    }
+    if (!o.alertWebhookHeaderFile.empty() && o.alertWebhook.empty()) {
+        return fail("--alert-webhook-header-file needs --alert-webhook URL");
+    }
+    if (!o.influxTokenFile.empty() && o.influxUrl.empty()) {
+        return fail("--influx-token-file needs --influx URL");
     }
     if (o.channel != 0 && (o.input.empty() || o.input == "demo")) {
         return fail("--channel: measures one channel of an audio file; give it with --input FILE");
     }
     result.options = std::move(o);
     return result;
+}
+
+bool isFlagOption(const std::string& name) {
+    for (const char* flag : {"--forget-calibration", "--self-test", "--list-devices", "--tall",
+                             "--headless", "--help", "--version", "--mqtt-discovery"}) {
+        if (name == flag) {
+            return true;
+        }
+    }
+    return false;
 }
 
 double defaultScale(int availableWidth, int availableHeight, int screenHeight) {
@@ -293,6 +407,19 @@ std::string usageText(const std::string& programName) {
            "                          (Hz and dB per line) out of the sound before it is\n"
            "                          measured; its Sens Factor calibrates when neither K\n"
            "                          nor --calibration did\n"
+           "  --config FILE           read options from FILE (key = value lines whose keys are\n"
+           "                          the long options); the command line wins\n"
+           "  --mqtt URL              publish every second, period, day and event to an MQTT\n"
+           "                          broker, mqtt://[USER@]HOST[:PORT] or mqtts://..., with\n"
+           "                          --mqtt-topic, --mqtt-password-file, --mqtt-ca,\n"
+           "                          --mqtt-cert, --mqtt-key, --mqtt-discovery (see\n"
+           "                          fieldmeter-monitor --help)\n"
+           "  --influx URL            write every second as line protocol to a store\n"
+           "                          (--influx-token-file for InfluxDB 2)\n"
+           "  --outbox-max-mb MB      what each delivery's queue on disk may take (4000)\n"
+           "  --alert-webhook URL     POST each limit's alerts as JSON (with\n"
+           "                          --alert-webhook-header-file FILE)\n"
+           "  --alert-mail ADDRESS    mail each limit's alerts through sendmail\n"
            "  --self-test             run the electrical tests of a class 1 sound level meter\n"
            "                          (IEC 61672) and of third-octave bands (IEC 61260) on\n"
            "                          the program's own engine, print their table and exit\n"

@@ -50,6 +50,29 @@ struct DeviceOptions {
     bool selfTest = false;
     bool help = false;
     bool version = false;
+    // --config: an INI file of long option names (read by instrument/ConfigFile); the command
+    // line wins over it.
+    std::string configFile;
+    // Getting every second off the machine (fieldmeter-monitor): an MQTT broker and a
+    // line-protocol store, each through an outbox on disk.
+    std::string mqttUrl;  // --mqtt mqtt://[USER@]HOST[:PORT] or mqtts://...
+    std::string mqttCaFile;
+    std::string mqttCertFile;
+    std::string mqttKeyFile;
+    std::string mqttPasswordFile;
+    std::string mqttTopic;  // --mqtt-topic PREFIX; "" = fieldmeter/NAME
+    bool mqttDiscovery = false;
+    std::string influxUrl;        // --influx URL
+    std::string influxTokenFile;  // --influx-token-file FILE
+    double outboxMaxMb = 4000.0;  // --outbox-max-mb: what each outbox may take on disk
+    // Where the limits' alerts go beside the outputs: a webhook (POST, JSON) with its headers,
+    // and a mail address through sendmail.
+    std::string alertWebhook;
+    std::string alertWebhookHeaderFile;
+    std::string alertMail;
+    // The long names of the options given, in their order ("--log", ...), so that a program
+    // can refuse the ones it has no use for.
+    std::vector<std::string> given;
     // argv[0] followed by every argument left for Qt, in their order.
     std::vector<std::string> passThrough;
 };
@@ -60,6 +83,13 @@ struct DeviceOptionsResult {
 };
 
 DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args);
+// The same on top of options already parsed (a config file's); `crossChecks` false leaves out
+// the checks between options, for a part of the whole.
+DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, DeviceOptions base,
+                                       bool crossChecks = true);
+
+// Whether the long option (e.g. "--tall") is a flag, which takes no value.
+bool isFlagOption(const std::string& name);
 
 // The screen's height in points for the given options.
 inline int screenHeightPoints(const DeviceOptions& o) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <microhttpd.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <exception>
 
 #include "platform/http/AccessToken.h"
+#include "platform/http/HostHeader.h"
 #include "platform/http/UrlPath.h"
 
 namespace fm::platform {
@@ -25,13 +27,15 @@ namespace {
 
 constexpr const char* kTokenCookie = "fieldmeter_token";
 constexpr auto kKeepAliveEvery = std::chrono::seconds(15);
+constexpr auto kDeadlineStep = std::chrono::milliseconds(100);
 constexpr std::size_t kStreamBlock = 16 * 1024;
 constexpr unsigned kMessagesPerMinute = 20;
 
-// libmicrohttpd drops a connection beyond its own limits without a word; ours are lower by this
-// much, so that the connections just beyond ours stay to be told "503".
+// libmicrohttpd stops accepting at its own limit; ours is lower by this much, so that the
+// connections that gave way or were refused (counted by the library until it has closed them)
+// never keep the listening queue waiting.
 unsigned libraryLimit(unsigned ours) {
-    return ours + std::max(16u, ours / 16);
+    return ours + std::max(256u, ours / 2);
 }
 
 bool isIpv6(const std::string& host) {
@@ -48,45 +52,100 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-// A bound, listening socket on the address, or -1 with *error saying why. Binding it here rather
-// than in the library gives the system's own reason for a failure and the port chosen for 0.
-int listenOn(const ListenAddress& address, int* port, std::string* error) {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    if (::inet_pton(AF_INET, address.host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(address.port));
-        length = sizeof *v4;
-    } else if (::inet_pton(AF_INET6, address.host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(address.port));
-        length = sizeof *v6;
-    } else {
-        *error = "cannot listen on " + hostAndPort(address.host, address.port) + ": \"" +
-                 address.host + "\" is not an IPv4 or IPv6 address";
-        return -1;
+std::string numericHost(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address->sa_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                    sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+                    sizeof text);
     }
+    return text;
+}
+
+// A bound, listening socket on the address (a name is looked up, its IPv4 addresses tried
+// first), or -1 with *error saying why. Binding it here rather than in the library gives the
+// system's own reason for a failure, the address bound and the port chosen for 0.
+int listenOn(const ListenAddress& address, std::string* boundHost, int* port, std::string* error) {
+    const std::string asked = hostAndPort(address.host, address.port);
     if (address.port < 0 || address.port > 65535) {
         *error = "cannot listen on port " + std::to_string(address.port) + ": not 0 to 65535";
         return -1;
     }
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-        ::listen(fd, SOMAXCONN) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-        *error = "cannot listen on " + hostAndPort(address.host, address.port) + ": " +
-                 std::strerror(errno);
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int lookup =
+        ::getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found);
+    if (lookup != 0 || found == nullptr) {
+        *error = "cannot listen on " + asked + ": no such host name (" +
+                 (lookup == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(lookup)) + ")";
         return -1;
     }
-    *port = ntohs(storage.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+    std::vector<const addrinfo*> candidates;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET || a->ai_family == AF_INET6) {
+            candidates.push_back(a);
+        }
+    }
+    std::stable_partition(candidates.begin(), candidates.end(),
+                          [](const addrinfo* a) { return a->ai_family == AF_INET; });
+    int fd = -1;
+    error->clear();
+    for (const addrinfo* a : candidates) {
+        sockaddr_storage storage{};
+        socklen_t length = sizeof storage;
+        fd = ::socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+            ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) == 0) {
+            *boundHost = numericHost(a->ai_addr);
+            *port = ntohs(storage.ss_family == AF_INET
+                              ? reinterpret_cast<sockaddr_in*>(&storage)->sin_port
+                              : reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
+            break;
+        }
+        const int why = errno;
+        if (error->empty()) {  // the first address's reason: the others are alternatives
+            const std::string numeric = numericHost(a->ai_addr);
+            *error = "cannot listen on " + asked +
+                     (numeric == address.host ? "" : " (" + numeric + ")") + ": " +
+                     (why == EADDRNOTAVAIL ? "not an address of this machine" : std::strerror(why));
+        }
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd >= 0) {
+        error->clear();
+    } else if (error->empty()) {
+        *error = "cannot listen on " + asked + ": the name has no IPv4 or IPv6 address";
+    }
     return fd;
+}
+
+// The answer to a connection beyond the limits, sent as soon as it is accepted: a client that
+// never finishes its request is told too, and the listening queue keeps moving. The connection
+// is then shut down; the library sees its end and closes it.
+void refuse(int fd) {
+    static constexpr char kAnswer[] =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
+        "Content-Length: 21\r\nCache-Control: no-store\r\nRetry-After: 1\r\n"
+        "Connection: close\r\n\r\ntoo many connections\n";
+    [[maybe_unused]] const ssize_t sent =
+        ::send(fd, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the client sent already is read, so that the close ends the stream (FIN) rather than
+    // resetting it before the client has read the answer.
+    char discard[4096];
+    for (int i = 0; i < 4 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::shutdown(fd, SHUT_RDWR);
 }
 
 // Each connection takes a descriptor: the usual soft limit of 1024 would fail near the
@@ -252,7 +311,7 @@ MHD_Response* libraryResponse(HttpResponse response, int* status, std::string* w
 
 struct HttpServer::Connection {
     std::string address;
-    bool admitted = false;
+    ConnectionLimits::Id id = 0;  // 0: refused
 };
 
 struct HttpServer::Request {
@@ -262,12 +321,24 @@ struct HttpServer::Request {
 };
 
 struct HttpServer::Glue {
-    static void* onUri(void*, const char* uri, MHD_Connection*) {
+    static Connection* connectionOf(MHD_Connection* connection) {
+        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info == nullptr ? nullptr : static_cast<Connection*>(info->socket_context);
+    }
+
+    static void* onUri(void* cls, const char* uri, MHD_Connection* connection) {
+        if (const Connection* c = connectionOf(connection); c != nullptr) {
+            static_cast<HttpServer*>(cls)->limits_.requestStarted(c->id,
+                                                                  ConnectionLimits::Clock::now());
+        }
         return new Request{uri == nullptr ? "" : uri};
     }
 
-    static void onCompleted(void*, MHD_Connection*, void** requestContext,
+    static void onCompleted(void* cls, MHD_Connection* connection, void** requestContext,
                             MHD_RequestTerminationCode) {
+        if (const Connection* c = connectionOf(connection); c != nullptr) {
+            static_cast<HttpServer*>(cls)->limits_.requestEnded(c->id);
+        }
         delete static_cast<Request*>(*requestContext);
         *requestContext = nullptr;
     }
@@ -276,13 +347,21 @@ struct HttpServer::Glue {
                              MHD_ConnectionNotificationCode code) {
         auto* self = static_cast<HttpServer*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            auto* c = new Connection{clientAddressOf(connection), false};
-            c->admitted = self->limits_.admit(c->address);
+            const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            auto* c = new Connection{clientAddressOf(connection), 0};
+            if (info != nullptr) {
+                c->id = self->limits_.admit(info->connect_fd, c->address,
+                                            ConnectionLimits::Clock::now());
+                if (c->id == 0) {
+                    refuse(info->connect_fd);
+                }
+            }
             *socketContext = c;
         } else {
             auto* c = static_cast<Connection*>(*socketContext);
-            if (c != nullptr && c->admitted) {
-                self->limits_.release(c->address);
+            if (c != nullptr && c->id != 0) {
+                self->limits_.release(c->id);  // before the library closes the socket
             }
             delete c;
             *socketContext = nullptr;
@@ -296,7 +375,7 @@ struct HttpServer::Glue {
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
             message.pop_back();
         }
-        static_cast<HttpServer*>(cls)->say(message);
+        static_cast<HttpServer*>(cls)->sayForLibrary(message);
     }
 
     static ssize_t readStream(void* reader, std::uint64_t, char* buffer, std::size_t max) {
@@ -318,6 +397,9 @@ struct HttpServer::Glue {
         const std::string verb = method == nullptr ? "" : method;
         if (!request->headersSeen) {
             request->headersSeen = true;
+            if (const Connection* c = connectionOf(connection); c != nullptr) {
+                self->limits_.headersComplete(c->id);
+            }
             // The library closes a connection whose answer is queued on this first call: a
             // GET or HEAD is answered on the next, which follows at once, to keep it open.
             if (verb == "GET" || verb == "HEAD") {
@@ -345,7 +427,8 @@ struct HttpServer::Glue {
 HttpServer::HttpServer(Options options, HttpRoutes routes)
     : options_(std::move(options)),
       routes_(std::move(routes)),
-      limits_(options_.connectionLimit, options_.perAddressLimit) {
+      limits_(options_.connectionLimit, options_.perAddressLimit,
+              std::chrono::seconds(options_.headerSeconds)) {
     for (const std::string& path : routes_.streams()) {
         streams_[path] = std::make_unique<EventStream>();
     }
@@ -358,14 +441,14 @@ std::unique_ptr<HttpServer> HttpServer::start(Options options, HttpRoutes routes
         return nullptr;
     }
     if (options.connectionLimit == 0 || options.perAddressLimit == 0 ||
-        options.timeoutSeconds == 0) {
-        *error = "the connection limits and the idle timeout must be at least 1";
+        options.timeoutSeconds == 0 || options.headerSeconds == 0) {
+        *error = "the connection limits and the timeouts must be at least 1";
         return nullptr;
     }
     std::unique_ptr<HttpServer> server(new HttpServer(std::move(options), std::move(routes)));
     const Options& o = server->options_;
     int port = 0;
-    const int fd = listenOn(o.address, &port, error);
+    const int fd = listenOn(o.address, &server->boundHost_, &port, error);
     if (fd < 0) {
         return nullptr;
     }
@@ -377,8 +460,7 @@ std::unique_ptr<HttpServer> HttpServer::start(Options options, HttpRoutes routes
     server->daemon_ = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &Glue::onRequest, self, MHD_OPTION_EXTERNAL_LOGGER,
         &Glue::onLibraryMessage, self, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT,
-        libraryLimit(o.connectionLimit), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        libraryLimit(o.perAddressLimit), MHD_OPTION_CONNECTION_TIMEOUT, o.timeoutSeconds,
+        libraryLimit(o.connectionLimit), MHD_OPTION_CONNECTION_TIMEOUT, o.timeoutSeconds,
         MHD_OPTION_URI_LOG_CALLBACK, &Glue::onUri, self, MHD_OPTION_NOTIFY_COMPLETED,
         &Glue::onCompleted, self, MHD_OPTION_NOTIFY_CONNECTION, &Glue::onConnection, self,
         MHD_OPTION_END);
@@ -387,7 +469,7 @@ std::unique_ptr<HttpServer> HttpServer::start(Options options, HttpRoutes routes
         server->starting_ = false;
         if (server->daemon_ == nullptr) {
             *error =
-                "cannot start the web server on " + hostAndPort(o.address.host, port) + ": " +
+                "cannot start the web server on " + hostAndPort(server->boundHost_, port) + ": " +
                 (server->startMessages_.empty() ? "libmicrohttpd refused" : server->startMessages_);
             if (::fcntl(fd, F_GETFD) != -1) {
                 ::close(fd);  // the library leaves it open when it refuses early
@@ -396,10 +478,11 @@ std::unique_ptr<HttpServer> HttpServer::start(Options options, HttpRoutes routes
         }
     }
     server->port_ = port;
+    server->hostNames_ = {"127.0.0.1", "localhost", "::1", server->boundHost_, o.address.host};
     if (!fileWarning.empty()) {
         server->say(fileWarning);
     }
-    server->keepAliveThread_ = std::thread([self] { self->keepStreamsAlive(); });
+    server->keepAliveThread_ = std::thread([self] { self->tend(); });
     return server;
 }
 
@@ -446,15 +529,14 @@ bool HttpServer::tokenAccepted(MHD_Connection* connection, const HttpRequest& re
 
 MHD_Response* HttpServer::respond(MHD_Connection* connection, const Request& request,
                                   const std::string& method, int* status, bool* close) {
-    const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    const auto* from = info == nullptr ? nullptr : static_cast<Connection*>(info->socket_context);
+    const Connection* from = Glue::connectionOf(connection);
     std::string why;
     HttpResponse answer;
     HttpRequest in;
     const std::optional<std::string> path = decodeUrlPath(request.target);
     bool fromQuery = false;
     std::optional<HttpRoutes::Match> route;
-    if (from == nullptr || !from->admitted) {
+    if (from == nullptr || from->id == 0) {
         answer = HttpResponse::text(503, "too many connections");
         *close = true;
     } else if (!path) {
@@ -467,9 +549,18 @@ MHD_Response* HttpServer::respond(MHD_Connection* connection, const Request& req
         MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, &collectValue, &in.query);
         MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &collectValue, &in.headers);
         const auto& exempt = options_.tokenExempt;
-        if (!options_.token.empty() &&
-            std::find(exempt.begin(), exempt.end(), in.path) == exempt.end() &&
-            !tokenAccepted(connection, in, &fromQuery)) {
+        if (options_.token.empty() && !hostHeaderNames(in.header("host"), hostNames_)) {
+            const bool usual = boundHost_ == "127.0.0.1" || boundHost_ == "::1";
+            answer = HttpResponse::text(
+                421,
+                "misdirected request: without an access token this server answers only to "
+                "the Host 127.0.0.1, localhost or [::1]" +
+                    (usual ? ""
+                           : " or " + (isIpv6(boundHost_) ? "[" + boundHost_ + "]" : boundHost_)) +
+                    ", with any port or none");
+        } else if (!options_.token.empty() &&
+                   std::find(exempt.begin(), exempt.end(), in.path) == exempt.end() &&
+                   !tokenAccepted(connection, in, &fromQuery)) {
             answer = HttpResponse::text(401, "unauthorized: the access token is missing or wrong");
             answer.headers.emplace_back(MHD_HTTP_HEADER_WWW_AUTHENTICATE,
                                         "Bearer realm=\"fieldmeter\"");
@@ -523,8 +614,7 @@ MHD_Response* HttpServer::respond(MHD_Connection* connection, const Request& req
 }
 
 std::string HttpServer::url(const std::string& path) const {
-    return "http://" + hostAndPort(options_.address.host, port_) +
-           (path.starts_with("/") ? path : "/" + path);
+    return "http://" + hostAndPort(boundHost_, port_) + (path.starts_with("/") ? path : "/" + path);
 }
 
 bool HttpServer::publish(const std::string& stream, const std::string& data,
@@ -537,12 +627,33 @@ bool HttpServer::publish(const std::string& stream, const std::string& data,
     return true;
 }
 
-void HttpServer::keepStreamsAlive() {
+void HttpServer::tend() {
+    using Clock = ConnectionLimits::Clock;
     std::unique_lock lock(keepAliveMutex_);
-    while (!keepAliveWake_.wait_for(lock, kKeepAliveEvery, [this] { return stopping_; })) {
-        for (auto& [path, stream] : streams_) {
-            stream->keepAlive();
+    Clock::time_point keepAliveDue = Clock::now() + kKeepAliveEvery;
+    while (true) {
+        const Clock::time_point now = Clock::now();
+        if (now >= keepAliveDue) {
+            for (auto& [path, stream] : streams_) {
+                stream->keepAlive();
+            }
+            keepAliveDue = now + kKeepAliveEvery;
         }
+        // Deadlines are kept to a tenth of a second: a crowd must not wake this thread for each.
+        const Clock::time_point wake =
+            std::min(keepAliveDue, std::max(limits_.closeOverdue(now), now + kDeadlineStep));
+        if (keepAliveWake_.wait_until(lock, wake, [this] { return stopping_; })) {
+            return;
+        }
+    }
+}
+
+void HttpServer::sayForLibrary(const std::string& message) {
+    // Once it runs, what the library says concerns one connection (a client that left, a
+    // request it could not parse): no fault of the meter, and nothing to tell its user.
+    std::lock_guard lock(sayMutex_);
+    if (starting_ && startMessages_.empty()) {
+        startMessages_ = message;  // the first says why the start failed; the rest follow
     }
 }
 

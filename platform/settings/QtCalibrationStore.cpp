@@ -22,6 +22,14 @@ bool written(QSettings& settings, std::string* error) {
     return false;
 }
 
+// A value as the file holds it: "120, 130" is read as a list, which toString() makes "".
+std::string text(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QStringLiteral(", ")).toStdString();
+    }
+    return value.toString().toStdString();
+}
+
 }  // namespace
 
 std::optional<StoredCalibration> QtCalibrationStore::load() {
@@ -29,8 +37,7 @@ std::optional<StoredCalibration> QtCalibrationStore::load() {
     if (!settings.contains(kOffsetKey)) {
         return std::nullopt;
     }
-    return StoredCalibration{settings.value(kOffsetKey).toString().toStdString(),
-                             settings.value(kDateKey).toString().toStdString()};
+    return StoredCalibration{text(settings.value(kOffsetKey)), text(settings.value(kDateKey))};
 }
 
 bool QtCalibrationStore::save(const StoredCalibration& calibration, std::string* error) {

@@ -110,6 +110,12 @@ class EventsRun : public ProgramRun {
 
 TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTheBudgetRefuses) {
     const auto input = writeBurst(dir_ / "in.wav", 8.0);
+    // An older version's list is kept under a name of its own, and a new one begun.
+    fs::create_directories(events());
+    const std::string older =
+        "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
+        "calibrated,clip,kept\n2026-12-01T10:00:00.000Z,x,1.0,LAF,,,,0,,0\n";
+    std::ofstream(events() / "events.csv") << older;
     start({"--input", inputPath(), "--event-above", QString::number(kThresholdDb), "--pre-roll",
            "2", "--post-roll", "1", "--metrics", "0", "--name", "yard"});
     const QString port = waitForStderr(R"(serving metrics at http://127\.0\.0\.1:(\d+)/metrics)");
@@ -138,17 +144,29 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     EXPECT_GE(at + frames - 1.0 * kRate, down - slack);  // its last loud tick, the crossing down
     EXPECT_LT(at + frames - 1.0 * kRate, down + tick + slack);
 
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(events())) {
+        if (entry.path().filename().string().rfind("events-before-", 0) == 0) {
+            kept.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    std::ifstream keptIn(kept[0]);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keptIn), {}), older);
+
     const QStringList rows = rowsOf(events() / "events.csv");
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0],
               "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
-              "calibrated,clip,kept");
+              "calibrated,clip,kept,clip_written_s,why_not_kept");
     const QStringList row = rows[1].split(',');
-    ASSERT_EQ(row.size(), 10) << rows[1].toStdString();
+    ASSERT_EQ(row.size(), 12) << rows[1].toStdString();
     EXPECT_NEAR(row[2].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
     EXPECT_EQ(row[3], "LAF");
     EXPECT_NEAR(row[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(row.mid(7), (QStringList{"0", QString::fromStdString(found[0].filename()), "1"}));
+    EXPECT_EQ(row.mid(7),
+              (QStringList{"0", QString::fromStdString(found[0].filename()), "1",
+                           QString::number(static_cast<double>(frames) / kRate, 'f', 3), ""}));
 
     // 1 MB: the clip there and another as long do not fit. The event is listed, not kept, and
     // nothing is removed.
@@ -159,9 +177,10 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     ASSERT_EQ(endNow(), 0) << stderr_.toStdString();
     EXPECT_EQ(clips(events()), found);
     const QStringList refused = rowsOf(events() / "events.csv")[2].split(',');
-    ASSERT_EQ(refused.size(), 10);
+    ASSERT_EQ(refused.size(), 12);
     EXPECT_NEAR(refused[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(refused.mid(7), (QStringList{"0", "", "0"}));
+    EXPECT_EQ(refused.mid(7, 4), (QStringList{"0", "", "0", "0.000"}));
+    EXPECT_TRUE(refused[11].startsWith("the clips in ")) << refused[11].toStdString();
     EXPECT_EQ(stderr_.count("is not captured as a clip: the clips in "), 1)
         << stderr_.toStdString();
 }

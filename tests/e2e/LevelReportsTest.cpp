@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "tests/e2e/ProgramRunner.h"
+#include "tests/report/FullDisk.h"
 
 namespace fm::test {
 namespace {
@@ -253,13 +254,19 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ASSERT_TRUE(shell.waitForStarted(10000));
     shell.write("Space\nR\n");
     ASSERT_TRUE(shell.waitForFinished(60000));
-    EXPECT_EQ(readText(dir_ / "status"), "0\n");
+    // The rows after the reader left are lost: said with their count, and the status says so.
+    EXPECT_EQ(readText(dir_ / "status"), "1\n");
     const std::string err = readText(dir_ / "err");
     EXPECT_NE(err.find("fieldmeter: cannot write the log /dev/stdout: Broken pipe"),
               std::string::npos)
         << err;
+    EXPECT_NE(err.find(" of the log could not be written and "), std::string::npos) << err;
+    EXPECT_NE(err.find(" lost: /dev/stdout"), std::string::npos) << err;
     EXPECT_TRUE(logLines(dir_ / "head").value(0).startsWith("time_utc,"))
         << readText(dir_ / "head");
+    // The console lines of the recording's start went to standard error, not among the rows.
+    EXPECT_TRUE(logLines(dir_ / "head").value(1).startsWith("20")) << readText(dir_ / "head");
+    EXPECT_NE(err.find("\nstopRecording\nOSStatus(ExtAudioFileDispose): "), std::string::npos);
     // The recording went on to the end: whole, with its summary and its motion.
     EXPECT_GT(readAll(docsPath() / "output2.caf").size(), 44100u * 2);
     EXPECT_TRUE(fs::exists(docsPath() / "output2.txt")) << err;
@@ -285,6 +292,27 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     EXPECT_TRUE(lines[1].contains(",0,0,0,0.00,demo,")) << received;  // never calibrated
 }
 
+TEST_F(LevelReports, RowsAFullDiskKeptUntilTheEndAreCountedAndTheStatusIsOne) {
+    FullDisk disk("fm-e2e-disk", 256 * 1024);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "this process may not mount a tmpfs (not root)";
+    }
+    start({"--input", "demo", "--log", QString::fromStdString((disk.root / "l.csv").string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(disk.root / "l.csv") > 1000; }, 30000));
+    disk.fill();
+    ASSERT_FALSE(waitForStderr("(cannot write the log )", 60000).isEmpty())
+        << stderr_.toStdString();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    EXPECT_EQ(finish(), 1) << stderr_.toStdString();
+    EXPECT_GE(QRegularExpression(R"(fieldmeter: (\d+) rows? of the log could not be written and )"
+                                 R"((is|are) lost: .*l\.csv)")
+                  .match(stderr_)
+                  .captured(1)
+                  .toInt(),
+              1)
+        << stderr_.toStdString();
+}
+
 TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
     start({"--input", "demo", "--duration", "5", "--log", "/nonexistent-fieldmeter/levels.csv"});
     EXPECT_EQ(finish(), 1);
@@ -305,17 +333,41 @@ TEST_F(LevelReports, WhatCannotBeLoggedOrServedStopsTheProgramAtTheStart) {
             << stderr_.toStdString();
     }
     EXPECT_FALSE(fs::exists(dir_ / "l.csv"));
-    // A busy port is said, and the meters run on without metrics.
+    // A server asked for and unable to listen stops the start too.
     const LocalPort busy(/*listen=*/true);
-    stderr_.clear();
-    start({"--input", "demo", "--duration", "1", "--metrics", QString::number(busy.port)});
-    EXPECT_EQ(finish(), 0);
-    EXPECT_EQ(stderr_.count(
-                  "fieldmeter: --http: cannot listen on 127.0.0.1:" + QString::number(busy.port) +
-                  ": Address already in use; the meters keep running without the web "
-                  "server\n"),
-              1)
-        << stderr_.toStdString();
+    for (const auto& [where, said] : std::vector<std::pair<QString, QString>>{
+             {QString::number(busy.port),
+              "fieldmeter: --http: cannot listen on 127.0.0.1:" + QString::number(busy.port) +
+                  ": Address already in use\n"},
+             {"192.0.2.1:9100",
+              "fieldmeter: --http: cannot listen on 192.0.2.1:9100: not an "
+              "address of this machine\n"},
+             {"no-such-host.invalid:0",
+              "fieldmeter: --http: cannot listen on no-such-host.invalid:0: no such host name "
+              "("}}) {
+        stderr_.clear();
+        start({"--input", "demo", "--duration", "5", "--http", where});
+        EXPECT_EQ(finish(), 1) << where.toStdString();
+        EXPECT_TRUE(stderr_.contains(said)) << stderr_.toStdString();
+    }
+}
+
+TEST_F(LevelReports, ANameListensOnAnyFreePortAndTheLogServedIsTheOneWrittenNeverALink) {
+    const fs::path log = dir_ / "levels.csv";
+    start({"--input", "demo", "--log", QString::fromStdString(log.string()), "--http",
+           "localhost:0"});
+    // A name is no loopback address to the program: the page asks for a token.
+    const QString port = waitForStderr(R"(the live page: http://127\.0\.0\.1:(\d+)/\?token=)");
+    ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
+    EXPECT_NE(port, "0");
+    const QString logCsv =
+        "/log.csv?token=" + QRegularExpression(R"(\?token=(\w+))").match(stderr_).captured(1);
+    EXPECT_TRUE(get(port, logCsv).startsWith("time_utc,"));
+    // A link put in the log's place, to a file the program never wrote.
+    std::ofstream(dir_ / "secret.txt") << "secret\n";
+    fs::rename(log, dir_ / "levels-moved.csv");
+    fs::create_symlink(dir_ / "secret.txt", log);
+    EXPECT_EQ(get(port, logCsv), "not found\n");
 }
 
 // A Prometheus server of the test's own, scraping one target every second.

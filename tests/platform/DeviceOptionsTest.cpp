@@ -83,6 +83,14 @@ TEST(DeviceOptions, MissingOrBadValuesAreRefusedWithTheOptionNamed) {
     EXPECT_EQ(errorOf({"fm", "--scale", "nan"}), "--scale: needs a number above 0 and at most 8");
     EXPECT_EQ(errorOf({"fm", "--duration", "-1"}), "--duration: needs a number of seconds above 0");
     EXPECT_EQ(errorOf({"fm", "--duration", "3s"}), "--duration: needs a number of seconds above 0");
+    // strtod reads these as numbers; nobody writing seconds means them.
+    for (const char* bad : {"0x10", "1e3", " 5", "infinity"}) {
+        EXPECT_EQ(errorOf({"fm", "--duration", bad}),
+                  "--duration: needs a number of seconds above 0")
+            << bad;
+        EXPECT_EQ(errorOf({"fm", "--calibration", bad}).rfind("--calibration: needs", 0), 0u);
+    }
+    EXPECT_EQ(parsed({"fm", "--duration", "+.5", "--scale", "1."}).durationSeconds, 0.5);
     EXPECT_EQ(errorOf({"fm", "--duration"}), "--duration: needs a number of seconds above 0");
     EXPECT_EQ(errorOf({"fm", "--tall=yes"}), "--tall: takes no value");
     for (const char* every : {"-1", "0.09", "86401", "often", "nan", ""}) {
@@ -158,7 +166,11 @@ TEST(DeviceOptions, EventOptionsWithTheirDefaultsAndBothSidesOfTheirLimits) {
         EXPECT_EQ(errorOf({"fm", "--pre-roll", bad}),
                   "--pre-roll: needs a number of seconds from 0 to 60");
     }
-    for (const char* bad : {"-1", "10000001"}) {
+    EXPECT_EQ(errorOf({"fm", "--post-roll", "0.05"}),
+              "--post-roll: counts in tenths of a second; 0.05 is not a whole number of tenths "
+              "(e.g. 0.1, 0.5, 2)");
+    EXPECT_EQ(parsed({"fm", "--post-roll", "0.3", "--pre-roll", "0.05"}).postRollSeconds, 0.3);
+    for (const char* bad : {"-1", "10000001", "0x10"}) {
         EXPECT_EQ(errorOf({"fm", "--events-max-mb", bad}),
                   "--events-max-mb: needs the megabytes the clips may take, from 0 to 10000000");
     }

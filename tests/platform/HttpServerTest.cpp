@@ -1,6 +1,6 @@
-// The web server over real sockets on 127.0.0.1: routes, methods, event streams, slow clients,
-// connection limits and the access token. Every wait for the server is bounded by a socket
-// timeout that only a failure reaches.
+// The web server over real sockets on loopback addresses: routes, methods, event streams, crowds
+// of slow clients, connection limits, the Host rule and the access token. Every wait for the
+// server is bounded by a socket timeout that only a failure reaches.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -95,8 +95,8 @@ Reply readReply(int fd, bool head = false) {
 Reply get(int port, const std::string& target, const std::string& method = "GET",
           const std::string& headers = "", const char* host = "127.0.0.1") {
     const int fd = connectTo(port, host);
-    sendText(fd, method + " " + target + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n" + headers +
-                     "\r\n");
+    sendText(fd, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                     headers + "\r\n");
     Reply r = readReply(fd, method == "HEAD");
     ::close(fd);
     return r;
@@ -107,7 +107,7 @@ struct EventClient {
     int fd;
     std::string raw, body;
     explicit EventClient(int port) : fd(connectTo(port)) {
-        sendText(fd, "GET /events HTTP/1.1\r\nHost: t\r\n\r\n");
+        sendText(fd, "GET /events HTTP/1.1\r\nHost: localhost\r\n\r\n");
         Reply r = readReply(fd, true);
         EXPECT_EQ(r.headers["content-type"], "text/event-stream");
         raw = r.body;
@@ -221,7 +221,7 @@ TEST(HttpServer, AnswersGetAndHeadOnItsRoutesOnly) {
     }
 }
 
-TEST(HttpServer, StartFailsWithTheReasonForABusyPortOrABadHost) {
+TEST(HttpServer, StartFailsWithTheReasonForABusyPortOrAHostNotOfThisMachine) {
     auto first = startServer(HttpRoutes());
     ASSERT_NE(first, nullptr);
     std::string error;
@@ -230,9 +230,18 @@ TEST(HttpServer, StartFailsWithTheReasonForABusyPortOrABadHost) {
     EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
     EXPECT_EQ(error, "cannot listen on 127.0.0.1:" + std::to_string(first->port()) +
                          ": Address already in use");
-    options.address = {"localhost", 0};
+    options.address = {"no-such-host.invalid", 0};
     EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
-    EXPECT_EQ(error, "cannot listen on localhost:0: \"localhost\" is not an IPv4 or IPv6 address");
+    EXPECT_TRUE(error.starts_with("cannot listen on no-such-host.invalid:0: no such host name ("))
+        << error;
+    options.address = {"192.0.2.1", 9100};  // an address of no machine here
+    EXPECT_EQ(HttpServer::start(options, HttpRoutes(), &error), nullptr);
+    EXPECT_EQ(error, "cannot listen on 192.0.2.1:9100: not an address of this machine");
+    options.address = {"localhost", 0};  // a name, and any free port
+    auto named = HttpServer::start(options, HttpRoutes(), &error);
+    ASSERT_NE(named, nullptr) << error;
+    EXPECT_NE(named->port(), 0);
+    EXPECT_EQ(named->url("/m"), "http://127.0.0.1:" + std::to_string(named->port()) + "/m");
 
     options.address = {"::1", 0};
     auto v6 = HttpServer::start(
@@ -289,22 +298,27 @@ TEST(HttpServer, StreamClientsGetEachEventInOrderAndAStalledOneHoldsUpNoOne) {
     EXPECT_EQ(d.next(), "");
 }
 
-// Sends one more header line to each of its sockets every 2 s: clients that never finish a request.
+// Sends one more header line to each of its sockets every `every`: clients that never finish a
+// request.
 struct SlowClients {
+    explicit SlowClients(std::chrono::milliseconds every = std::chrono::seconds(2))
+        : every(every) {}
+    const std::chrono::milliseconds every;
     std::mutex mutex;
     std::condition_variable wake;
     std::vector<int> fds;
     bool stop = false;
     std::thread thread{[this] {
         std::unique_lock lock(mutex);
-        while (!wake.wait_for(lock, std::chrono::seconds(2), [this] { return stop; })) {
+        while (!wake.wait_for(lock, every, [this] { return stop; })) {
             for (const int fd : fds) ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
         }
     }};
-    void add(int fd) {
-        sendText(fd, "GET /slow HTTP/1.1\r\nHost: t\r\n");
+    int add(int fd) {
+        sendText(fd, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         std::lock_guard lock(mutex);
         fds.push_back(fd);
+        return fd;
     }
     ~SlowClients() {
         std::unique_lock lock(mutex);
@@ -316,51 +330,124 @@ struct SlowClients {
     }
 };
 
-TEST(HttpServer, HalfOpenRequestsBlockNoAnswerAndConnectionsBeyondTheLimitsGet503) {
-    rlimit files{};
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1024);  // the usual default; start raises it
-    ::setrlimit(RLIMIT_NOFILE, &files);
-    auto routes = HttpRoutes().exact(
-        "/metrics", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
-    auto server = startServer(routes);
+bool closedByServer(int fd) {  // waits for it (up to the socket's timeout)
+    char byte;
+    return ::recv(fd, &byte, 1, 0) == 0;
+}
+
+bool stillOpen(int fd) {
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN;
+}
+
+TEST(HttpServer, AFullServerClosesTheOldestUnfinishedRequestsFirstAndAnswersAtOnce) {
+    HttpServer::Options small;
+    small.connectionLimit = 6;
+    small.perAddressLimit = 3;
+    small.headerSeconds = small.timeoutSeconds = 60;  // only the limits close anything here
+    auto server = startServer(
+        HttpRoutes().exact("/m", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); }),
+        small);
     ASSERT_NE(server, nullptr);
+    const int port = server->port();
     SlowClients slow;
-    for (int i = 0; i < 500; ++i) slow.add(connectTo(server->port()));
-    // Kept open after their answer (and slow from then on), so the count stays exact.
-    auto keptGet = [&](const char* from) {
-        const int fd = connectTo(server->port(), "127.0.0.1", from);
-        sendText(fd, "GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n");
-        Reply r = readReply(fd);
-        r.closed ? (void)::close(fd) : slow.add(fd);
-        return r;
+    std::vector<int> a, b;
+    for (int i = 0; i < 3; ++i) a.push_back(slow.add(connectTo(port, "127.0.0.1", "127.0.0.2")));
+    for (int i = 0; i < 3; ++i) b.push_back(slow.add(connectTo(port, "127.0.0.1", "127.0.0.3")));
+    std::vector<int> kept;  // complete requests from 127.0.0.4, idle after their answer
+    auto keptGet = [&] {
+        kept.push_back(connectTo(port, "127.0.0.1", "127.0.0.4"));
+        sendText(kept.back(), "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        return readReply(kept.back()).status;
     };
-    EXPECT_EQ(keptGet(nullptr).body, "ok\n");                          // the 501st
-    for (int i = 0; i < 10; ++i) slow.add(connectTo(server->port()));  // 511
-    EXPECT_EQ(keptGet(nullptr).status, 200);                           // 512: the limit
-    Reply over = keptGet(nullptr);                                     // 513
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(keptGet(), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(closedByServer(a[0]));  // the oldest unfinished gave way
+    EXPECT_TRUE(stillOpen(a[1]));
+    // A fourth from one address: its own oldest gives way, though a[1] is older.
+    slow.add(connectTo(port, "127.0.0.1", "127.0.0.3"));
+    EXPECT_TRUE(closedByServer(b[0]));
+    EXPECT_TRUE(stillOpen(a[1]));
+    EXPECT_EQ(keptGet(), 200);
+    EXPECT_EQ(keptGet(), 200);
+    EXPECT_TRUE(closedByServer(a[1]));
+    EXPECT_TRUE(closedByServer(a[2]));
+    // Three finished connections from 127.0.0.4: nothing of its own can give way, and the
+    // fourth is told at once, before it has sent a byte.
+    const int refused = connectTo(port, "127.0.0.1", "127.0.0.4");
+    const Reply over = readReply(refused);
     EXPECT_EQ(over.status, 503);
     EXPECT_EQ(over.body, "too many connections\n");
     EXPECT_TRUE(over.closed);
+    EXPECT_TRUE(stillOpen(b[1]));
+    for (const int fd : kept) ::close(fd);
+    ::close(refused);
+}
 
-    HttpServer::Options small;
-    small.connectionLimit = 2;
-    small.perAddressLimit = 1;
-    server = startServer(routes, small);
+TEST(HttpServer, HeadersMustComeWithinTheDeadlineAndAnIdleConnectionIsClosedAfterTheTimeout) {
+    auto routes =
+        HttpRoutes().exact("/m", [](const HttpRequest&) { return HttpResponse::text(200, "ok"); });
+    HttpServer::Options options;
+    options.headerSeconds = 1;
+    options.timeoutSeconds = 30;
+    auto server = startServer(routes, options);
     ASSERT_NE(server, nullptr);
-    EXPECT_EQ(keptGet("127.0.0.1").status, 200);
-    EXPECT_EQ(keptGet("127.0.0.1").status, 503);  // one per address
-    EXPECT_EQ(keptGet("127.0.0.2").status, 200);
-    EXPECT_EQ(keptGet("127.0.0.3").status, 503);  // two in all
+    const int kept = connectTo(server->port());
+    sendText(kept, "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(readReply(kept).status, 200);
+    SlowClients slow(std::chrono::milliseconds(200));  // never idle for the timeout
+    EXPECT_TRUE(closedByServer(slow.add(connectTo(server->port()))));
+    EXPECT_TRUE(stillOpen(kept));  // idle since its answer, for longer than the deadline
+    sendText(kept, "GET /m HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(readReply(kept).body, "ok\n");
+    ::close(kept);
 
-    HttpServer::Options quick;
-    quick.timeoutSeconds = 1;
-    server = startServer(routes, quick);
+    options.headerSeconds = 30;
+    options.timeoutSeconds = 1;
+    server = startServer(routes, options);
     ASSERT_NE(server, nullptr);
     const int idle = connectTo(server->port());
-    char byte;
-    EXPECT_EQ(::recv(idle, &byte, 1, 0), 0);  // closed by the server, not by the 10-s limit
+    EXPECT_TRUE(closedByServer(idle));  // by the idle timeout, not by the socket's 10-s limit
     ::close(idle);
+}
+
+TEST(HttpServer, WithoutATokenOnlyRequestsNamingThisMachineAreAnswered) {
+    auto routes =
+        HttpRoutes().exact("/", [](const HttpRequest&) { return HttpResponse::text(200, "page"); });
+    HttpServer::Options options;
+    std::unique_ptr<HttpServer> server;
+    auto status = [&](const std::string& headers) {
+        const int fd = connectTo(server->port(), options.address.host.c_str());
+        sendText(fd, "GET / HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n");
+        const Reply r = readReply(fd);
+        ::close(fd);
+        EXPECT_TRUE(r.status != 421 || r.body.starts_with("misdirected request: without an "
+                                                          "access token"));
+        return r.status;
+    };
+    server = startServer(routes, options);
+    ASSERT_NE(server, nullptr);
+    for (const char* host :
+         {"127.0.0.1", "127.0.0.1:9100", "localhost", "LocalHost:80", "[::1]", "[::1]:9100"}) {
+        EXPECT_EQ(status("Host: " + std::string(host) + "\r\n"), 200) << host;
+    }
+    for (const char* host :
+         {"evil.example", "evil.example:9100", "localhost.", "127.0.0.2", "127.0.0.1.evil.example",
+          "localhost:80x", "::1", "[::1", "[a]:1", "127.0.0.1:", ""}) {
+        EXPECT_EQ(status("Host: " + std::string(host) + "\r\n"), 421) << host;
+    }
+    EXPECT_EQ(status(""), 421);  // HTTP/1.1 without a Host
+    EXPECT_EQ(status("Host: localhost\r\nHost: evil.example\r\n"), 421);
+    options.address = {"127.0.0.5", 0};
+    server = startServer(routes, options);
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(status("Host: 127.0.0.5:1\r\n"), 200);
+    EXPECT_EQ(status("Host: 127.0.0.6\r\n"), 421);
+    options.token = "abc123";  // the token decides alone
+    server = startServer(routes, options);
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(status("Host: evil.example\r\nAuthorization: Bearer abc123\r\n"), 200);
 }
 
 TEST(HttpServer, TheTokenGuardsEveryPathButTheExemptOnes) {

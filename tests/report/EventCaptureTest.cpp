@@ -14,6 +14,8 @@
 #include "measure/Decibels.h"
 #include "measure/Measurement.h"
 #include "report/EventCapture.h"
+#include "report/EventLog.h"
+#include "tests/report/FullDisk.h"
 
 namespace fm::report {
 namespace {
@@ -71,6 +73,36 @@ TEST(EventCapture, AStopEndsTheEventThereAndTheClipHoldsThePreRollAndEverySample
     sf_close(f);
     EXPECT_EQ(clip, std::vector<float>(fed.begin() + 44100 - 22050, fed.end()));
     fs::remove_all(folder);
+}
+
+TEST(EventCapture, AClipTheDiskCannotHoldWholeIsNotKeptAndItsRowSaysHowMuchWasWrittenAndWhy) {
+    test::FullDisk disk("fm-clips", 256 * 1024);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "this process may not mount a tmpfs (not root)";
+    }
+    const std::vector<float> samples(2 * 44100, 0.25f);  // 353 kB
+    EventClips clips({disk.root.string(), 1'000'000'000, 44100, samples.size()});
+    ASSERT_TRUE(clips.begin(0, samples.size()));
+    ASSERT_EQ(clips.write(samples.data(), samples.size()), samples.size());
+    EventRecord event;
+    event.clipBegun = true;
+    ASSERT_TRUE(clips.end(event));
+    clips.stop();
+    EventClips::Finished done;
+    ASSERT_TRUE(clips.takeFinished(&done));
+    EXPECT_EQ(done.clip, "");
+    EXPECT_EQ(done.refusal.rfind("cannot write " + disk.root.string() + "/", 0), 0u);
+    // What reached the disk before it was full: most of its 256 kB. Nothing is left of it.
+    EXPECT_GT(done.writtenFrames, 40'000u);
+    EXPECT_LT(done.writtenFrames, 65'536u);
+    EXPECT_TRUE(fs::is_empty(disk.root));
+
+    EventSummary summary;
+    summary.clipWrittenSeconds = 1.25;
+    summary.whyNotKept = "cannot write a, \"b\"";
+    const std::string row = eventLogRow(summary),
+                      end = ",0,,0,1.250,\"cannot write a, \"\"b\"\"\"\n";
+    EXPECT_EQ(row.substr(row.size() - end.size()), end);  // calibrated, clip, kept, then these
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "measure/SecondRecord.h"
 #include "platform/device/DeviceOptions.h"
 
 namespace fm::report {
@@ -24,8 +25,11 @@ class Calibration;
 namespace fm::platform {
 class HttpServer;
 }
+namespace fm::instrument {
+class Deliveries;
+}
 
-namespace fm::app {
+namespace fm::instrument {
 
 class LevelReports : public QObject {
     Q_OBJECT
@@ -43,6 +47,18 @@ class LevelReports : public QObject {
     // The calibration whose date the page shows (null: none); it must outlive this object.
     void setCalibration(const fm::measure::Calibration* calibration);
 
+    // Any thread: the deliveries' state for a status line ("" without any).
+    std::string deliveryStatus() const;
+
+    // Main thread: the newest second handed to the writers.
+    const fm::measure::SecondRecord& lastSecond() const;
+
+    // At the end: the seconds measured so far are written and every row kept from a failure is
+    // tried once more. Returns how many rows never reached their files (said with their counts).
+    std::size_t finish();
+    // Main thread: every output file opened again at its path (after logrotate moved it).
+    void reopen();
+
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
 
@@ -56,8 +72,11 @@ class LevelReports : public QObject {
 
     static bool accessToken(const fm::platform::DeviceOptions& options, std::string* token,
                             std::string* error);
-    void startServer(const fm::platform::DeviceOptions& options, const std::string& token);
+    bool startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                     std::string* error);
 
+    // Made before the reports, which tell them every row, and gone after them.
+    std::unique_ptr<Deliveries> deliveries_;
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     const fm::measure::Calibration* calibration_ = nullptr;
@@ -68,4 +87,4 @@ class LevelReports : public QObject {
     unsigned polls_ = 0;
 };
 
-}  // namespace fm::app
+}  // namespace fm::instrument

@@ -1,4 +1,4 @@
-#include "app/LevelReports.h"
+#include "instrument/LevelReports.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
+#include "instrument/Deliveries.h"
+#include "instrument/Say.h"
 #include "measure/Calibration.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
@@ -18,13 +20,9 @@
 #include "report/LiveSite.h"
 #include "report/Reports.h"
 
-namespace fm::app {
+namespace fm::instrument {
 
 namespace {
-
-void say(const std::string& line) {
-    std::fprintf(stderr, "fieldmeter: %s\n", line.c_str());
-}
 
 std::string hostName() {
     char host[256] = "";
@@ -99,8 +97,16 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
         return nullptr;
     }
     self->meterName_ = meterName(options);
-    if (options.metrics) {
-        self->startServer(options, token);
+    self->deliveries_ =
+        Deliveries::start(options, self->meterName_, fm::platform::documentsFolder(), say, error);
+    if (!self->deliveries_ && !error->empty()) {
+        return nullptr;
+    }
+    if (self->deliveries_) {
+        self->reports_->setListener(self->deliveries_.get());
+    }
+    if (options.metrics && !self->startServer(options, token, error)) {
+        return nullptr;
     }
     // The page's stream is fed ten times a second; without it every second the measurement
     // closes reaches the files within half a second, with a fifth of the wake-ups.
@@ -108,6 +114,14 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
+}
+
+std::string LevelReports::deliveryStatus() const {
+    return deliveries_ ? deliveries_->statusText() : std::string();
+}
+
+const fm::measure::SecondRecord& LevelReports::lastSecond() const {
+    return reports_->lastSecond();
 }
 
 bool LevelReports::eventUnderWay() const {
@@ -132,8 +146,10 @@ bool LevelReports::accessToken(const fm::platform::DeviceOptions& options, std::
     return true;
 }
 
-void LevelReports::startServer(const fm::platform::DeviceOptions& options,
-                               const std::string& token) {
+// A server that cannot listen stops the start: a monitor whose page and metrics were asked for
+// must not run for hours without them.
+bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const std::string& token,
+                               std::string* error) {
     fm::platform::HttpServer::Options serverOptions;
     serverOptions.address = *options.metrics;
     serverOptions.token = token;
@@ -146,12 +162,15 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
     site.summaryPath = options.summaryFile;
     site.meterExtras = meterExtras;
     site.spectrum = spectrumNow;
+    site.moreMetrics = [deliveries = deliveries_.get(), name = meterName_] {
+        return deliveries != nullptr ? deliveries->metricsText(name) : std::string();
+    };
     std::string serverError;
     server_ = fm::platform::HttpServer::start(serverOptions, fm::report::liveSiteRoutes(site),
                                               &serverError);
     if (!server_) {
-        say("--http: " + serverError + "; the meters keep running without the web server");
-        return;
+        *error = "--http: " + serverError;
+        return false;
     }
     say("serving metrics at " + server_->url("/metrics"));
     std::string page = server_->url("/");
@@ -159,23 +178,42 @@ void LevelReports::startServer(const fm::platform::DeviceOptions& options,
         // Every address of the machine: its name is what another machine opens.
         page = "http://" + hostName() + ":" + std::to_string(server_->port()) + "/";
     }
+    if (deliveries_) {
+        deliveries_->setPageUrl(page);  // the events' clips are linked without the token
+    }
     if (!serverOptions.token.empty()) {
         page += "?token=" + serverOptions.token;
     }
     say("the live page: " + page);
+    return true;
 }
 
 LevelReports::~LevelReports() {
+    finish();
+}
+
+std::size_t LevelReports::finish() {
     server_.reset();
+    timer_.stop();
     // The seconds measured up to the end are written before the files close.
     if (reports_) {
         fm::measure::measurement().settle();
         poll();
+        reports_->setListener(nullptr);
+        return reports_->finish();
     }
+    return 0;
+}
+
+void LevelReports::reopen() {
+    reports_->reopen();
 }
 
 void LevelReports::setCalibration(const fm::measure::Calibration* calibration) {
     calibration_ = calibration;
+    if (deliveries_) {
+        deliveries_->announce(calibration != nullptr && calibration->calibrated());
+    }
     takeCalibrationDate();  // now: the page may be asked before the first poll
 }
 
@@ -205,4 +243,4 @@ void LevelReports::poll() {
     }
 }
 
-}  // namespace fm::app
+}  // namespace fm::instrument

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Checks the .deb that `make package` made: what it holds (dpkg-deb -c) and lintian's verdict,
+# which must have no error.
+set -euo pipefail
+dir=${1:?usage: check-package.sh PACKAGE_BUILD_DIR}
+deb=$(ls -t "$dir"/fieldmeter_*.deb | head -n 1)
+echo "check-package: $deb"
+contents=$(dpkg-deb -c "$deb")
+for path in ./usr/bin/fieldmeter ./usr/bin/fieldmeter-monitor \
+            ./lib/systemd/system/fieldmeter-monitor.service \
+            ./usr/lib/systemd/user/fieldmeter-monitor.service ./etc/fieldmeter/monitor.conf \
+            ./usr/share/applications/fieldmeter.desktop \
+            ./usr/share/icons/hicolor/256x256/apps/fieldmeter.png \
+            ./usr/share/doc/fieldmeter/copyright ./usr/share/doc/fieldmeter/changelog.gz; do
+  if ! grep -q " $path\$" <<<"$contents"; then
+    echo "check-package: $path is missing from the package" >&2
+    exit 1
+  fi
+done
+dpkg-deb -f "$deb" Depends
+lintian --fail-on error "$deb"
+echo "check-package: passed"
