@@ -2,7 +2,6 @@
 // display, at both zooms and on the tall screen: whole, inside the window, answered with the
 // keys and the mouse, and modal.
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include "tests/e2e/ProgramRunner.h"
 
@@ -30,19 +29,10 @@ class CalibrationWindow : public ProgramRun {
         display_ = ":" + QString::fromUtf8(number).trimmed();
         // A steady 1 kHz tone at -20 dBFS: the reference K measures.
         tone_ = dir_ / "tone.wav";
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE* f = sf_open(tone_.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr);
-        std::vector<short> s(44100 * 120);
-        for (std::size_t i = 0; i < s.size(); ++i) {
-            s[i] = static_cast<short>(
-                std::lround(3277.0 * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0)));
-        }
-        sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-        sf_close(f);
+        ASSERT_EQ(std::system(("sox -V1 -n -r 44100 -b 16 " + tone_.string() +
+                               " synth 120 sine 1000 vol 0.1")
+                                  .c_str()),
+                  0);
     }
     void TearDown() override {
         if (process_.state() != QProcess::NotRunning) {
@@ -54,14 +44,18 @@ class CalibrationWindow : public ProgramRun {
         xvfb_.waitForFinished(10000);
     }
 
-    void launch(const QStringList& shape) {
+    // The environment of a program on the test's display.
+    QProcessEnvironment onDisplay() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
         env.insert("DISPLAY", display_);
         env.insert("ASAN_OPTIONS", "detect_leaks=0");
         env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
-        process_.setProcessEnvironment(env);
+        return env;
+    }
+    void launch(const QStringList& shape) {
+        process_.setProcessEnvironment(onDisplay());
         const QString log = QString::fromStdString((dir_ / "levels.csv").string());
         process_.start(FM_PROGRAM, QStringList{"--input", QString::fromStdString(tone_.string()),
                                                "--documents", docs(), "--log", log} +
@@ -81,15 +75,14 @@ class CalibrationWindow : public ProgramRun {
             },
             30000));
     }
-    QString xdotool(const QStringList& args) {
+    QString run(const char* tool, const QStringList& args) {
         QProcess x;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display_);
-        x.setProcessEnvironment(env);
-        x.start("xdotool", args);
+        x.setProcessEnvironment(onDisplay());
+        x.start(tool, args);
         x.waitForFinished(20000);
         return QString::fromUtf8(x.readAllStandardOutput()).trimmed();
     }
+    QString xdotool(const QStringList& args) { return run("xdotool", args); }
     void key(const char* name) { xdotool({"key", "--window", window_, name}); }
     // Waits for the program to have said `what` `times` times on standard error.
     bool said(const QString& what, int times = 1) {
@@ -103,12 +96,7 @@ class CalibrationWindow : public ProgramRun {
     // The window as shown on the display.
     QImage shot() {
         const QString png = QString::fromStdString((dir_ / "shot.png").string());
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display_);
-        p.setProcessEnvironment(env);
-        p.start("import", {"-window", window_, png});
-        p.waitForFinished(20000);
+        run("import", {"-window", window_, png});
         return QImage(png);
     }
     // Where the pixels of `colour` lie in `image` (each channel within 8): a button's face.

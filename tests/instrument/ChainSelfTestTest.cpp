@@ -9,7 +9,6 @@ namespace {
 
 TEST(ChainSelfTest, EveryLinePassesAndAWrongCalibrationFailsEveryLevel) {
     const auto lines = chainSelfTest();
-    std::cout << fm::measure::formatSelfTestTable(lines);
     EXPECT_TRUE(fm::measure::allPassed(lines));
     EXPECT_GE(lines.size(), 30u);
 
