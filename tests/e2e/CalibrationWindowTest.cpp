@@ -99,15 +99,15 @@ class CalibrationWindow : public ProgramRun {
         run("import", {"-window", window_, png});
         return QImage(png);
     }
-    // Where the pixels of `colour` lie in `image` (each channel within 8): a button's face.
+    // Where the pixels of `colour` lie in `image` (within 24 steps): a button's face.
     static QRect area(const QImage& image, QColor colour) {
         QRect found;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 const QColor c = image.pixelColor(x, y);
-                if (std::abs(c.red() - colour.red()) <= 8 &&
-                    std::abs(c.green() - colour.green()) <= 8 &&
-                    std::abs(c.blue() - colour.blue()) <= 8) {
+                if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                        std::abs(c.blue() - colour.blue()) <=
+                    24) {
                     found |= QRect(x, y, 1, 1);
                 }
             }
@@ -188,10 +188,6 @@ TEST_F(CalibrationWindow, TheMouseCancelsOnTheTallScreen) {
     ask(2.0, 1);
     click(cancel_);
     ASSERT_TRUE(said("calibration cancelled; it stays as it was")) << stderr_.toStdString();
-    EXPECT_FALSE(kept());
-    ask(2.0, 2);
-    key("Escape");
-    ASSERT_TRUE(said("calibration cancelled; it stays as it was", 2)) << stderr_.toStdString();
     EXPECT_FALSE(kept());
 }
 
