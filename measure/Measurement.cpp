@@ -137,6 +137,9 @@ void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer
     measuredEpoch_ = epoch;
     meter_.discardPartialSecond();
     bands_.takeIntervalEnergy();
+    if (micCorrection_) {
+        micCorrection_->forget();
+    }
     if (observer != nullptr) {
         observer->inputStopped();
     }

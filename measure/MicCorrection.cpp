@@ -261,6 +261,15 @@ const float* MicCorrection::apply(const float* samples, std::uint32_t frames) {
     return out_.data();
 }
 
+void MicCorrection::forget() {
+    std::fill(input_.begin(), input_.end(), 0.0f);
+    std::fill(tail_.begin(), tail_.end(), 0.0f);
+    for (Spectrum& s : history_) {
+        std::fill(s.begin(), s.end(), std::complex<float>());
+    }
+    at_ = 0;
+}
+
 void MicCorrection::closeChunk() {
     constexpr std::uint32_t P = kPartition;
     std::copy(input_.begin(), input_.end(), fftIn_.begin());

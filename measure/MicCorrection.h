@@ -54,6 +54,8 @@ class MicCorrection {
     // Measuring thread: the next `frames` (at most maxFrames) samples, corrected, in a buffer of
     // its own that holds them until the next call. Never allocates or locks.
     const float* apply(const float* samples, std::uint32_t frames);
+    // Measuring thread, when the input stops: what follows owes nothing to what came before.
+    void forget();
 
   private:
     using Spectrum = std::vector<std::complex<float>>;

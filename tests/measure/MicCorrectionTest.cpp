@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -47,10 +48,16 @@ TEST(MicCorrection, AUnitsFileIsReadAndItsInverseIsMetWithinTwoTenthsOfADecibel)
     EXPECT_NEAR(response->at(std::sqrt(200.0)), -1.75, 1e-9);
     EXPECT_EQ(response->at(5.0), -2.5);
 
-    const MicCorrection filter(*response, 44100.0);
+    MicCorrection filter(*response, 44100.0);
     for (double hz = 20.0; hz <= 16000.0; hz *= std::pow(2.0, 1.0 / 24.0)) {
         EXPECT_NEAR(filter.gainDb(hz), -response->at(hz), 0.2) << hz << " Hz";
     }
+    // A stopped input leaves nothing ringing into the next.
+    const std::vector<float> loud(1024, 0.5f), quiet(1024, 0.0f);
+    filter.apply(loud.data(), 1024);
+    filter.forget();
+    const float* after = filter.apply(quiet.data(), 1024);
+    EXPECT_TRUE(std::all_of(after, after + 1024, [](float x) { return x == 0.0f; }));
 }
 
 TEST(MicCorrection, AFileThatDoesNotParseIsRefusedWithItsLine) {
