@@ -35,10 +35,6 @@ class CalibrationWindow : public ProgramRun {
                   0);
     }
     void TearDown() override {
-        if (process_.state() != QProcess::NotRunning) {
-            xdotool({"key", "--window", window_, "ctrl+q"});
-            process_.waitForFinished(10000);
-        }
         ProgramRun::TearDown();
         xvfb_.terminate();
         xvfb_.waitForFinished(10000);
