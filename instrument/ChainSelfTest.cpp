@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -320,6 +321,10 @@ std::vector<SelfTestLine> chainSelfTest(const fm::measure::SelfTestFault& fault)
     }
     lines.push_back(countLine("seconds logged with levels", static_cast<double>(levels.size()),
                               static_cast<double>(seconds.size())));
+    const auto calibrated = std::count_if(seconds.begin(), seconds.end(),
+                                          [](auto& row) { return row["calibrated"] == "1"; });
+    lines.push_back(countLine("seconds logged as calibrated", static_cast<double>(levels.size()),
+                              static_cast<double>(calibrated)));
     const auto first = seconds.empty() ? std::map<std::string, std::string>{} : seconds.front();
     lines.push_back(
         dbLine("log calibration offset", kOffsetDb, numberIn(first, "calibration_offset_db"), 0.0));
@@ -362,6 +367,10 @@ std::vector<SelfTestLine> chainSelfTest(const fm::measure::SelfTestFault& fault)
     lines.push_back(countLine("period measured seconds", static_cast<double>(levels.size()),
                               numberIn(period, "measured_s")));
     lines.push_back(countLine("period overloaded seconds", 2.0, numberIn(period, "overload_s")));
+    lines.push_back(dbLine("period calibration offset", kOffsetDb,
+                           numberIn(period, "calibration_offset_db"), 0.0));
+    // Every second is a 1 kHz tone: the run's 1 kHz band holds all of it.
+    lines.push_back(dbLine("run LZeq band 1 kHz", leq, jsonValue(played.json, "LZeq_1kHz"), 0.2));
 
     std::error_code ec;
     fs::remove_all(dir, ec);
