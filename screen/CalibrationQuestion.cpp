@@ -39,8 +39,9 @@ CalibrationQuestion::CalibrationQuestion(QWidget* screen, const QString& title, 
     : answered_(std::move(answered)), screen_(screen) {
     setObjectName(QStringLiteral("calibrationQuestion"));
     setAttribute(Qt::WA_DeleteOnClose);
-    // The cover takes every touch meant for the screen under it.
+    // The cover takes every touch meant for the screen under it, and lets the screen be seen.
     setAttribute(Qt::WA_NoMousePropagation);
+    setAttribute(Qt::WA_TranslucentBackground);
 
     auto* box = new QWidget(this);
     box->setObjectName(QStringLiteral("calibrationBox"));
