@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,8 @@
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
+#include "measure/LimitWatch.h"
 #include "measure/Measurement.h"
 #include "measure/MicCorrection.h"
 #include "measure/SelfTest.h"
@@ -33,7 +36,9 @@
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
 #include "platform/motion/ReplayMotionSource.h"
+#include "platform/notify/DesktopNotifier.h"
 #include "platform/settings/QtCalibrationStore.h"
+#include "report/AlertJson.h"
 #include "screen/SoundLevelDisplay.h"
 #include "screen/ViewController.h"
 
@@ -143,6 +148,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DeviceOptions options = *parsed.options;
+    if (std::string why; !fm::measure::parseLimits(options.limits, &why)) {
+        say(why);
+        return 2;
+    }
     const std::string program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString();
     if (options.help) {
         std::fputs(fm::platform::usageText(program).c_str(), stdout);
@@ -278,6 +287,23 @@ int main(int argc, char** argv) {
     reports->setCalibration(&calibration);
 
     fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
+    fm::screen::setRaisedLimits([r = reports.get()] { return r->raisedLimits(); });
+    std::unique_ptr<fm::platform::DesktopNotifier> notifier;
+    if (!options.limits.empty()) {
+        // A raised limit is shown on the desktop where there is one (a session bus).
+        std::string why;
+        notifier = fm::platform::DesktopNotifier::connect(say, &why);
+        if (notifier) {
+            // Guarded: the reports' last seconds may still raise one after the notifier is gone.
+            reports->addAlertListener(
+                [n = QPointer(notifier.get())](const fm::measure::LimitAlert& alert) {
+                    if (n && alert.kind == fm::measure::LimitAlert::Kind::Raised) {
+                        n->notify(QString::fromStdString("fieldmeter: " + alert.name + " raised"),
+                                  QString::fromStdString(fm::report::alertLine(alert)), true);
+                    }
+                });
+        }
+    }
     int status = 0;
     {
         fm::app::AppDelegate delegate(options, title);
@@ -312,6 +338,7 @@ int main(int argc, char** argv) {
     }
     fm::screen::setCalibration(nullptr, false);
     fm::screen::setEventUnderWay({});
+    fm::screen::setRaisedLimits({});
     // Rows that never reached their files (said with their counts) make the run a failure.
     if (reports->finish() > 0 && status == 0) {
         status = 1;

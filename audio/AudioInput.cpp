@@ -291,28 +291,32 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
         return 0;  // cannot fail after the render above
     }
 
-    storeSnapshot(samples, frames);
+    if (phoneScreen.load(std::memory_order_relaxed)) {
+        storeSnapshot(samples, frames);
 
-    // Each square is at most 2^30 and a block at most 2^14 frames, so every partial sum is an
-    // integer below 2^44: exact in a double in any order. Summing in 64-bit integers gives the
-    // same value as adding each square to a double in turn, and vectorises.
-    std::int64_t sumOfSquares = 0;
-    for (std::uint32_t j = 0; j < frames; ++j) {
-        const std::int32_t v = samples[j];
-        sumOfSquares += v * v;
+        // Each square is at most 2^30 and a block at most 2^14 frames, so every partial sum is an
+        // integer below 2^44: exact in a double in any order. Summing in 64-bit integers gives the
+        // same value as adding each square to a double in turn, and vectorises.
+        std::int64_t sumOfSquares = 0;
+        for (std::uint32_t j = 0; j < frames; ++j) {
+            const std::int32_t v = samples[j];
+            sumOfSquares += v * v;
+        }
+        const double r = std::sqrt(static_cast<double>(sumOfSquares) / frames) *
+                             static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
+                         static_cast<double>(baseLevel.load(std::memory_order_relaxed));
+        rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
     }
-    const double r = std::sqrt(static_cast<double>(sumOfSquares) / frames) *
-                         static_cast<double>(sensitivityGain.load(std::memory_order_relaxed)) -
-                     static_cast<double>(baseLevel.load(std::memory_order_relaxed));
-    rmsValue.store(r >= 0.0 ? r : 0.0, std::memory_order_relaxed);
-    fm::measure::measurement().feed(floats, frames);
+    fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->overflows());
 
     if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
         engine->mAudioFileRefClean != nullptr) {
         engine->mAudioFileRefClean->writeAsync(frames, &list);
     }
 
-    accumulateSpectrumSamples(*engine, samples, frames);
+    if (spectrumWanted.load(std::memory_order_relaxed)) {
+        accumulateSpectrumSamples(*engine, samples, frames);
+    }
     return 0;
 }
 

@@ -31,6 +31,12 @@ extern std::atomic<float> sensitivityGain;
 extern std::atomic<float> baseLevel;
 // Band powers of the latest complete 2048-sample block.
 extern std::array<std::atomic<float>, kGraphPoints> spectrumPower;
+// Whether the phone screen is shown (written by the main thread before capture starts): the
+// callback keeps the waveform snapshot and the raw level only for it. Starts true.
+extern std::atomic<bool> phoneScreen;
+// Whether the callback analyses the spectrum (written by the main thread). Starts true; the
+// program without a screen analyses it only while someone follows the page.
+extern std::atomic<bool> spectrumWanted;
 // Meter updates that wrote the history graph; the column is historyIndex mod 320.
 extern std::int32_t historyIndex;
 // Paths of "output.wav" and "output2.caf" in the documents folder, set at each engine start.

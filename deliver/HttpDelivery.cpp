@@ -105,7 +105,7 @@ void HttpDelivery::Impl::run() {
     while (!worker.stopping()) {
         auto batch = outbox->readNext(maxCount, setup.maxBytes);
         if (batch.empty()) {
-            outbox->saveCursor();
+            outbox->saveCursor(std::chrono::seconds(5));
             worker.sleep(std::chrono::minutes(1));
             continue;
         }

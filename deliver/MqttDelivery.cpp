@@ -242,7 +242,7 @@ void MqttDelivery::Impl::run() {
                         }
                     }
                 }
-                if (inFlight.empty()) outbox->saveCursor();  // idle: the cursor to disk
+                if (inFlight.empty()) outbox->saveCursor(std::chrono::seconds(5));  // idle: to disk
                 if (!ok || !session->step(worker.wakeFd(), 1000, &error)) break;
             }
             if (worker.stopping() && online) {

@@ -13,6 +13,10 @@
 #include <fstream>
 
 namespace fm::deliver {
+
+// How often the cursor goes to disk while messages flow (and when the sender goes idle): a
+// file written every second would cost a meter more than sending its second does.
+constexpr std::chrono::milliseconds kCursorSaveInterval{5000};
 namespace {
 
 // A record: payload length, CRC-32 of what follows the CRC, made-at time (ns since the epoch),
@@ -492,18 +496,18 @@ void Outbox::acknowledge(std::uint64_t end) {
             oldestKnown_ = true;
         }
     }
-    if (std::chrono::steady_clock::now() - lastSave_ >= std::chrono::milliseconds(500)) {
-        saveCursor();
-    }
+    saveCursor(kCursorSaveInterval);
 }
 
-void Outbox::saveCursor() {
+void Outbox::saveCursor(std::chrono::milliseconds notWithin) {
     std::uint64_t cursor;
     {
         std::lock_guard lock(mutex_);
         cursor = cursor_;
     }
-    lastSave_ = std::chrono::steady_clock::now();
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSave_ < notWithin) return;
+    lastSave_ = now;
     if (cursor == savedCursor_) return;
     const std::string tmp = folder_ + "/cursor.tmp";
     {

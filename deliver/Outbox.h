@@ -59,8 +59,10 @@ class Outbox {
     // Sender thread: every message before `end` was acknowledged. Persists the cursor now and
     // then (and on close) and removes segments it has passed.
     void acknowledge(std::uint64_t end);
-    // Sender thread: writes the cursor file now.
-    void saveCursor();
+    // Sender thread: writes the cursor file now, or only when its last write is older than
+    // `notWithin`. A cursor written seldom costs a few messages sent twice after a kill
+    // (at least once, as QoS 1 is), never one lost.
+    void saveCursor(std::chrono::milliseconds notWithin = std::chrono::milliseconds(0));
 
     // Called after every append, outside the outbox's lock (the sender's wake-up).
     void setWakeUp(std::function<void()> wake);

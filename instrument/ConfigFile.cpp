@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "measure/Limit.h"
+
 namespace fm::instrument {
 
 using fm::platform::DeviceOptions;
@@ -122,6 +124,11 @@ DeviceOptionsResult parseOptionsWithConfigFile(const std::vector<std::string>& a
             return result;
         }
         if (std::string why = refusal(fromFile.given, refused); !why.empty()) {
+            result.error = where + why;
+            return result;
+        }
+        // A limit's grammar is checked here too, so that a fault names its line.
+        if (std::string why; key == "limit" && !fm::measure::parseLimits({value}, &why)) {
             result.error = where + why;
             return result;
         }

@@ -43,7 +43,7 @@ std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions&
                                               const std::string& meterName,
                                               const std::string& stateFolder, Say say,
                                               std::string* error) {
-    if (options.mqttUrl.empty() && options.influxUrl.empty()) {
+    if (options.mqttUrl.empty() && options.influxUrl.empty() && options.alertWebhook.empty()) {
         return nullptr;
     }
     std::unique_ptr<Deliveries> self(new Deliveries());
@@ -84,6 +84,16 @@ std::unique_ptr<Deliveries> Deliveries::start(const fm::platform::DeviceOptions&
             return nullptr;
         }
     }
+    if (!options.alertWebhook.empty()) {
+        fm::deliver::WebhookOptions webhook;
+        webhook.url = options.alertWebhook;
+        webhook.headerFile = options.alertWebhookHeaderFile;
+        self->webhook_ = fm::deliver::WebhookDelivery::start(
+            webhook, (outboxes / "webhook").string(), budgetBytes(options.outboxMaxMb), say, error);
+        if (!self->webhook_) {
+            return nullptr;
+        }
+    }
     return self;
 }
 
@@ -101,6 +111,9 @@ void Deliveries::announce(bool calibrated) {
 }
 
 void Deliveries::second(const fm::measure::SecondRecord& second) {
+    if (!mqtt_ && !influx_) {
+        return;
+    }
     const std::uint64_t seq = sequence_->next();
     if (mqtt_) {
         mqtt_->enqueue("second", fm::report::secondMessage(second, seq, meterName_),
@@ -141,9 +154,12 @@ void Deliveries::event(const fm::report::EventSummary& event) {
     }
 }
 
-void Deliveries::publish(const std::string& topic, const std::string& json) {
+void Deliveries::alert(const std::string& json, std::chrono::system_clock::time_point time) {
     if (mqtt_) {
-        mqtt_->enqueue(topic, json, std::chrono::system_clock::now());
+        mqtt_->enqueue("alert", json, time);
+    }
+    if (webhook_) {
+        webhook_->enqueue(json, time);
     }
 }
 
@@ -158,6 +174,11 @@ std::string Deliveries::statusText() const {
         const auto s = influx_->status();
         text += std::string(text.empty() ? "" : "; ") + "store " +
                 (s.reachable ? "reachable" : "not reachable") + "; backlog " +
+                std::to_string(s.outbox.backlog);
+    }
+    if (webhook_) {
+        const auto s = webhook_->status();
+        text += std::string(text.empty() ? "" : "; ") + "webhook backlog " +
                 std::to_string(s.outbox.backlog);
     }
     return text;
@@ -180,6 +201,10 @@ std::string Deliveries::metricsText(const std::string& meterName) const {
     if (influx_) {
         const auto s = influx_->status();
         rows.push_back({meter + ",delivery=\"influx\"", s.reachable, s.sent, s.outbox});
+    }
+    if (webhook_) {
+        const auto s = webhook_->status();
+        rows.push_back({meter + ",delivery=\"webhook\"", s.reachable, s.sent, s.outbox});
     }
     if (rows.empty()) {
         return out;

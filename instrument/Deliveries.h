@@ -5,6 +5,7 @@
 // in the documents folder that survives outages and restarts. Each second carries the meter's
 // count of seconds across restarts (`seq`). Main thread; the sending runs on the deliveries'
 // own threads. Qt-free.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 namespace fm::deliver {
 class MqttDelivery;
 class LineProtocolDelivery;
+class WebhookDelivery;
 }  // namespace fm::deliver
 
 namespace fm::instrument {
@@ -24,8 +26,8 @@ class Deliveries : public fm::report::ReportListener {
   public:
     using Say = std::function<void(const std::string&)>;
 
-    // Null without --mqtt and --influx. Null with *error set when an option cannot be used (a
-    // bad URL, an unreadable password file, an outbox that cannot be made).
+    // Null without --mqtt, --influx and --alert-webhook. Null with *error set when an option cannot
+    // be used (a bad URL, an unreadable password file, an outbox that cannot be made).
     static std::unique_ptr<Deliveries> start(const fm::platform::DeviceOptions& options,
                                              const std::string& meterName,
                                              const std::string& stateFolder, Say say,
@@ -43,8 +45,8 @@ class Deliveries : public fm::report::ReportListener {
     void period(const fm::measure::PeriodValues& period) override;
     void day(const fm::measure::DayValues& day) override;
     void event(const fm::report::EventSummary& event) override;
-    // Any other message on PREFIX/topic through the same outbox (alerts).
-    void publish(const std::string& topic, const std::string& json);
+    // A limit's alert (its JSON): to PREFIX/alert and to the webhook, each through its outbox.
+    void alert(const std::string& json, std::chrono::system_clock::time_point time);
 
     // Any thread: "broker connected; backlog 0" for the service's status line.
     std::string statusText() const;
@@ -62,6 +64,7 @@ class Deliveries : public fm::report::ReportListener {
     std::unique_ptr<SecondSequence> sequence_;
     std::unique_ptr<fm::deliver::MqttDelivery> mqtt_;
     std::unique_ptr<fm::deliver::LineProtocolDelivery> influx_;
+    std::unique_ptr<fm::deliver::WebhookDelivery> webhook_;
 };
 
 // The topics' prefix: --mqtt-topic, else fieldmeter/NAME.

@@ -9,14 +9,17 @@
 #include <cstdio>
 
 #include "audio/SignalState.h"
+#include "instrument/AlertMail.h"
 #include "instrument/Deliveries.h"
 #include "instrument/Say.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/http/AccessToken.h"
 #include "platform/http/HttpServer.h"
+#include "report/AlertJson.h"
 #include "report/LiveSite.h"
 #include "report/Reports.h"
 
@@ -46,8 +49,12 @@ bool isAnyAddress(const std::string& host) {
     return host == "0.0.0.0" || host == "::";
 }
 
-// The spectrum's 320 band powers now; the audio thread stores them as relaxed atomics.
+// The spectrum's 320 band powers now; the audio thread stores them as relaxed atomics. None
+// while it is not analysed: the page then leaves it out.
 std::vector<float> spectrumNow() {
+    if (!fm::audio::spectrumWanted.load(std::memory_order_relaxed)) {
+        return {};
+    }
     std::vector<float> power(fm::audio::spectrumPower.size());
     for (std::size_t k = 0; k < power.size(); ++k) {
         power[k] = fm::audio::spectrumPower[k].load(std::memory_order_relaxed);
@@ -57,7 +64,9 @@ std::vector<float> spectrumNow() {
 
 fm::report::MeterReading meterExtras() {
     fm::report::MeterReading extras;
-    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    if (fm::audio::phoneScreen.load(std::memory_order_relaxed)) {
+        extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    }
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     return extras;
 }
@@ -81,6 +90,7 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     }
     fm::report::Reports::Options files;
     files.logPath = options.logFile;
+    files.logFolder = options.logFolder;
     files.summaryPath = options.summaryFile;
     files.period =
         fm::measure::parsePeriod(options.period).value_or(fm::measure::Period::FifteenMinutes);
@@ -90,6 +100,18 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     files.postRollSeconds = options.postRollSeconds;
     files.eventsBudgetBytes = static_cast<std::uint64_t>(std::llround(options.eventsMaxMb * 1e6));
     files.eventsFolder = fm::platform::documentsFolder() + "/events";
+    if (auto limits = fm::measure::parseLimits(options.limits, error)) {
+        files.limits = std::move(*limits);
+    } else {
+        return nullptr;
+    }
+    files.limitClearSeconds = options.limitClearSeconds;
+    files.limitEverySeconds = options.limitEverySeconds;
+    files.onAlert = [listeners = &self->alertListeners_](const fm::measure::LimitAlert& alert) {
+        for (const auto& listener : *listeners) {
+            listener(alert);
+        }
+    };
     self->reports_ = fm::report::Reports::open(fm::measure::measurement(), files,
                                                std::chrono::system_clock::now(), say, error);
     if (!self->reports_) {
@@ -104,13 +126,21 @@ std::unique_ptr<LevelReports> LevelReports::start(const fm::platform::DeviceOpti
     }
     if (self->deliveries_) {
         self->reports_->setListener(self->deliveries_.get());
+        self->addAlertListener([d = self->deliveries_.get(),
+                                name = self->meterName_](const fm::measure::LimitAlert& alert) {
+            d->alert(fm::report::alertJson(alert, name), alert.time);
+        });
+    }
+    if (!options.alertMail.empty()) {
+        self->alertMail_ = std::make_unique<AlertMail>(options.alertMail, self->meterName_,
+                                                       files.eventsFolder, say);
+        self->addAlertListener(
+            [m = self->alertMail_.get()](const fm::measure::LimitAlert& alert) { m->send(alert); });
     }
     if (options.metrics && !self->startServer(options, token, error)) {
         return nullptr;
     }
-    // The page's stream is fed ten times a second; without it every second the measurement
-    // closes reaches the files within half a second, with a fifth of the wake-ups.
-    self->timer_.setInterval(self->server_ ? 100 : 500);
+    self->timer_.setInterval(500);  // 100 ms while the page's stream has a reader
     connect(&self->timer_, &QTimer::timeout, self.get(), &LevelReports::poll);
     self->timer_.start();
     return self;
@@ -126,6 +156,20 @@ const fm::measure::SecondRecord& LevelReports::lastSecond() const {
 
 bool LevelReports::eventUnderWay() const {
     return reports_->eventUnderWay();
+}
+
+void LevelReports::addAlertListener(std::function<void(const fm::measure::LimitAlert&)> listener) {
+    alertListeners_.push_back(std::move(listener));
+}
+
+std::vector<std::string> LevelReports::raisedLimits() const {
+    std::vector<std::string> names;
+    for (const auto& state : reports_->limitStates()) {
+        if (state.raised) {
+            names.push_back(state.name);
+        }
+    }
+    return names;
 }
 
 // A token that cannot be had stops the program: a page open to the network is never served
@@ -160,6 +204,7 @@ bool LevelReports::startServer(const fm::platform::DeviceOptions& options, const
     site.documentsFolder = fm::platform::documentsFolder();
     site.logPath = options.logFile;
     site.summaryPath = options.summaryFile;
+    site.logFolder = options.logFolder;
     site.meterExtras = meterExtras;
     site.spectrum = spectrumNow;
     site.moreMetrics = [deliveries = deliveries_.get(), name = meterName_] {
@@ -228,19 +273,37 @@ void LevelReports::takeCalibrationDate() {
 
 void LevelReports::poll() {
     fm::report::LevelLogExtras extras;
-    extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    if (fm::audio::phoneScreen.load(std::memory_order_relaxed)) {
+        extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
+    }
     extras.framesDropped = fm::platform::AudioFileWriter::framesDroppedInProcess();
     if (yaw_) {
         extras.yawDegrees = yaw_();
     }
     reports_->poll(std::chrono::system_clock::now(), extras);
     takeCalibrationDate();
-    if (server_) {
+    // The page's stream is fed ten times a second while someone follows it; otherwise every
+    // second the measurement closes reaches the files within half a second, with a fifth of
+    // the wake-ups and no stream made for nobody.
+    const bool followed = server_ && server_->streamReaders(fm::report::kLiveStreamPath) > 0;
+    if (spectrumOnDemand_) {
+        fm::audio::spectrumWanted.store(followed, std::memory_order_relaxed);
+    }
+    const int interval = followed ? 100 : 500;
+    if (timer_.interval() != interval) {
+        timer_.setInterval(interval);
+    }
+    if (followed) {
         // The spectrum at half the rate: it is the largest part, and the page needs no more.
         server_->publish(fm::report::kLiveStreamPath,
                          reports_->liveStreamJson(
                              meterName_, ++polls_ % 2 == 0 ? spectrumNow() : std::vector<float>{}));
     }
+}
+
+void LevelReports::setSpectrumOnDemand(bool onDemand) {
+    spectrumOnDemand_ = onDemand;
+    fm::audio::spectrumWanted.store(!onDemand, std::memory_order_relaxed);
 }
 
 }  // namespace fm::instrument

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "measure/SecondRecord.h"
 #include "platform/device/DeviceOptions.h"
@@ -21,13 +22,15 @@ class Reports;
 }
 namespace fm::measure {
 class Calibration;
-}
+struct LimitAlert;
+}  // namespace fm::measure
 namespace fm::platform {
 class HttpServer;
 }
 namespace fm::instrument {
 class Deliveries;
-}
+class AlertMail;
+}  // namespace fm::instrument
 
 namespace fm::instrument {
 
@@ -56,11 +59,19 @@ class LevelReports : public QObject {
     // At the end: the seconds measured so far are written and every row kept from a failure is
     // tried once more. Returns how many rows never reached their files (said with their counts).
     std::size_t finish();
+    // Main thread: the spectrum is analysed only while the page's stream has a reader (the
+    // program without a screen); otherwise always.
+    void setSpectrumOnDemand(bool onDemand);
+
     // Main thread: every output file opened again at its path (after logrotate moved it).
     void reopen();
 
     // Whether a loud moment is being captured now (--event-above, --event-peak).
     bool eventUnderWay() const;
+    // Every alert of the limits (--limit) goes to each listener, on the main thread.
+    void addAlertListener(std::function<void(const fm::measure::LimitAlert&)> listener);
+    // The names of the limits raised now.
+    std::vector<std::string> raisedLimits() const;
 
     // The meter's name in the metrics: --name, else the host's name.
     static std::string meterName(const fm::platform::DeviceOptions& options);
@@ -77,6 +88,7 @@ class LevelReports : public QObject {
 
     // Made before the reports, which tell them every row, and gone after them.
     std::unique_ptr<Deliveries> deliveries_;
+    std::unique_ptr<AlertMail> alertMail_;
     std::unique_ptr<fm::report::Reports> reports_;
     Yaw yaw_;
     const fm::measure::Calibration* calibration_ = nullptr;
@@ -85,6 +97,8 @@ class LevelReports : public QObject {
     QTimer timer_;
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;
+    bool spectrumOnDemand_ = false;
+    std::vector<std::function<void(const fm::measure::LimitAlert&)>> alertListeners_;
 };
 
 }  // namespace fm::instrument

@@ -4,13 +4,15 @@
 #include <vector>
 
 #include "mail/MailDate.h"
-#include "mail/RecordingAsWav.h"
+#include "platform/audiofile/RecordingAsWav.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/mail/DesktopMail.h"
 #include "platform/mail/MailComposeDialog.h"
 #include "platform/mail/Sendmail.h"
 
 namespace fm::mail {
+
+using fm::platform::RecordingWav;
 namespace {
 
 // The recording, as WAV, read while the message is written.

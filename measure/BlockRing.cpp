@@ -24,6 +24,10 @@ bool BlockRing::push(const float* samples, std::uint32_t frames, const BlockInfo
         done += piece;
         slot.frames = piece;
         slot.info = info;
+        if (k > 0) {
+            slot.info.lostFrames = 0;
+            slot.info.clockStepNs = 0;
+        }
         // The frames after this piece were captured after its last one.
         const double laterFrames = static_cast<double>(frames - done);
         slot.info.endTimeNs = info.endTimeNs - std::llround(laterFrames / sampleRate * 1e9);

@@ -19,11 +19,17 @@ struct BlockInfo {
     // Changes when the input stops: a part second measured before it is not continued after.
     std::uint32_t epoch = 0;
     InputKind input = InputKind::Mic;
+    // Frames of the stream that never reached the ring just before this block (its first slot
+    // only), and a step of the wall clock seen there (nanoseconds, signed; 0: none).
+    std::uint64_t lostFrames = 0;
+    std::int64_t clockStepNs = 0;
 };
 
 class BlockRing {
   public:
-    static constexpr std::uint32_t kSlotFrames = 4096;
+    // Small slots, so that a ring of many seconds stays a few megabytes: a block takes as many
+    // as it needs.
+    static constexpr std::uint32_t kSlotFrames = 512;
 
     struct Slot {
         BlockInfo info;

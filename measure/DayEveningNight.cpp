@@ -22,6 +22,15 @@ std::optional<DayValues> DayEveningNightAccumulator::add(const SecondRecord& rec
     if (!runStart_) {
         runStart_ = record.closedAt - 1s;
     }
+    if (record.clockStepSeconds < 0.0 && open_) {
+        if (middle < bounds_[0]) {
+            open_ = false;
+            runStart_ = record.closedAt - 1s;
+            countedUntil_ = {};
+        } else {
+            countedUntil_ = std::max(countedUntil_, lastMiddle_);
+        }
+    }
     std::optional<DayValues> closed;
     if (!open_ || middle >= bounds_[4]) {
         if (open_ && *runStart_ <= bounds_[0]) {
@@ -34,6 +43,10 @@ std::optional<DayValues> DayEveningNightAccumulator::add(const SecondRecord& rec
     } else if (middle < bounds_[0]) {
         return closed;
     }
+    if (middle <= countedUntil_) {
+        return closed;
+    }
+    lastMiddle_ = middle;
     if (!hasLevels(record.input)) {
         return closed;
     }

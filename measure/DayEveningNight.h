@@ -42,7 +42,10 @@ class DayEveningNightAccumulator {
     // When `record` falls on a later local day than the one under way, that day is returned if
     // the run covered the whole of it (its first second began at or before the day's local
     // midnight); a day the run entered partway is not reported. A second from before the day
-    // under way (the clock set back) is counted in no day.
+    // under way (the clock set back) is counted in no day; after a second that says the wall clock
+    // stepped back, the seconds up to where the day had already been measured are counted in no
+    // part (each instant once), and a step back to an earlier day leaves the day under way
+    // unreported (it is no longer whole).
     std::optional<DayValues> add(const SecondRecord& record);
 
   private:
@@ -51,6 +54,9 @@ class DayEveningNightAccumulator {
     DayValues values() const;
 
     std::optional<std::chrono::system_clock::time_point> runStart_;
+    // The middle of the last second counted, and, after a step back, up to where not to count.
+    std::chrono::system_clock::time_point lastMiddle_{};
+    std::chrono::system_clock::time_point countedUntil_{};
     bool open_ = false;
     int year_ = 0;
     int month_ = 0;

@@ -12,16 +12,22 @@ namespace {
 constexpr int kBlocksPerWake = 4;
 constexpr long kLongestWaitNs = 150'000'000;
 
-// About three seconds of 1024-frame blocks: the measuring thread may fall that far behind.
-constexpr std::size_t kRingSlots = 128;
+// Twelve seconds of audio (in blocks of 512 frames or more): a stall of the measuring thread, or of
+// the whole program while the sound server keeps its input, shorter than that loses nothing.
+// About 2 MB, made once.
+constexpr double kRingSeconds = 12.0;
 // A quarter of an hour of seconds waiting for the main thread (a machine suspended longer loses
 // no second either: nothing is measured while it sleeps).
 constexpr std::size_t kSecondsQueued = 900;
 
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+std::int64_t clockNs(clockid_t clock) {
+    timespec t{};
+    ::clock_gettime(clock, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+std::size_t ringSlots(double sampleRate) {
+    return static_cast<std::size_t>(std::ceil(kRingSeconds * sampleRate / BlockRing::kSlotFrames));
 }
 
 }  // namespace
@@ -30,8 +36,9 @@ Measurement::Measurement(double sampleRate)
     : sampleRate_(sampleRate),
       meter_(sampleRate),
       bands_(sampleRate),
-      ring_(kRingSlots),
-      seconds_(kSecondsQueued) {
+      ring_(ringSlots(sampleRate)),
+      seconds_(kSecondsQueued),
+      clock_(sampleRate) {
     ::sem_init(&wake_, 0, 0);
 }
 
@@ -72,17 +79,38 @@ void Measurement::setObserver(MeasurementObserver* observer) {
     }
 }
 
-void Measurement::feed(const float* samples, std::uint32_t frames) {
+void Measurement::feed(const float* samples, std::uint32_t frames, std::uint64_t overflows) {
+    // Read one after the other: the difference of the two is the wall clock's offset.
+    const std::int64_t monoNs = clockNs(CLOCK_MONOTONIC);
+    const std::int64_t wallNs = clockNs(CLOCK_REALTIME);
     BlockInfo info;
-    info.endTimeNs = nowNs();
     info.epoch = epoch_.load(std::memory_order_relaxed);
     info.input = input_.load(std::memory_order_relaxed);
+    const bool restart = info.epoch != streamEpoch_ || info.input != streamInput_;
+    streamEpoch_ = info.epoch;
+    streamInput_ = info.input;
+    if (restart) {
+        pendingLostFrames_ = 0;  // lost from a stream that ended (counted): not this one's
+    }
+    const bool overflowed = overflows > overflowsSeen_;  // a new unit counts from 0 again
+    overflowsSeen_ = overflows;
+    const StreamClock::Stamp stamp =
+        clock_.block(monoNs, wallNs, frames, restart, overflowed, info.input == InputKind::Mic);
+    info.endTimeNs = stamp.endTimeNs;
+    info.lostFrames = pendingLostFrames_ + stamp.lostFrames;
+    info.clockStepNs = pendingClockStepNs_ + stamp.clockStepNs;
+    lostFrames_.fetch_add(stamp.lostFrames, std::memory_order_relaxed);
     framesFed_.fetch_add(frames, std::memory_order_relaxed);
     if (!ring_.push(samples, frames, info, sampleRate_)) {
         framesDropped_.fetch_add(frames, std::memory_order_relaxed);
+        lostFrames_.fetch_add(frames, std::memory_order_relaxed);
+        pendingLostFrames_ = info.lostFrames + frames;
+        pendingClockStepNs_ = info.clockStepNs;
         framesMeasured_.fetch_add(frames, std::memory_order_release);  // nothing left to wait for
         return;
     }
+    pendingLostFrames_ = 0;
+    pendingClockStepNs_ = 0;
     // Woken every few blocks rather than every one: each wake-up costs more than measuring a
     // block, and the screen reads the levels ten times a second anyway.
     if (++blocksSinceWake_ >= kBlocksPerWake) {
@@ -136,6 +164,8 @@ void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer
     // The input stopped since the last block: what it left of a second is not a second.
     measuredEpoch_ = epoch;
     meter_.discardPartialSecond();
+    secondLostFrames_ = 0;
+    secondClockStepNs_ = 0;
     bands_.takeIntervalEnergy();
     if (micCorrection_) {
         micCorrection_->forget();
@@ -147,6 +177,8 @@ void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer
 
 void Measurement::measureSlot(const BlockRing::Slot& slot, MeasurementObserver* observer) {
     followEpoch(slot.info.epoch, observer);
+    secondLostFrames_ += slot.info.lostFrames;
+    secondClockStepNs_ += slot.info.clockStepNs;
     const float* samples =
         micCorrection_ ? micCorrection_->apply(slot.samples, slot.frames) : slot.samples;
     std::uint32_t left = slot.frames;
@@ -223,6 +255,11 @@ void Measurement::closeSecond(const SoundLevelMeter::ClosedSecond& closed, std::
     r.peakC = closed.peakC;
     r.tickMeanSquareAF = closed.tickMeanSquareAF;
     r.overloadSamples = closed.overloadSamples;
+    r.lostFrames = secondLostFrames_;
+    r.lostSeconds = static_cast<double>(secondLostFrames_) / sampleRate_;
+    r.clockStepSeconds = static_cast<double>(secondClockStepNs_) / 1e9;
+    secondLostFrames_ = 0;
+    secondClockStepNs_ = 0;
     const std::array<double, kBandCount> bandEnergy = bands_.takeIntervalEnergy();
     for (std::size_t b = 0; b < kBandCount; ++b) {
         r.bandMeanSquare[b] = bandEnergy[b] / static_cast<double>(meter_.framesPerSecond());

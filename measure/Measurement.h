@@ -3,8 +3,9 @@
 // of its own runs the sound level meter over it, and every whole second it closes becomes a
 // SecondRecord for the main thread's writers (takeSecond). The audio thread only copies the
 // block into a ring made once and wakes the measuring thread; it never locks, waits or
-// allocates. Nothing measured is dropped unless the ring is full (counted, never hidden).
-// Qt-free.
+// allocates. Each block is stamped with the time of its audio (StreamClock), not with the time
+// it arrived. Nothing measured is dropped unless the ring is full; frames lost there or by the
+// interface are counted, and each second says how many of its own were lost. Qt-free.
 #include <semaphore.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevels.h"
+#include "measure/StreamClock.h"
 #include "measure/ThirdOctaveBands.h"
 
 namespace fm::measure {
@@ -45,8 +47,10 @@ class Measurement {
     InputKind input() const { return input_.load(std::memory_order_relaxed); }
     bool measuring() const { return hasLevels(input()); }
 
-    // Audio thread, once per captured block (full scale 1.0).
-    void feed(const float* samples, std::uint32_t frames);
+    // Audio thread, once per captured block (full scale 1.0). `overflows`: how many times so far
+    // the interface reported input it lost (RtAudio's overflow status); a change since the last
+    // block means a gap before this one.
+    void feed(const float* samples, std::uint32_t frames, std::uint64_t overflows = 0);
 
     // Main thread: the next whole second measured, oldest first; false when none is waiting.
     bool takeSecond(SecondRecord* out);
@@ -58,6 +62,8 @@ class Measurement {
     // Frames the ring had no room for, and seconds the main thread never took in time.
     std::uint64_t framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
     std::uint64_t secondsDropped() const { return secondsDropped_.load(std::memory_order_relaxed); }
+    // Every frame of the input lost so far, wherever: the ring's and the interface's.
+    std::uint64_t lostFrames() const { return lostFrames_.load(std::memory_order_relaxed); }
 
     // Main thread, at any time: who follows the measurement on its thread (null: nobody). Returns
     // once the measuring thread no longer calls the one before (at most one block later), which
@@ -96,6 +102,7 @@ class Measurement {
     std::atomic<std::uint64_t> framesMeasured_{0};
     std::atomic<std::uint64_t> framesDropped_{0};
     std::atomic<std::uint64_t> secondsDropped_{0};
+    std::atomic<std::uint64_t> lostFrames_{0};
     std::atomic<bool> stopping_{false};
     sem_t wake_;
     std::thread thread_;
@@ -105,8 +112,17 @@ class Measurement {
     // Measuring thread only.
     std::uint32_t measuredEpoch_ = 0;
     std::uint64_t framesMeasuredHere_ = 0;
+    std::uint64_t secondLostFrames_ = 0;  // lost within the second under way
+    std::int64_t secondClockStepNs_ = 0;  // the clock's step within it
     // Audio thread only: blocks fed since the measuring thread was last woken.
     int blocksSinceWake_ = 0;
+    StreamClock clock_;
+    std::uint32_t streamEpoch_ = 0;
+    InputKind streamInput_ = InputKind::None;
+    std::uint64_t overflowsSeen_ = 0;
+    // What the ring has not yet carried: frames lost and a step, told with the next block it takes.
+    std::uint64_t pendingLostFrames_ = 0;
+    std::int64_t pendingClockStepNs_ = 0;
 };
 
 // The measurement the input callback feeds, for the life of the process.

@@ -64,6 +64,9 @@ PeriodAccumulator::PeriodAccumulator(Period period) : period_(period) {}
 std::optional<PeriodValues> PeriodAccumulator::add(const SecondRecord& record) {
     const Clock::time_point middle = record.closedAt - 500ms;
     std::optional<PeriodValues> closed;
+    if (open_ && record.clockStepSeconds < 0.0) {
+        closed = close(false);
+    }
     if (!open_) {
         start_ = periodStart(period_, middle);
         open_ = true;
@@ -88,6 +91,7 @@ std::optional<PeriodValues> PeriodAccumulator::finish() {
 
 void PeriodAccumulator::count(const SecondRecord& record) {
     lastClosedAt_ = record.closedAt;
+    lost_ += record.lostSeconds;
     if (record.overloadSamples > 0) {
         ++overload_;
     }
@@ -114,11 +118,13 @@ void PeriodAccumulator::count(const SecondRecord& record) {
 PeriodValues PeriodAccumulator::close(bool complete) {
     PeriodValues v;
     v.start = start_;
-    v.end = complete ? start_ + periodLength(period_) : lastClosedAt_;
+    // Never before its start, whatever the clock did within a second.
+    v.end = complete ? start_ + periodLength(period_) : std::max(lastClosedAt_, start_);
     v.complete = complete;
     v.measuredSeconds = a_.count();
     v.noInputSeconds = noInput_;
     v.overloadSeconds = overload_;
+    v.lostSeconds = lost_;
     if (v.measuredSeconds > 0) {
         v.LAeq = a_.level();
         v.LAFmax = lafMax_;
@@ -140,6 +146,7 @@ PeriodValues PeriodAccumulator::close(bool complete) {
 
     open_ = false;
     noInput_ = overload_ = 0;
+    lost_ = 0.0;
     a_.clear();
     c_.clear();
     for (EnergyMean& band : bands_) {

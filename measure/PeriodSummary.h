@@ -40,6 +40,7 @@ struct PeriodValues {
     std::uint64_t measuredSeconds = 0;  // seconds with levels
     std::uint64_t noInputSeconds = 0;   // seconds without input
     std::uint64_t overloadSeconds = 0;  // seconds with samples at or beyond full scale
+    double lostSeconds = 0.0;           // input lost within its seconds (not measured)
     // In dB with each second's own calibration; absent when no second of the period had levels.
     std::optional<double> LAeq;    // energy mean of the seconds' LAeq,1s
     std::optional<double> LAFmax;  // the largest LAFmax,1s
@@ -58,8 +59,11 @@ struct PeriodValues {
 
 // Collects the seconds, in the order they close, into periods. A second belongs to the period
 // that holds its middle (closedAt - 500 ms). Periods without any second are not made up. A second
-// from an earlier period than the one under way (the clock set back) is counted in the one under
-// way: a period once closed is never reopened.
+// that says the wall clock stepped back closes the period under way, not complete, at its last
+// second, and starts the next at the new time: a period never holds seconds from before its
+// start. A second from an earlier period than the one under way without such a word (a clock
+// set back by less than a second) is counted in the one under way: a period once closed is never
+// reopened.
 class PeriodAccumulator {
   public:
     explicit PeriodAccumulator(Period period);
@@ -83,6 +87,7 @@ class PeriodAccumulator {
     std::chrono::system_clock::time_point lastClosedAt_{};
     std::uint64_t noInput_ = 0;
     std::uint64_t overload_ = 0;
+    double lost_ = 0.0;
     EnergyMean a_;
     EnergyMean c_;
     std::array<EnergyMean, kBandCount> bands_{};

@@ -69,6 +69,13 @@ struct SecondRecord {
     std::array<double, kBandCount> bandMeanSquare{};
     // Samples at or beyond full scale in the second.
     std::uint32_t overloadSamples = 0;
+    // Input frames lost within the second (the measurement's queue was full, or the interface
+    // dropped them), and the same in seconds. The second holds a whole second of measured
+    // frames; the lost ones lengthen its span, closedAt being the time of its audio.
+    std::uint64_t lostFrames = 0;
+    double lostSeconds = 0.0;
+    // The wall clock stepped within the second by this many seconds (signed; 0: it did not).
+    double clockStepSeconds = 0.0;
 
     // The calibration in effect: the dB that 0 dBFS reads; calibrated false means dBFS (offset
     // 0). The demo signal is never calibrated.

@@ -20,14 +20,31 @@ void SecondStream::hand(SecondRecord record, const std::function<void(const Seco
     sink(record);
 }
 
+void SecondStream::poll(Clock::time_point now, std::chrono::steady_clock::time_point steadyNow,
+                        const std::function<void(const SecondRecord&)>& sink) {
+    const Clock::duration offset = now.time_since_epoch() - steadyNow.time_since_epoch();
+    if (offset_) {
+        const Clock::duration step = offset - *offset_;
+        if (step >= std::chrono::seconds(1) || step <= -std::chrono::seconds(1)) {
+            // Measured seconds carry the steps they saw; the seconds made here follow this one.
+            lastClosedAt_ += step;
+            pendingStep_ += step;
+        }
+    }
+    offset_ = offset;
+    poll(now, sink);
+}
+
 void SecondStream::poll(Clock::time_point now,
                         const std::function<void(const SecondRecord&)>& sink) {
     SecondRecord record;
     while (measurement_.takeSecond(&record)) {
         hand(record, sink);
+        pendingStep_ = {};
     }
     const InputKind input = measurement_.input();
     if (hasLevels(input) || !measurement_.idle()) {
+        pendingStep_ = {};
         return;
     }
     // Nothing is measured: the wall clock makes the seconds, one after the last.
@@ -37,6 +54,8 @@ void SecondStream::poll(Clock::time_point now,
         empty.calibrated = measurement_.meter().calibrated();
         empty.calibrationOffsetDb = measurement_.meter().calibrationOffsetDb();
         empty.closedAt = lastClosedAt_ + std::chrono::seconds(1);
+        empty.clockStepSeconds = std::chrono::duration<double>(pendingStep_).count();
+        pendingStep_ = {};
         hand(empty, sink);
     }
 }

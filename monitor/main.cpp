@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/AudioEngine.h"
+#include "audio/SignalState.h"
 #include "instrument/ChainSelfTest.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/InputChoice.h"
@@ -22,6 +23,7 @@
 #include "instrument/ProgramLoop.h"
 #include "instrument/Say.h"
 #include "measure/Calibration.h"
+#include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "measure/MicCorrection.h"
 #include "measure/Quantities.h"
@@ -101,6 +103,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DeviceOptions options = *parsed.options;
+    if (std::string why; !fm::measure::parseLimits(options.limits, &why)) {
+        say(why);
+        return 2;
+    }
     if (options.passThrough.size() > 1) {
         say("unknown option " + options.passThrough[1] + " (see --help)");
         return 2;
@@ -201,7 +207,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
+    reports->setSpectrumOnDemand(true);
 
+    // No waveform snapshot and no raw level: they are the phone screen's.
+    fm::audio::phoneScreen.store(false, std::memory_order_relaxed);
     fm::audio::AudioEngine engine;
     engine.FFTSetup();
     engine.startMeasuring();

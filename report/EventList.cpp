@@ -125,6 +125,7 @@ void EventList::take(const std::string& line) {
     EventRow row;
     row.startUtc = at("start_utc");
     row.endUtc = at("end_utc");
+    row.startLocal = at("start_local");
     row.durationSeconds = numberOf(at("duration_s"));
     row.trigger = at("trigger");
     row.LAFmax = numberOf(at("LAFmax_dB"));

@@ -16,6 +16,7 @@ namespace fm::report {
 
 struct EventRow {
     std::string startUtc, endUtc;
+    std::string startLocal;  // "" in a list written before the local time was
     std::optional<double> durationSeconds;
     std::string trigger;  // "LAF" or "LCpeak"
     std::optional<double> LAFmax, LAeq, LCpeak;

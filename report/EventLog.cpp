@@ -23,7 +23,7 @@ std::string csvField(const std::string& text) {
 }  // namespace
 
 std::string eventLogHeader() {
-    std::string header = "start_utc,end_utc,duration_s,trigger";
+    std::string header = "start_utc,end_utc,start_local,end_local,duration_s,trigger";
     for (const auto& q : fm::measure::quantities()) {
         if (q.interval == fm::measure::Interval::Event) {
             header += "," + q.key.substr(0, q.key.find("_event")) + "_dB";
@@ -37,6 +37,8 @@ std::string eventLogHeader() {
 std::string eventLogRow(const EventSummary& event) {
     std::string row =
         utcTimeWithMilliseconds(event.start) + "," + utcTimeWithMilliseconds(event.end) + ",";
+    row +=
+        localTimeWithMilliseconds(event.start) + "," + localTimeWithMilliseconds(event.end) + ",";
     appendFixed(&row, std::chrono::duration<double>(event.end - event.start).count(), 3);
     row += ",";
     row += fm::measure::eventTriggerName(event.trigger);

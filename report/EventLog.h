@@ -23,8 +23,8 @@ struct EventSummary {
     std::string whyNotKept;           // "" when kept
 };
 
-// start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,calibrated,clip,kept,
-// clip_written_s,why_not_kept and a line feed.
+// start_utc,end_utc,start_local,end_local,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,
+// calibrated,clip,kept,clip_written_s,why_not_kept and a line feed.
 std::string eventLogHeader();
 // One row, ending in a line feed.
 std::string eventLogRow(const EventSummary& event);

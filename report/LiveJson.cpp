@@ -4,6 +4,7 @@
 
 #include "measure/Decibels.h"
 #include "measure/MicCorrection.h"
+#include "report/AlertJson.h"
 #include "report/JsonText.h"
 #include "report/LevelLog.h"
 
@@ -145,6 +146,18 @@ void commonFields(std::string* out, const LiveReading& r) {
     integerField(out, "sinceStartSamples", sinceStart);
     out->push_back('}');
 
+    // Audio lost (in the last second and since the start) and steps of the wall clock.
+    field(out, "lost");
+    out->push_back('{');
+    const fm::measure::SecondRecord* second = r.view.second;
+    integerField(out, "lastSecondFrames",
+                 second != nullptr ? static_cast<long long>(second->lostFrames) : 0);
+    integerField(out, "sinceStartFrames", static_cast<long long>(r.lostFrames));
+    numberField(out, "clockStepS",
+                second != nullptr ? std::optional(second->clockStepSeconds) : std::nullopt, 3);
+    integerField(out, "clockSteps", static_cast<long long>(r.clockSteps));
+    out->push_back('}');
+
     if (r.direction != nullptr) {
         field(out, "direction");
         out->push_back('{');
@@ -173,6 +186,8 @@ void commonFields(std::string* out, const LiveReading& r) {
         field(out, "second");
         trendSecondJson(out, *r.lastSecond);
     }
+    field(out, "limits");
+    appendLimitStatesJson(out, r.limits);
 }
 
 void spectrumJson(std::string* out, const LiveReading& r, bool withFrequencies) {

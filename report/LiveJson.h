@@ -6,10 +6,12 @@
 // of directions, the newest second of the trend and, when given, the spectrum. A value that was
 // not measured is null. Qt-free.
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "report/DirectionMap.h"
@@ -30,6 +32,9 @@ struct LiveReading {
     std::optional<TrendSecond> lastSecond;  // the newest second for the trend
     std::vector<float> spectrum;            // the 320 spectrum band powers; empty: left out
     double sampleRate = 44100.0;
+    std::uint64_t lostFrames = 0;  // input frames lost since the start, wherever
+    std::uint64_t clockSteps = 0;  // steps of the wall clock seen since the start
+    std::vector<fm::measure::LimitState> limits;  // the limits after the last second
 };
 
 std::string liveNowJson(const LiveReading& reading);

@@ -24,6 +24,7 @@ struct LiveSiteOptions {
     std::string meterName;
     std::string documentsFolder;       // holds output2.caf, recordings/ and events/
     std::string logPath, summaryPath;  // "" when not written
+    std::string logFolder;             // the day files (--log-dir); "" when not written
     std::string dygraphsFolder = "/usr/share/javascript/dygraphs";  // Debian's libjs-dygraphs
     // Any thread: what the metrics add to the reports' values (raw level, frames dropped), and
     // the 320 spectrum band powers now.
@@ -36,7 +37,8 @@ struct LiveSiteOptions {
 fm::platform::HttpRoutes liveSiteRoutes(const LiveSiteOptions& options);
 
 // The page's own files, compiled into the program (generated from report/page/): the body of
-// "index.html", "page.js" or "page.css", or nothing for any other name.
+// "index.html", "page.js", "page.css", "history.js" or "report.html", or nothing for any other
+// name.
 std::optional<std::string_view> livePageFile(std::string_view name);
 
 }  // namespace fm::report

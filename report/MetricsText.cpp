@@ -253,10 +253,12 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
                    "Audio frames analysed since the meter started.", "",
                    static_cast<double>(now->framesCaptured));
     }
-    out.sample("fieldmeter_raw_level", "gauge",
-               "The raw level (the big read-out by default): RMS of the samples times the gain, "
-               "minus the base level.",
-               "", r.rawLevel);
+    if (r.rawLevel) {
+        out.sample("fieldmeter_raw_level", "gauge",
+                   "The raw level (the big read-out by default): RMS of the samples times the "
+                   "gain, minus the base level.",
+                   "", *r.rawLevel);
+    }
     out.sample("fieldmeter_recorder_frames_dropped_total", "counter",
                "Frames the recorder dropped since the meter started because its queue was full.",
                "", static_cast<double>(r.framesDropped));
@@ -264,9 +266,32 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
                "Frames the measurement could not take since the meter started (its queue was "
                "full).",
                "", static_cast<double>(r.measurementFramesDropped));
+    out.sample("fieldmeter_lost_frames_total", "counter",
+               "Input frames lost since the meter started, wherever: the measurement's queue was "
+               "full, or the audio interface overflowed. Each second's own are in the log.",
+               "", static_cast<double>(r.lostFrames));
+    out.sample("fieldmeter_clock_steps_total", "counter",
+               "Steps of the wall clock (by a second or more, against the monotonic clock) seen "
+               "since the meter started.",
+               "", static_cast<double>(r.clockSteps));
+    out.sample("fieldmeter_clock_last_step_seconds", "gauge",
+               "The size of the last step of the wall clock, signed (0 before any).", "",
+               r.lastClockStepSeconds);
     out.sample("fieldmeter_events_total", "counter",
                "Loud moments captured as events since the meter started.", "",
                static_cast<double>(r.eventsTotal));
+    for (const auto& limit : r.limits) {
+        const std::string name = label("limit", limit.name);
+        out.sample("fieldmeter_limit_exceeded", "gauge",
+                   "1 while an episode of the limit is under way (raised, not yet cleared).", name,
+                   limit.raised ? 1.0 : 0.0);
+        out.sample("fieldmeter_limit_episodes_total", "counter",
+                   "Episodes of the limit since the meter started, alerted or not.", name,
+                   static_cast<double>(limit.episodes));
+        out.sample("fieldmeter_limit_seconds_over_total", "counter",
+                   "Seconds in which the limit held since the meter started.", name,
+                   static_cast<double>(limit.secondsOver));
+    }
     return out.text();
 }
 

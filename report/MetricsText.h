@@ -7,7 +7,9 @@
 // Qt-free.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "measure/LimitWatch.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 
@@ -16,11 +18,16 @@ namespace fm::report {
 struct MeterReading {
     fm::measure::MeasurementView view;
     fm::measure::InputKind input = fm::measure::InputKind::None;
-    double rawLevel = 0.0;                       // rmsValue: the raw level (the big read-out)
+    std::optional<double> rawLevel;              // rmsValue: the raw level (the big read-out)
     std::uint64_t framesDropped = 0;             // frames the recorder dropped
     std::uint64_t measurementFramesDropped = 0;  // frames the measurement had no room for
     std::uint64_t eventsTotal = 0;               // loud moments captured
+    std::uint64_t lostFrames = 0;                // input frames lost, wherever
+    std::uint64_t clockSteps = 0;                // steps of the wall clock seen
+    double lastClockStepSeconds = 0.0;           // the size of the last one (signed)
     std::string period;                          // the summary's period ("15m"), "" without
+    // The limits after the last second.
+    std::vector<fm::measure::LimitState> limits;
 };
 
 std::string prometheusText(const std::string& meterName, const MeterReading& reading);

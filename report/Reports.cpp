@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 
 #include "platform/audiofile/RecordingArchive.h"
+#include "report/AlertJson.h"
 #include "report/LiveJson.h"
 #include "report/NumberText.h"
 #include "report/SummaryLog.h"
@@ -35,7 +37,14 @@ Reports::Reports(fm::measure::Measurement& measurement, const Options& options,
       say_(std::move(say)),
       stream_(measurement, start),
       periods_(options.period),
-      started_(start) {}
+      started_(start) {
+    if (!options.limits.empty()) {
+        limits_ = std::make_unique<fm::measure::LimitWatch>(fm::measure::LimitWatch::Options{
+            options.limits, options.limitClearSeconds, options.limitEverySeconds});
+        limitsAtPeriod_.assign(options.limits.size(), {0, 0});
+        limitStates_ = limits_->states();
+    }
+}
 
 std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
                                        const Options& options, Clock::time_point start, Say say,
@@ -56,6 +65,10 @@ std::unique_ptr<Reports> Reports::open(fm::measure::Measurement& measurement,
     };
     if (!options.logPath.empty() &&
         !(reports->log_ = openFile(options.logPath, levelLogHeader(), "the log"))) {
+        return nullptr;
+    }
+    if (!options.logFolder.empty() &&
+        !(reports->dayLog_ = DayLog::open(options.logFolder, start, say, error))) {
         return nullptr;
     }
     if (!options.summaryPath.empty() &&
@@ -152,6 +165,13 @@ std::size_t Reports::finish() {
     if (summary_) {
         if (auto partial = periods_.finish()) {
             summary_->add(summaryPeriodRow(*partial), std::chrono::steady_clock::now());
+            if (limits_) {
+                limitsBefore_.clear();
+                for (const auto& state : limits_->states()) {
+                    limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+                }
+                writeLimitRows(*partial);
+            }
         }
     }
     for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
@@ -175,7 +195,8 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
     if (finished_) {
         return;
     }
-    stream_.poll(now, [&](const fm::measure::SecondRecord& second) { take(second, extras); });
+    stream_.poll(now, std::chrono::steady_clock::now(),
+                 [&](const fm::measure::SecondRecord& second) { take(second, extras); });
     takeEvents();
     const auto steady = std::chrono::steady_clock::now();
     for (RowQueue* queue : {log_.get(), summary_.get(), eventLog_.get()}) {
@@ -183,18 +204,39 @@ void Reports::poll(Clock::time_point now, const LevelLogExtras& extras) {
             queue->retry(steady);
         }
     }
+    if (dayLog_) {
+        dayLog_->retry(steady);
+    }
 }
 
 void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras) {
     const auto steady = std::chrono::steady_clock::now();
-    if (log_) {
-        log_->add(levelLogRow(second, extras), steady);
+    if (second.clockStepSeconds != 0.0) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%+.3f", second.clockStepSeconds);
+        say_(std::string("the wall clock stepped by ") + size + " s; the second ending " +
+             utcTimeWithMilliseconds(second.closedAt) + " is at the new time" +
+             (second.clockStepSeconds < 0.0 ? " and the period under way was closed incomplete"
+                                            : ""));
+    }
+    std::vector<fm::measure::LimitAlert> alerts;
+    LevelLogExtras withLimits = extras;
+    withLimits.limits = takeLimits(second, &alerts);
+    if (log_ || dayLog_) {
+        std::string row = levelLogRow(second, withLimits);
+        if (dayLog_) {
+            dayLog_->add(second.closedAt, log_ ? row : std::move(row), steady);
+        }
+        if (log_) {
+            log_->add(std::move(row), steady);
+        }
     }
     std::optional<fm::measure::PeriodValues> closed = periods_.add(second);
     std::optional<fm::measure::DayValues> day = days_.add(second);
     if (summary_) {
         if (closed) {
             summary_->add(summaryPeriodRow(*closed), steady);
+            writeLimitRows(*closed);
         }
         if (day) {
             summary_->add(summaryDayRow(*day), steady);
@@ -209,8 +251,12 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
             listener_->day(*day);
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     second_ = second;
+    if (second.clockStepSeconds != 0.0) {
+        lastClockStep_ = second.clockStepSeconds;
+        ++clockSteps_;
+    }
     run_.add(second);
     if (closed) {
         period_ = closed;
@@ -222,6 +268,92 @@ void Reports::take(const fm::measure::SecondRecord& second, const LevelLogExtras
     if (extras.yawDegrees && fm::measure::hasLevels(second.input)) {
         direction_.add(*extras.yawDegrees, second.meanSquareA, second.calibrationOffsetDb);
     }
+    if (limits_) {
+        limitStates_ = limits_->states();
+        for (const auto& alert : alerts) {
+            alerts_.push_front(alert);
+        }
+        while (alerts_.size() > kAlertsKept) {
+            alerts_.pop_back();
+        }
+    }
+    lock.unlock();
+    if (options_.onAlert) {
+        for (const auto& alert : alerts) {
+            options_.onAlert(alert);
+        }
+    }
+}
+
+std::string Reports::takeLimits(const fm::measure::SecondRecord& second,
+                                std::vector<fm::measure::LimitAlert>* alerts) {
+    if (!limits_) {
+        return "";
+    }
+    if (fm::measure::hasLevels(second.input) && limitsCalibratedSaid_ != second.calibrated) {
+        // Said when the levels first come and whenever their unit changes.
+        limitsCalibratedSaid_ = second.calibrated;
+        say_(second.calibrated ? "the limits compare in dB (the levels are calibrated)"
+                               : "the limits compare in dBFS (the levels are not calibrated)");
+        for (const auto& limit : limits_->limits()) {
+            if (!second.calibrated && limit.levelDb > 0.0) {
+                say_("the limit " + limit.name +
+                     " lies above 0 dBFS, which levels that are not calibrated hardly reach: "
+                     "was it meant for a calibrated meter (--calibration DB, or the key K)?");
+            }
+        }
+    }
+    limitsBefore_.clear();
+    for (const auto& state : limits_->states()) {
+        limitsBefore_.emplace_back(state.secondsOver, state.episodes);
+    }
+    limits_->add(second, alerts);
+    for (auto& alert : *alerts) {
+        // The clips of the events that overlap the episode (so far).
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        for (auto event = events_.rbegin(); event != events_.rend(); ++event) {
+            if (event->kept && event->start < end && event->end > alert.start) {
+                alert.clips.push_back(event->clip);
+            }
+        }
+    }
+    std::string held;
+    for (const auto& state : limits_->states()) {
+        if (state.held) {
+            held += (held.empty() ? "" : ";") + state.name;
+        }
+    }
+    return held;
+}
+
+void Reports::nameClipInAlerts(const EventSummary& event) {
+    // An event that ends after its episode's alert was made is named in the kept alert: the
+    // page's list of episodes shows its clip.
+    constexpr std::size_t kRecent = 50;
+    for (std::size_t i = 0; event.kept && i < std::min(alerts_.size(), kRecent); ++i) {
+        fm::measure::LimitAlert& alert = alerts_[i];
+        const auto end =
+            alert.kind == fm::measure::LimitAlert::Kind::Cleared ? alert.end : alert.time;
+        if (event.start < end && event.end > alert.start &&
+            std::find(alert.clips.begin(), alert.clips.end(), event.clip) == alert.clips.end()) {
+            alert.clips.push_back(event.clip);
+        }
+    }
+}
+
+void Reports::writeLimitRows(const fm::measure::PeriodValues& period) {
+    if (!limits_ || !summary_ || limitsBefore_.size() != limitsAtPeriod_.size()) {
+        return;
+    }
+    const auto steady = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < limitsBefore_.size(); ++i) {
+        summary_->add(summaryLimitRow(period, limits_->limits()[i].name,
+                                      limitsBefore_[i].first - limitsAtPeriod_[i].first,
+                                      limitsBefore_[i].second - limitsAtPeriod_[i].second),
+                      steady);
+    }
+    limitsAtPeriod_ = limitsBefore_;
 }
 
 void Reports::setCalibrationDate(const std::string& date) {
@@ -285,6 +417,7 @@ void Reports::takeEvents() {
             refusingClips_ = true;
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        nameClipInAlerts(event);
         events_.push_front(std::move(event));
         if (events_.size() > kEventsKept) {
             events_.pop_back();
@@ -304,6 +437,20 @@ std::vector<EventSummary> Reports::events() const {
     return {events_.begin(), events_.end()};
 }
 
+std::vector<fm::measure::LimitAlert> Reports::alerts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {alerts_.begin(), alerts_.end()};
+}
+
+std::string Reports::alertsJson(const std::string& meterName) const {
+    return fm::report::alertsJson(alerts(), meterName);
+}
+
+std::vector<fm::measure::LimitState> Reports::limitStates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return limitStates_;
+}
+
 std::string Reports::metricsText(const std::string& meterName, const MeterReading& extras) const {
     MeterReading reading = extras;
     const fm::measure::SoundLevelSnapshot now = measurement_.meter().read();
@@ -321,6 +468,10 @@ std::string Reports::metricsText(const std::string& meterName, const MeterReadin
     reading.view.day = day_ ? &*day_ : nullptr;
     reading.view.event = events_.empty() ? nullptr : &events_.front().values;
     reading.eventsTotal = eventsTotal_;
+    reading.lostFrames = measurement_.lostFrames();
+    reading.clockSteps = clockSteps_;
+    reading.lastClockStepSeconds = lastClockStep_;
+    reading.limits = limitStates_;
     return prometheusText(meterName, reading);
 }
 
@@ -338,6 +489,9 @@ std::string Reports::liveJson(const std::string& meterName, std::vector<float> s
         reading.input = input;
         reading.calibrationDate = calibrationDate_;
         reading.direction = &direction_;
+        reading.lostFrames = measurement_.lostFrames();
+        reading.clockSteps = clockSteps_;
+        reading.limits = limitStates_;
         if (second_.index > 0) {
             reading.lastSecond = trendSecondOf(second_);
         }

@@ -16,10 +16,12 @@
 
 #include "measure/DayEveningNight.h"
 #include "measure/EventDetector.h"
+#include "measure/LimitWatch.h"
 #include "measure/Measurement.h"
 #include "measure/PeriodSummary.h"
 #include "measure/RunStatistics.h"
 #include "measure/SecondStream.h"
+#include "report/DayLog.h"
 #include "report/DirectionMap.h"
 #include "report/EventCapture.h"
 #include "report/EventClips.h"
@@ -36,9 +38,11 @@ class Reports {
   public:
     using Say = std::function<void(const std::string&)>;
     using Clock = std::chrono::system_clock;
+    using Alert = fm::measure::LimitAlert;
 
     struct Options {
         std::string logPath;      // "" = no log
+        std::string logFolder;    // "" = no log for each day
         std::string summaryPath;  // "" = no summary
         fm::measure::Period period = fm::measure::Period::FifteenMinutes;
         // The loud moments: captured when a threshold is given, into eventsFolder.
@@ -47,9 +51,17 @@ class Reports {
         double postRollSeconds = 5.0;
         std::uint64_t eventsBudgetBytes = 500'000'000;
         std::string eventsFolder;
+        // Limits on the levels, followed each second; every alert they raise or clear goes to
+        // onAlert on the main thread (never blocking: a sender queues it).
+        std::vector<fm::measure::LimitSpec> limits;
+        int limitClearSeconds = 60;
+        int limitEverySeconds = 600;
+        std::function<void(const Alert&)> onAlert;
     };
     // This run's events that the main thread keeps, newest first, for the page.
     static constexpr std::size_t kEventsKept = 10000;
+    // The alerts kept for /api/alerts and the page.
+    static constexpr std::size_t kAlertsKept = 500;
 
     // Opens the files. Null when one cannot be opened, with *error naming it and why (the
     // program then stops: a logger that logs nothing must not run for hours).
@@ -93,6 +105,12 @@ class Reports {
 
     // Any thread: this run's events that have ended, newest first (at most kEventsKept).
     std::vector<EventSummary> events() const;
+    // Any thread: this run's alerts, newest first (at most kAlertsKept), as JSON for
+    // /api/alerts; and the limits' states after the last second.
+    std::vector<fm::measure::LimitAlert> alerts() const;
+    std::string alertsJson(const std::string& meterName) const;
+    std::vector<fm::measure::LimitState> limitStates() const;
+
     // Any thread: whether a loud moment is being captured now.
     bool eventUnderWay() const { return capture_ && capture_->underWay(); }
 
@@ -103,6 +121,11 @@ class Reports {
     void keepOlderEventList(const std::string& list);
     void take(const fm::measure::SecondRecord& second, const LevelLogExtras& extras);
     void takeEvents();
+    // The limits' second: its alerts are made and kept; returns the names that held.
+    std::string takeLimits(const fm::measure::SecondRecord& second,
+                           std::vector<fm::measure::LimitAlert>* alerts);
+    void writeLimitRows(const fm::measure::PeriodValues& period);
+    void nameClipInAlerts(const EventSummary& event);  // with mutex_ held
     // Calls `write` with mutex_ held and the measurement's values as the page shows them, read
     // as metricsText reads them (`now` just before the lock).
     void withView(const std::function<void(const fm::measure::MeasurementView&,
@@ -115,6 +138,7 @@ class Reports {
     Say say_;
     fm::measure::SecondStream stream_;
     std::unique_ptr<RowQueue> log_;
+    std::unique_ptr<DayLog> dayLog_;
     std::unique_ptr<RowQueue> summary_;
     fm::measure::PeriodAccumulator periods_;
     fm::measure::DayEveningNightAccumulator days_;
@@ -125,6 +149,10 @@ class Reports {
     bool finished_ = false;
     std::size_t unwritten_ = 0;  // rows finish() could not write
     std::uint64_t eventsLostSaid_ = 0;
+    std::unique_ptr<fm::measure::LimitWatch> limits_;  // null without limits
+    // Each limit's seconds over and episodes before this second, and when the period began.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> limitsBefore_, limitsAtPeriod_;
+    std::optional<bool> limitsCalibratedSaid_;
     Clock::time_point started_;
     ReportListener* listener_ = nullptr;
 
@@ -139,6 +167,10 @@ class Reports {
     DirectionMap direction_;
     LevelTrend trend_;
     std::string calibrationDate_;
+    double lastClockStep_ = 0.0;
+    std::uint64_t clockSteps_ = 0;
+    std::deque<fm::measure::LimitAlert> alerts_;  // newest first
+    std::vector<fm::measure::LimitState> limitStates_;
 };
 
 }  // namespace fm::report

@@ -1,6 +1,7 @@
 #include "report/SummaryLog.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "measure/LocalClock.h"
 #include "measure/Quantities.h"
@@ -59,15 +60,19 @@ std::string calibration(bool calibrated, double offsetDb) {
     return out;
 }
 
+constexpr const char* kLimitColumns = ",limit,limit_seconds_over,limit_episodes";
+constexpr const char* kLimitBlanks = ",,,";
+
 }  // namespace
 
 std::string summaryHeader() {
-    std::string header = "row,start_utc,end_utc";
+    std::string header = "row,start_utc,end_utc,start_local,end_local";
     names(&header, Columns::PeriodLevels);
-    header += ",measured_s,no_input_s,overload_s,complete,date";
+    header += ",measured_s,no_input_s,overload_s,lost_s,complete,date";
     names(&header, Columns::DayLevels);
     header += ",day_coverage,evening_coverage,night_coverage,calibrated,calibration_offset_db";
     names(&header, Columns::Bands);
+    header += kLimitColumns;
     return header + "\n";
 }
 
@@ -76,14 +81,19 @@ std::string summaryPeriodRow(const fm::measure::PeriodValues& period) {
     view.period = &period;
     std::string row = "period," + utcTimeWithMilliseconds(period.start) + "," +
                       utcTimeWithMilliseconds(period.end);
+    row +=
+        "," + localTimeWithMilliseconds(period.start) + "," + localTimeWithMilliseconds(period.end);
     values(&row, Columns::PeriodLevels, view);
     row += "," + std::to_string(period.measuredSeconds) + "," +
            std::to_string(period.noInputSeconds) + "," + std::to_string(period.overloadSeconds) +
-           (period.complete ? ",1," : ",0,");
+           ",";
+    appendFixed(&row, period.lostSeconds, 3);
+    row += period.complete ? ",1," : ",0,";
     blanks(&row, Columns::DayLevels);
     row += ",,,";
     row += calibration(period.calibrated, period.calibrationOffsetDb);
     values(&row, Columns::Bands, view);
+    row += kLimitBlanks;
     return row + "\n";
 }
 
@@ -97,14 +107,15 @@ std::string summaryDayRow(const fm::measure::DayValues& day) {
         const auto end = fm::measure::instantOfLocalHour(y, m, d + 1, 0);
         if (start && end) {
             row += utcTimeWithMilliseconds(*start) + "," + utcTimeWithMilliseconds(*end);
+            row += "," + localTimeWithMilliseconds(*start) + "," + localTimeWithMilliseconds(*end);
         } else {
-            row += ",";
+            row += ",,,";
         }
     } else {
-        row += ",";
+        row += ",,,";
     }
     blanks(&row, Columns::PeriodLevels);
-    row += ",,,,," + day.date;
+    row += ",,,,,," + day.date;
     values(&row, Columns::DayLevels, view);
     for (double coverage : {day.dayCoverage, day.eveningCoverage, day.nightCoverage}) {
         row += ',';
@@ -112,6 +123,49 @@ std::string summaryDayRow(const fm::measure::DayValues& day) {
     }
     row += calibration(day.calibrated, day.calibrationOffsetDb);
     blanks(&row, Columns::Bands);
+    row += kLimitBlanks;
+    return row + "\n";
+}
+
+}  // namespace fm::report
+
+namespace fm::report {
+
+std::string summaryLimitRow(const fm::measure::PeriodValues& period, const std::string& limit,
+                            std::uint64_t secondsOver, std::uint64_t episodes) {
+    // Blank wherever the header has a column of its own for another kind of row.
+    std::string header = summaryHeader();
+    header.pop_back();
+    std::vector<std::string> fields;
+    for (std::size_t at = 0;;) {
+        const std::size_t comma = header.find(',', at);
+        fields.push_back(header.substr(at, comma - at));
+        if (comma == std::string::npos) {
+            break;
+        }
+        at = comma + 1;
+    }
+    for (std::string& field : fields) {
+        if (field == "row") {
+            field = "limit";
+        } else if (field == "start_utc") {
+            field = utcTimeWithMilliseconds(period.start);
+        } else if (field == "end_utc") {
+            field = utcTimeWithMilliseconds(period.end);
+        } else if (field == "limit") {
+            field = limit;  // names hold no comma, quote or line feed
+        } else if (field == "limit_seconds_over") {
+            field = std::to_string(secondsOver);
+        } else if (field == "limit_episodes") {
+            field = std::to_string(episodes);
+        } else {
+            field.clear();
+        }
+    }
+    std::string row;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        row += (i > 0 ? "," : "") + fields[i];
+    }
     return row + "\n";
 }
 

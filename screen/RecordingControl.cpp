@@ -168,7 +168,12 @@ void ViewController::watchInput() {
     const auto now = std::chrono::steady_clock::now();
     if (inputSource().kind == fm::platform::AudioInputKind::Microphone && mAudioUnit->isRunning()) {
         const std::uint64_t delivered = mAudioUnit->deliveries();
-        if (deliveriesSeenAtStart_ != engineStarts() || delivered != deliveriesSeen_) {
+        // A program that was itself stopped (a stalled machine, SIGSTOP) gives the stream the
+        // time to deliver what the server kept, rather than calling it lost at once.
+        const bool watcherStalled = now - inputWatchedAt_ > std::chrono::seconds(1);
+        inputWatchedAt_ = now;
+        if (deliveriesSeenAtStart_ != engineStarts() || delivered != deliveriesSeen_ ||
+            watcherStalled) {
             deliveriesSeenAtStart_ = engineStarts();
             deliveriesSeen_ = delivered;
             deliveriesChangedAt_ = now;

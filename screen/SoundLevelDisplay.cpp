@@ -27,6 +27,24 @@ using fm::measure::Weighting;
 Calibration* gCalibration = nullptr;
 bool gConfirm = true;
 std::function<bool()> gEventUnderWay;
+std::function<std::vector<std::string>()> gRaisedLimits;
+
+// The first raised limit's name, short, and how many more: "night!", "site-noi..+1!".
+QString raisedLimitsText() {
+    const std::vector<std::string> names =
+        gRaisedLimits ? gRaisedLimits() : std::vector<std::string>{};
+    if (names.empty()) {
+        return {};
+    }
+    QString text = QString::fromStdString(names.front());
+    if (text.size() > 10) {
+        text = text.left(8) + QStringLiteral("..");
+    }
+    if (names.size() > 1) {
+        text += QStringLiteral("+%1").arg(names.size() - 1);
+    }
+    return text + QStringLiteral("! ");
+}
 
 // Room beside and above the line's text, inside its backdrop.
 constexpr int kPaddingX = 5;
@@ -90,6 +108,10 @@ void setCalibration(fm::measure::Calibration* calibration, bool confirm) {
 
 void setEventUnderWay(std::function<bool()> underWay) {
     gEventUnderWay = std::move(underWay);
+}
+
+void setRaisedLimits(std::function<std::vector<std::string>()> raised) {
+    gRaisedLimits = std::move(raised);
 }
 
 SoundLevelDisplay::SoundLevelDisplay(QWidget* screen, QLabel* readout, QLabel* caption)
@@ -224,7 +246,7 @@ void SoundLevelDisplay::tick() {
         showLine(noInputText(input));
         return;
     }
-    QString text;
+    QString text = raisedLimitsText();
     if (gEventUnderWay && gEventUnderWay()) {
         text += QStringLiteral("EVENT ");
     }
@@ -233,6 +255,15 @@ void SoundLevelDisplay::tick() {
     }
     if (levels.overloadSamples1s > 0) {
         text += QStringLiteral("OVL ");
+    }
+    // Input lost (a stall, an overflowing interface): said while it goes on and a little after.
+    const auto steadyNow = std::chrono::steady_clock::now();
+    if (const std::uint64_t lost = fm::measure::measurement().lostFrames(); lost != lostSeen_) {
+        lostSeen_ = lost;
+        lostUntil_ = steadyNow + std::chrono::seconds(3);
+    }
+    if (steadyNow < lostUntil_) {
+        text += QStringLiteral("LOST ");
     }
     text += QStringLiteral("LAF ") + db(levels.LAF) + QLatin1Char(' ') + unit(levels.calibrated) +
             QStringLiteral("  ");

@@ -9,8 +9,11 @@
 #include <QRect>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "measure/Calibration.h"
 #include "measure/SoundLevelSnapshot.h"
@@ -27,6 +30,8 @@ namespace fm::screen {
 void setCalibration(fm::measure::Calibration* calibration, bool confirm);
 // Set by the program: whether a loud moment is being captured now ("EVENT" on the line).
 void setEventUnderWay(std::function<bool()> underWay);
+// Set by the program: the names of the limits raised now ("night!" on the line).
+void setRaisedLimits(std::function<std::vector<std::string>()> raised);
 
 class SoundLevelDisplay : public QObject {
   public:
@@ -88,6 +93,8 @@ class SoundLevelDisplay : public QObject {
     QString notice_;
     std::chrono::steady_clock::time_point noticeUntil_{};
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;
+    std::uint64_t lostSeen_ = 0;  // the measurement's lost frames when last looked at
+    std::chrono::steady_clock::time_point lostUntil_{};
 };
 
 }  // namespace fm::screen

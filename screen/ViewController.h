@@ -227,6 +227,7 @@ class ViewController : public QWidget,
     std::uint64_t deliveriesSeen_ = 0;
     std::uint64_t deliveriesSeenAtStart_ = 0;
     std::chrono::steady_clock::time_point deliveriesChangedAt_;
+    std::chrono::steady_clock::time_point inputWatchedAt_;
     std::unique_ptr<fm::mail::MailExport> mailExport_;
     fm::screen::SoundLevelDisplay* soundLevels_ = nullptr;  // a child of the screen
 };

@@ -67,6 +67,8 @@ class AudioInputUnit {
     // for its thread).
     std::uint64_t deliveries() const { return deliveries_.load(std::memory_order_relaxed); }
     void markLost(const char* reason) { reportInputEnd(InputEnd::Lost, reason); }
+    // Any thread: how many times the back end said it lost input (an overflow) since it was made.
+    std::uint64_t overflows() const { return overflows_.load(std::memory_order_relaxed); }
 
   protected:
     AudioInputUnit();
@@ -83,6 +85,8 @@ class AudioInputUnit {
     virtual void doUninitialize() = 0;
 
     void setLastError(std::string text) { lastError_ = std::move(text); }
+    // The audio thread, before delivering the block that follows input the back end lost.
+    void noteOverflow() { overflows_.fetch_add(1, std::memory_order_relaxed); }
 
     // Any thread of the back end, without locking or allocating: capture has ended. The first
     // report after a start is kept; later ones are ignored.
@@ -99,6 +103,7 @@ class AudioInputUnit {
     std::string lastError_;
 
     std::atomic<std::uint64_t> deliveries_{0};
+    std::atomic<std::uint64_t> overflows_{0};
     std::atomic<InputEnd> end_{InputEnd::None};
     std::atomic<bool> endClaimed_{false};
     char endReason_[256] = {};

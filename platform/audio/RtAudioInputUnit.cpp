@@ -233,17 +233,18 @@ void RtAudioInputUnit::closeStream() {
 }
 
 int RtAudioInputUnit::onAudio(void* /*output*/, void* input, unsigned frames, double /*time*/,
-                              RtAudioStreamStatus /*status*/, void* user) {
+                              RtAudioStreamStatus status, void* user) {
     auto* link = static_cast<StreamLink*>(user);
     tCallbackLink = link;
     link->inCallback.store(true);
     RtAudioInputUnit* self = link->unit.load();
-    const int result = self != nullptr ? self->onBlock(input, frames) : 2;
+    const int result =
+        self != nullptr ? self->onBlock(input, frames, (status & RTAUDIO_INPUT_OVERFLOW) != 0) : 2;
     link->inCallback.store(false);
     return result;
 }
 
-int RtAudioInputUnit::onBlock(void* input, unsigned frames) {
+int RtAudioInputUnit::onBlock(void* input, unsigned frames, bool overflowed) {
     if (inputEnd() != InputEnd::None) {
         return 2;  // aborts the stream; its thread then waits until the stream is closed
     }
@@ -260,6 +261,9 @@ int RtAudioInputUnit::onBlock(void* input, unsigned frames) {
     if (input == nullptr) {
         reportInputEnd(InputEnd::Lost, "the capture stream delivered no input");
         return 2;
+    }
+    if (overflowed) {
+        noteOverflow();  // counted before the block, so that the gap is placed before it
     }
     if (!readFailed) {
         if (floatStream_) {

@@ -52,7 +52,7 @@ class RtAudioInputUnit : public AudioInputUnit {
     // A failed stream (the sound server gone, the device unplugged) ends the capture: the unit
     // reports the input as lost, and the stream is stopped at its next callback.
     static void onError(RtAudioError::Type type, const std::string& text);
-    int onBlock(void* input, unsigned frames);
+    int onBlock(void* input, unsigned frames, bool overflowed);
 
     // Reads that fail this many times in a row mean the stream is lost.
     static constexpr int kFailedReadsForLoss = 8;

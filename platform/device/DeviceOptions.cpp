@@ -145,6 +145,10 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
             if (!value(&o.logFile) || o.logFile.empty()) {
                 return fail("--log: needs a file");
             }
+        } else if (arg == "--log-dir") {
+            if (!value(&o.logFolder) || o.logFolder.empty()) {
+                return fail("--log-dir: needs a folder");
+            }
         } else if (arg == "--summary") {
             if (!value(&o.summaryFile) || o.summaryFile.empty()) {
                 return fail("--summary: needs a file");
@@ -193,6 +197,23 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
                     "--events-max-mb: needs the megabytes the clips may take, from 0 "
                     "to 10000000");
             }
+        } else if (arg == "--limit") {
+            if (!value(&text) || text.empty()) {
+                return fail("--limit: needs a limit, e.g. LAF>85 or night=LAeq_15m>45@23:00-07:00");
+            }
+            o.limits.push_back(text);
+        } else if (arg == "--limit-clear" || arg == "--limit-every") {
+            const bool clear = arg == "--limit-clear";
+            double s = 0.0;
+            if (!value(&text) ||
+                !parseDb(text, clear ? 1.0 : 0.0, clear ? 86400.0 : 604800.0, &s) ||
+                s != std::floor(s)) {
+                return fail(clear ? "--limit-clear: needs the whole seconds without a break that "
+                                    "end an episode, from 1 to 86400"
+                                  : "--limit-every: needs the least whole seconds between two "
+                                    "alerts of a limit, from 0 to 604800");
+            }
+            (clear ? o.limitClearSeconds : o.limitEverySeconds) = static_cast<int>(s);
         } else if (arg == "--scale") {
             double s = 0.0;
             if (!value(&text) || !parsePositive(text, 8.0, &s)) {
@@ -315,6 +336,9 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
     if (o.mqttCertFile.empty() != o.mqttKeyFile.empty()) {
         return fail("--mqtt-cert and --mqtt-key go together");
     }
+    if ((!o.alertWebhook.empty() || !o.alertMail.empty()) && o.limits.empty()) {
+        return fail("--alert-webhook and --alert-mail send the limits' alerts: give a --limit");
+    }
     if (!o.alertWebhookHeaderFile.empty() && o.alertWebhook.empty()) {
         return fail("--alert-webhook-header-file needs --alert-webhook URL");
     }
@@ -376,6 +400,9 @@ std::string usageText(const std::string& programName) {
            "  --duration SECONDS      end cleanly after this many seconds\n"
            "  --log FILE              append the sound levels to a CSV file every second\n"
            "                          (a header row first when the file is new)\n"
+           "  --log-dir FOLDER        the same rows in FOLDER/YYYY-MM-DD.csv, a file for each\n"
+           "                          local day, begun at local midnight; the page's history\n"
+           "                          and day report read them\n"
            "  --summary FILE          append a row of statistics for every period, and the\n"
            "                          day-evening-night levels of every whole local day\n"
            "  --period 1m|5m|15m|1h   the summary's period, aligned to the clock (default 15m)\n"
@@ -397,6 +424,13 @@ std::string usageText(const std::string& programName) {
            "                          0 to 60 in tenths (default 5)\n"
            "  --events-max-mb MB      the most the clips in events/ may take, 0 to 10000000\n"
            "                          (default 500); a clip that would pass it is not kept\n"
+           "  --limit SPEC            a limit on the levels, repeatable: [NAME=]QUANTITY>DB\n"
+           "                          [/HOLD][@[DAYS ]HH:MM-HH:MM], e.g. LAF>85/3s, LCpeak>130,\n"
+           "                          night=LAeq_15m>45@23:00-07:00 (see the README)\n"
+           "  --limit-clear SECONDS   an episode ends after this long without a break\n"
+           "                          (default 60)\n"
+           "  --limit-every SECONDS   at most one alert raised per limit this often; the\n"
+           "                          episodes between are counted (default 600)\n"
            "  --calibration DB        the sound level in dB that 0 dBFS corresponds to, for\n"
            "                          this run, 60 to 160 (otherwise the last calibration\n"
            "                          with K)\n"

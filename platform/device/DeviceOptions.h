@@ -27,6 +27,7 @@ struct DeviceOptions {
     std::optional<double> durationSeconds;
     // Where the sound levels go beside the screen.
     std::string logFile;         // --log: a CSV file that gets a row every second
+    std::string logFolder;       // --log-dir: the same rows in a file for each local day
     std::string summaryFile;     // --summary: a CSV file that gets a row every period
     std::string period = "15m";  // --period: 1m, 5m, 15m or 1h
     // --http (or --metrics): where the web server (the live page, /metrics) listens.
@@ -41,6 +42,12 @@ struct DeviceOptions {
     double preRollSeconds = 5.0;   // --pre-roll
     double postRollSeconds = 5.0;  // --post-roll
     double eventsMaxMb = 500.0;    // --events-max-mb: what the clips in events/ may take
+    // Limits (--limit, repeatable; their grammar is the measurement's, checked at the start),
+    // the seconds without a break that clear an episode, and the least time between two
+    // alerts raised by one limit (0: no such limit).
+    std::vector<std::string> limits;
+    int limitClearSeconds = 60;
+    int limitEverySeconds = 600;
     // The sound levels' calibration: the dB that 0 dBFS corresponds to for this run, and the
     // level of the reference source that the key K calibrates with.
     std::optional<double> calibrationDb;

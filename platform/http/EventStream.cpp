@@ -71,6 +71,7 @@ void EventStream::wakeParkedLocked() {
 std::unique_ptr<EventStream::Reader> EventStream::subscribe(std::function<void()> suspend,
                                                             std::function<void()> resume) {
     std::unique_ptr<Reader> reader(new Reader(this, std::move(suspend), std::move(resume)));
+    readers_.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard lock(mutex_);
     reader->next_ = events_.empty() ? nextSequence_ : events_.back().sequence;
     return reader;
@@ -81,6 +82,7 @@ EventStream::Reader::Reader(EventStream* stream, std::function<void()> suspend,
     : stream_(stream), suspend_(std::move(suspend)), resume_(std::move(resume)) {}
 
 EventStream::Reader::~Reader() {
+    stream_->readers_.fetch_sub(1, std::memory_order_relaxed);
     std::lock_guard lock(stream_->mutex_);
     if (parked_) {
         std::erase(stream_->parked_, this);

@@ -3,6 +3,7 @@
 // connections) that follow it. A publisher never waits for a reader: the stream keeps only the
 // last `backlog` events, and a reader that falls further behind skips to the newest. A reader
 // with nothing to send is suspended and resumed by the next event. Qt-free.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -31,6 +32,8 @@ class EventStream {
     void keepAlive();
     // Every reader ends after the event it is sending; later readers end at once.
     void close();
+    // Any thread: the readers following the stream now.
+    std::size_t readers() const { return readers_.load(std::memory_order_relaxed); }
 
     class Reader {
       public:
@@ -71,6 +74,7 @@ class EventStream {
     std::deque<Event> events_;
     std::uint64_t nextSequence_ = 1;
     std::vector<Reader*> parked_;
+    std::atomic<std::size_t> readers_{0};
     bool closed_ = false;
 };
 

@@ -617,6 +617,11 @@ std::string HttpServer::url(const std::string& path) const {
     return "http://" + hostAndPort(boundHost_, port_) + (path.starts_with("/") ? path : "/" + path);
 }
 
+std::size_t HttpServer::streamReaders(const std::string& stream) const {
+    const auto it = streams_.find(stream);
+    return it == streams_.end() ? 0 : it->second->readers();
+}
+
 bool HttpServer::publish(const std::string& stream, const std::string& data,
                          const std::string& eventName) {
     const auto it = streams_.find(stream);

@@ -66,6 +66,8 @@ class HttpServer {
     // waits for a client. False when there is no such stream.
     bool publish(const std::string& stream, const std::string& data,
                  const std::string& eventName = {});
+    // Any thread: how many connections follow the stream route `stream` now.
+    std::size_t streamReaders(const std::string& stream) const;
 
   private:
     struct Connection;

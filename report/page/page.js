@@ -27,6 +27,8 @@
     spectrum: null,
     spectrumHz: null,
     filesText: "",
+    alertsText: "",
+    limits: [], // the limits' states in the last reading
     messages: 0,
   };
   window.fieldmeterPage = page; // for a look from the browser's console
@@ -158,6 +160,11 @@
     latched.textContent = r.overload.sinceStart
       ? "overloaded since the start: " + r.overload.sinceStartSamples + " samples"
       : "no overload since the start";
+    // Said only while audio is being lost, and after that as a count since the start.
+    $("lost").textContent = r.lost.lastSecondFrames > 0
+      ? "AUDIO LOST: " + r.lost.lastSecondFrames + " frames in the last second"
+      : r.lost.sinceStartFrames > 0
+        ? "audio lost since the start: " + r.lost.sinceStartFrames + " frames" : "";
     const c = r.calibration;
     $("calibration").textContent = c.calibrated
       ? "calibrated" + (c.date ? " on " + localTime(Date.parse(c.date)) : " for this run") +
@@ -168,6 +175,7 @@
     }
     $("since").textContent = "measuring since " + localTime(r.startedMs);
     if (r.second) addSecond(r.second);
+    showLimits(r.limits || []);
     drawBands(r);
     drawDirection(r.direction);
     if (r.spectrum) updateSpectrum(r.spectrum);
@@ -180,7 +188,7 @@
     if (s.index <= page.lastSecondIndex) return;
     page.lastSecondIndex = s.index;
     for (let i = 0; i < s.LAF.length; ++i) {
-      page.trendRows.push([new Date(s.endMs - 1000 + (i + 1) * 100), s.LAF[i], s.LAeq_1s]);
+      page.trendRows.push([new Date(s.endMs - 1000 + (i + 1) * 100), s.LAeq_1s, s.LAF[i]]);
     }
     page.trendUnit = s.unit;
     page.trendChanged = true;
@@ -217,16 +225,18 @@
     };
     if (!page.trend) {
       page.trend = new Dygraph($("trend"), options.file, {
-        labels: ["time", "LAF", "LAeq,1s"],
+        // LAF drawn last, on top: in steady sound it runs along LAeq,1s and must stay seen.
+        labels: ["time", "LAeq,1s", "LAF"],
         dateWindow: options.dateWindow,
         ylabel: unit,
         xlabel: "local time",
-        colors: ["#1565c0", "#e65100"],
-        series: { "LAeq,1s": { stepPlot: true, strokeWidth: 2 } },
+        colors: ["#e65100", "#1565c0"],
+        series: { "LAeq,1s": { stepPlot: true, strokeWidth: 1.5 }, LAF: { strokeWidth: 1 } },
         legend: "always",
         labelsSeparateLines: false,
         axes: { y: { valueFormatter: (v) => text(v) } },
         includeZero: false,
+        underlayCallback: drawLimitLines,
         animatedZooms: false,
       });
     } else {
@@ -235,22 +245,119 @@
     page.trendChanged = false;
   }
 
+  // Each limit in the trend's unit as a dashed line at its level, named; red while raised.
+  function drawLimitLines(canvas, area, g) {
+    const unit = page.trendUnit || "dB";
+    const [low, high] = g.yAxisRange();
+    for (const l of page.limits) {
+      if (l.unit !== unit || l.level < low || l.level > high) continue;
+      const y = g.toDomYCoord(l.level);
+      canvas.save();
+      canvas.strokeStyle = l.raised ? "#c62828" : "#6a1b9a";
+      canvas.fillStyle = canvas.strokeStyle;
+      canvas.setLineDash([6, 4]);
+      canvas.beginPath();
+      canvas.moveTo(area.x, y);
+      canvas.lineTo(area.x + area.w, y);
+      canvas.stroke();
+      canvas.font = "12px system-ui, sans-serif";
+      canvas.fillText(l.name + " " + text(l.level), area.x + 4, y - 3);
+      canvas.restore();
+    }
+  }
+
+  // The limits -----------------------------------------------------------------------------
+
+  function showLimits(limits) {
+    page.limits = limits; // the trend draws their lines at its next redraw
+    const raised = limits.filter((l) => l.raised);
+    document.body.dataset.limit = raised.length ? "raised" : "";
+    $("limit-banner").textContent = raised.map((l) =>
+      "LIMIT " + l.name + " RAISED since " + new Date(Date.parse(l.sinceUtc)).toLocaleTimeString() +
+      " (" + l.spec + ")").join(" · ");
+    const list = $("limits");
+    if (list.children.length !== limits.length) {
+      list.textContent = "";
+      for (let i = 0; i < limits.length; ++i) list.appendChild(document.createElement("li"));
+    }
+    limits.forEach((l, i) => {
+      const li = list.children[i];
+      li.className = l.raised ? "raised" : "";
+      li.textContent = l.spec + ": " + text(l.value) + " " + l.unit +
+        (l.coverage !== undefined ? " (" + Math.round(l.coverage * 100) + " % of its time measured)" : "") +
+        (l.inWindow ? "" : " · outside its times") + (l.raised ? " · RAISED" : "") +
+        " · " + l.episodes + (l.episodes === 1 ? " episode" : " episodes") + ", " +
+        l.secondsOver + " s over";
+    });
+    if (!limits.length) list.textContent = "no limits set (--limit)";
+  }
+
+  function showAlerts(a) {
+    const list = $("episodes");
+    list.textContent = "";
+    $("episodes-note").textContent = a.alerts.length ? "recent alerts, the newest first" : "no alerts yet";
+    for (const alert of a.alerts) {
+      const li = document.createElement("li");
+      li.className = alert.alert;
+      let words = new Date(Date.parse(alert.timeUtc)).toLocaleString() + " · " + alert.limit + " " +
+        alert.alert + " · ";
+      if (alert.alert === "raised") {
+        words += text(alert.value) + " " + alert.unit + " above " + text(alert.level);
+        if (alert.episodesNotAlerted) words += " · " + alert.episodesNotAlerted + " episodes since the last alert";
+      } else {
+        words += "from " + new Date(Date.parse(alert.startUtc)).toLocaleTimeString() + " for " +
+          Math.round(alert.durationSeconds) + " s · max " + text(alert.maximum) + " · LAeq " +
+          text(alert.LAeq) + " " + alert.unit;
+      }
+      li.appendChild(document.createTextNode(words));
+      for (const clip of alert.clips) {
+        const url = "/events/" + encodeURIComponent(clip);
+        const audio = document.createElement("audio");
+        audio.controls = true;
+        audio.preload = "none";
+        audio.src = url;
+        li.appendChild(audio);
+        li.appendChild(link(url, "download " + clip));
+      }
+      list.appendChild(li);
+    }
+  }
+
+  function refreshAlerts() {
+    if (document.body.dataset.connection !== "live" || !page.limits.length) return;
+    fetch("/api/alerts", { cache: "no-store" })
+      .then((r) => (r.ok ? r.text() : Promise.reject(new Error("status " + r.status))))
+      .then((body) => {
+        if (body !== page.alertsText) { // rebuilding would stop a clip being played
+          page.alertsText = body;
+          showAlerts(JSON.parse(body));
+        }
+      })
+      .catch(() => {});
+  }
+
   // The spectrum ---------------------------------------------------------------------------
 
   function updateSpectrum(s) {
     if (!page.spectrumHz || page.spectrumHz.length !== s.dB.length) return;
-    const rows = page.spectrumHz.map((hz, k) => [hz, s.dB[k]]);
     const offset = page.lastReading && page.lastReading.calibration.calibrated
       ? page.lastReading.calibration.offsetDb : 0;
+    // Plotted above the axis' bottom: dygraphs fills towards 0, which would shade the empty
+    // side of the curve wherever 0 dB is within the axis (always, in dBFS).
+    const bottom = offset - 120;
+    const rows = page.spectrumHz.map((hz, k) => [hz, s.dB[k] === null ? null
+      : Math.max(s.dB[k] - bottom, 0)]);
     const options = {
       file: rows,
       ylabel: s.unit + " in bands of " + text(page.spectrumHz[1] - page.spectrumHz[0], 0) + " Hz",
-      valueRange: [offset - 120, offset + 5],
+      valueRange: [0, 125],
+      axes: { x: { logscale: true }, y: { axisLabelFormatter: (v) => String(Math.round(v + bottom)),
+        valueFormatter: (v) => text(v + bottom) } },
     };
     if (!page.spectrum) {
       page.spectrum = new Dygraph($("spectrum"), rows, {
         labels: ["Hz", "level"],
-        axes: { x: { logscale: true } },
+        axes: options.axes,
         xlabel: "frequency (Hz, logarithmic)",
         ylabel: options.ylabel,
         valueRange: options.valueRange,
@@ -358,6 +465,8 @@
     g.textAlign = "center";
     g.textBaseline = "middle";
     const levels = d ? d.LAeq.filter((v) => v !== null) : [];
+    // A microphone that never turns (one sector, or none) gets no map: its panel stays hidden.
+    canvas.closest(".panel").hidden = levels.length < 2;
     const high = levels.length ? Math.ceil(Math.max(...levels) / 10) * 10 : 0;
     const low = high - 60;
     for (let ring = 1; ring <= 3; ++ring) {
@@ -468,11 +577,11 @@
     }
     const downloads = $("downloads");
     downloads.textContent = "";
-    for (const [url, words] of [[f.log, "the log"], [f.summary, "the summary"],
-      [f.eventsCsv, "the events list"]]) {
+    for (const [url, words, name] of [[f.log, "the log", f.logName],
+      [f.summary, "the summary", f.summaryName], [f.eventsCsv, "the events list", "events.csv"]]) {
       if (url) {
         const li = document.createElement("li");
-        li.appendChild(link(url, words + " (" + url.slice(1) + ")"));
+        li.appendChild(link(url, words + " (" + (name || url.slice(1)) + ")"));
         downloads.appendChild(li);
       }
     }
@@ -482,7 +591,13 @@
       const li = document.createElement("li");
       li.appendChild(link(r.url, r.name));
       li.appendChild(document.createTextNode(" · " + (r.size / 1e6).toFixed(1) + " MB" +
-        (r.current ? " · the current recording" : "")));
+        (r.current ? " · the latest recording, kept until the next start" : "")));
+      // A browser plays no CAF: the meter hands it out as WAV for the player.
+      const audio = document.createElement("audio");
+      audio.controls = true;
+      audio.preload = "none";
+      audio.src = r.url + (r.name.endsWith(".caf") ? "?as=wav" : "");
+      li.appendChild(audio);
       recordings.appendChild(li);
     }
     if (!f.recordings.length) recordings.textContent = "no recordings yet";
@@ -506,4 +621,5 @@
   setInterval(watch, 250);
   setInterval(() => drawTrend(), 500);
   setInterval(refreshFiles, 1000);
+  setInterval(refreshAlerts, 2000);
 })();

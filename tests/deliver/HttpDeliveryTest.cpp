@@ -86,74 +86,7 @@ TEST(LineProtocolDelivery, StoreDownForTwentySecondsHoldsEveryPointOnce) {
     EXPECT_EQ(d->status().sent, 40u);
 }
 
-// Answers 200, or 400 to a body holding "bad", or never (hang).
-struct Receiver {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int port = 0;
-    bool hang = false;
-    std::atomic<bool> stop{false};
-    std::mutex mutex;
-    std::vector<std::string> requests;
-    std::vector<int> held;
-    std::thread thread;
-
-    explicit Receiver(int wanted, bool hangs = false) : hang(hangs) {
-        const int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(wanted));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), size), 0);
-        ::listen(fd, 16);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-        port = ntohs(a.sin_port);
-        thread = std::thread([this] { serve(); });
-    }
-    ~Receiver() {
-        stop = true;
-        thread.join();
-        for (int c : held) ::close(c);
-        ::close(fd);
-    }
-    void serve() {
-        while (!stop) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-            std::string request;
-            char buffer[4096];
-            for (ssize_t n; (n = ::recv(c, buffer, sizeof buffer, 0)) > 0;) {
-                request.append(buffer, static_cast<std::size_t>(n));
-                const auto head = request.find("\r\n\r\n");
-                const auto length = request.find("Content-Length: ");
-                if (head != std::string::npos && length != std::string::npos &&
-                    request.size() >= head + 4 + std::stoul(request.substr(length + 16))) {
-                    break;
-                }
-            }
-            std::lock_guard lock(mutex);
-            requests.push_back(request);
-            if (hang) {
-                held.push_back(c);
-                continue;
-            }
-            const std::string answer = request.find("bad") != std::string::npos
-                                           ? "HTTP/1.1 400 Bad Request\r\n"
-                                           : "HTTP/1.1 200 OK\r\n";
-            const std::string all = answer + "Content-Length: 0\r\nConnection: close\r\n\r\n";
-            ::send(c, all.data(), all.size(), MSG_NOSIGNAL);
-            ::close(c);
-        }
-    }
-    std::vector<std::string> bodies() {
-        std::lock_guard lock(mutex);
-        std::vector<std::string> out;
-        for (const auto& r : requests) out.push_back(r.substr(r.find("\r\n\r\n") + 4));
-        return out;
-    }
-};
+using test::Receiver;
 
 TEST(WebhookDelivery, ReceiverDownThenUpGetsEachMessageOnceInOrder) {
     const std::string dir = test::freshDir("webhook");

@@ -157,14 +157,14 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     const QStringList rows = rowsOf(events() / "events.csv");
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0],
-              "start_utc,end_utc,duration_s,trigger,LAFmax_dB,LAeq_dB,LCpeak_dB,"
-              "calibrated,clip,kept,clip_written_s,why_not_kept");
+              "start_utc,end_utc,start_local,end_local,duration_s,trigger,LAFmax_dB,LAeq_dB,"
+              "LCpeak_dB,calibrated,clip,kept,clip_written_s,why_not_kept");
     const QStringList row = rows[1].split(',');
-    ASSERT_EQ(row.size(), 12) << rows[1].toStdString();
-    EXPECT_NEAR(row[2].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
-    EXPECT_EQ(row[3], "LAF");
-    EXPECT_NEAR(row[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(row.mid(7),
+    ASSERT_EQ(row.size(), 14) << rows[1].toStdString();
+    EXPECT_NEAR(row[4].toDouble(), (frames - 2.0 * kRate) / kRate, 0.0015);
+    EXPECT_EQ(row[5], "LAF");
+    EXPECT_NEAR(row[6].toDouble(), -6.02, 0.05);
+    EXPECT_EQ(row.mid(9),
               (QStringList{"0", QString::fromStdString(found[0].filename()), "1",
                            QString::number(static_cast<double>(frames) / kRate, 'f', 3), ""}));
 
@@ -178,9 +178,9 @@ TEST_F(EventsRun, ALoudMomentIsOneClipFromItsPreRollToItsPostRollAndOneRowThenTh
     EXPECT_EQ(clips(events()), found);
     const QStringList refused = rowsOf(events() / "events.csv")[2].split(',');
     ASSERT_EQ(refused.size(), 12);
-    EXPECT_NEAR(refused[4].toDouble(), -6.02, 0.05);
-    EXPECT_EQ(refused.mid(7, 4), (QStringList{"0", "", "0", "0.000"}));
-    EXPECT_TRUE(refused[11].startsWith("the clips in ")) << refused[11].toStdString();
+    EXPECT_NEAR(refused[6].toDouble(), -6.02, 0.05);
+    EXPECT_EQ(refused.mid(9, 4), (QStringList{"0", "", "0", "0.000"}));
+    EXPECT_TRUE(refused[13].startsWith("the clips in ")) << refused[13].toStdString();
     EXPECT_EQ(stderr_.count("is not captured as a clip: the clips in "), 1)
         << stderr_.toStdString();
 }

@@ -26,17 +26,6 @@
 namespace fm::test {
 namespace {
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-QStringList logLines(const fs::path& path) {
-    return QString::fromStdString(readText(path)).split('\n', Qt::SkipEmptyParts);
-}
-
 // A TCP socket bound to a free port of 127.0.0.1; listening when asked. Closed with the object.
 struct LocalPort {
     explicit LocalPort(bool listen) {
@@ -55,38 +44,6 @@ struct LocalPort {
     int fd = -1;
     int port = 0;
 };
-
-// The log's rows, each a map from column name to field.
-std::vector<std::map<QString, QString>> logRows(const fs::path& path) {
-    const QStringList lines = logLines(path);
-    std::vector<std::map<QString, QString>> rows;
-    if (lines.isEmpty()) {
-        return rows;
-    }
-    const QStringList names = lines[0].split(',');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QStringList fields = lines[i].split(',');
-        EXPECT_EQ(fields.size(), names.size()) << lines[i].toStdString();
-        std::map<QString, QString> row;
-        for (qsizetype c = 0; c < std::min(fields.size(), names.size()); ++c) {
-            row[names[c]] = fields[c];
-        }
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
-// Mono float samples as a 32-bit float WAV file: nothing clipped on the way in.
-void writeFloatWav(const fs::path& path, const std::vector<float>& samples) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(f);
-}
 
 class LevelReports : public ProgramRun {
   protected:
@@ -288,8 +245,8 @@ TEST_F(LevelReports, ALogOnAPipeOrAFifoNeverStopsTheProgramNorARecording) {
     ::close(fd);
     const QStringList lines = QString::fromStdString(received).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 3) << received;
-    EXPECT_TRUE(lines[0].startsWith("time_utc,LAeq_1s_dB,")) << received;
-    EXPECT_TRUE(lines[1].contains(",0,0,0,0.00,demo,")) << received;  // never calibrated
+    EXPECT_TRUE(lines[0].startsWith("time_utc,time_local,LAeq_1s_dB,")) << received;
+    EXPECT_TRUE(lines[1].contains(",0,0,0,,0,0.00,demo,")) << received;  // never calibrated
 }
 
 TEST_F(LevelReports, RowsAFullDiskKeptUntilTheEndAreCountedAndTheStatusIsOne) {
@@ -514,6 +471,160 @@ TEST_F(LevelReports, PrometheusScrapesTheLevelsAndCounters) {
     ASSERT_EQ(input.size(), 1);
     EXPECT_EQ(valueOf(input[0]), 1.0);
     EXPECT_GT((levels["fieldmeter_sound_leq_db{Z,,1s}"]), -120.0);
+}
+
+TEST_F(LevelReports, AWallClockSetBackAnHourIsSaidOnceMarkedInItsSecondAndClosesThePeriod) {
+    // libfaketime reads the clock's offset from a file at every call; the monotonic clock stays.
+    const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (!fs::exists(faketime)) {
+        GTEST_SKIP() << "faketime is not installed";
+    }
+    const fs::path offset = dir_ / "faketime";
+    std::ofstream(offset) << "+0\n";
+    writeFloatWav(dir_ / "tone.wav", std::vector<float>(60 * 44100, 0.1f));
+    extraEnv_.insert("LD_PRELOAD", faketime);
+    extraEnv_.insert("FAKETIME_TIMESTAMP_FILE", QString::fromStdString(offset.string()));
+    extraEnv_.insert("FAKETIME_NO_CACHE", "1");
+    extraEnv_.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    extraEnv_.insert("TZ", "UTC");
+    extraEnv_.insert("ASAN_OPTIONS", "detect_leaks=0:verify_asan_link_order=0");
+    const fs::path log = dir_ / "levels.csv";
+    const fs::path summary = dir_ / "summary.csv";
+    start({"--input", QString::fromStdString((dir_ / "tone.wav").string()), "--log",
+           QString::fromStdString(log.string()), "--summary",
+           QString::fromStdString(summary.string()), "--period", "1m", "--screen-every", "0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logRows(log).size() >= 4; }, 30000));
+    std::ofstream(dir_ / "faketime.new") << "-3600\n";
+    fs::rename(dir_ / "faketime.new", offset);  // never read half written
+    EXPECT_NEAR(waitForStderr("wall clock stepped by ([^ ]+) s").toDouble(), -3600.0, 0.01)
+        << stderr_.toStdString();
+    const std::size_t stepped = logRows(log).size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logRows(log).size() >= stepped + 3; }, 30000));
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_EQ(stderr_.count("wall clock stepped"), 1) << stderr_.toStdString();
+
+    // The second it happened in says so, at the new time; every other follows by a second.
+    const auto rows = logRows(log);
+    int steps = 0;
+    QString lastBefore;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const QString step = rows[i].at("clock_step_s");
+        steps += step.isEmpty() ? 0 : 1;
+        lastBefore = step.isEmpty() ? lastBefore : rows[i - 1].at("time_utc");
+        EXPECT_NEAR(step.toDouble(), step.isEmpty() ? 0.0 : -3600.0, 0.05);
+        EXPECT_NEAR(msOf(rows[i].at("time_utc")) - msOf(rows[i - 1].at("time_utc")),
+                    step.isEmpty() ? 1000.0 : -3599000.0, 50.0);
+    }
+    EXPECT_EQ(steps, 1);
+
+    // The period under way was closed, not complete, at its last second before the step; no
+    // row ends before it starts or holds more seconds than it lasts.
+    bool closedAtStep = false;
+    for (const auto& row : logRows(summary)) {
+        const auto start = QDateTime::fromString(row.at("start_utc"), Qt::ISODateWithMs);
+        const auto end = QDateTime::fromString(row.at("end_utc"), Qt::ISODateWithMs);
+        EXPECT_LE(start, end) << row.at("start_utc").toStdString();
+        EXPECT_LE(row.at("measured_s").toDouble() + row.at("no_input_s").toDouble(),
+                  start.secsTo(end) + 1.0);
+        closedAtStep |= row.at("end_utc") == lastBefore && row.at("complete") == "0";
+    }
+    EXPECT_TRUE(closedAtStep) << readText(summary);
+}
+
+TEST_F(LevelReports, ALimitIsRaisedAndClearedOnceWithItsValuesTimesAndClip) {
+    // 1 kHz: 3 s at -40 dBFS, 6 s at -10 dBFS, 12 s at -40 dBFS.
+    std::vector<float> samples;
+    for (int i = 0; i < 21 * 44100; ++i) {
+        const double amplitude = i >= 3 * 44100 && i < 9 * 44100 ? 0.316228 : 0.01;
+        samples.push_back(
+            static_cast<float>(amplitude * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0)));
+    }
+    writeFloatWav(dir_ / "loud.wav", samples);
+    const fs::path log = dir_ / "levels.csv";
+    const fs::path summary = dir_ / "summary.csv";
+    extraEnv_.insert("TZ", "Europe/Berlin");
+    start({"--input",        QString::fromStdString((dir_ / "loud.wav").string()),
+           "--log",          QString::fromStdString(log.string()),
+           "--summary",      QString::fromStdString(summary.string()),
+           "--period",       "1m",
+           "--http",         "0",
+           "--name",         "site",
+           "--limit",        "loud=LAF>-20/2s",
+           "--limit",        "roll=LAeq_4s>-15",
+           "--limit",        "peak=LCpeak>3",
+           "--limit-clear",  "5",
+           "--event-above",  "-20",
+           "--post-roll",    "1",
+           "--screen-every", "0",
+           "--documents",    docs(),
+           "--duration",     "60"});
+    const QString port = waitForStderr(R"(the live page: http://127\.0\.0\.1:(\d+)/)");
+    ASSERT_FALSE(port.isEmpty()) << stderr_.toStdString();
+    waitForStderr("(loud.wav ended)", 60000);
+    ASSERT_TRUE(stderr_.contains("the limits compare in dBFS")) << stderr_.toStdString();
+    ASSERT_TRUE(stderr_.contains("the limit peak lies above 0 dBFS")) << stderr_.toStdString();
+
+    const QJsonArray alerts =
+        QJsonDocument::fromJson(get(port, "/api/alerts").toUtf8())["alerts"].toArray();
+    std::map<QString, QJsonObject> byKind;
+    for (const QJsonValue& a : alerts) {
+        byKind[a["limit"].toString() + " " + a["alert"].toString()] = a.toObject();
+    }
+    ASSERT_EQ(byKind.size(), 4u) << QJsonDocument(alerts).toJson().toStdString();
+    const QJsonObject raised = byKind["loud raised"];
+    const QJsonObject cleared = byKind["loud cleared"];
+    // Newest first: the rolling level cleared last, the first limit was raised first.
+    EXPECT_EQ(alerts[0].toObject(), byKind["roll cleared"]);
+    EXPECT_EQ(alerts[3].toObject(), raised);
+    EXPECT_EQ(raised["meter"], "site");
+    EXPECT_EQ(raised["unit"], "dBFS");
+    EXPECT_EQ(raised["spec"], "loud=LAF>-20/2s");
+    EXPECT_NEAR(raised["value"].toDouble(), -10.0, 0.2);
+    // Held from the first loud second to the one the level decayed in: 7 seconds.
+    const QDateTime start = QDateTime::fromString(raised["startUtc"].toString(), Qt::ISODateWithMs);
+    const QDateTime end = QDateTime::fromString(cleared["endUtc"].toString(), Qt::ISODateWithMs);
+    EXPECT_NEAR(start.msecsTo(end), 7000, 300);
+    EXPECT_EQ(cleared["startUtc"], raised["startUtc"]);
+    EXPECT_NEAR(cleared["durationSeconds"].toDouble(), 7.0, 0.5);
+    EXPECT_NEAR(cleared["maximum"].toDouble(), -10.0, 0.2);
+    EXPECT_NEAR(cleared["LAeq"].toDouble(), 10.0 * std::log10((6 * 0.1 + 1e-4) / 7.0), 0.1);
+    EXPECT_EQ(QDateTime::fromString(raised["startLocal"].toString(), Qt::ISODateWithMs), start);
+    EXPECT_TRUE(raised["startLocal"].toString().endsWith("+01:00"));
+    EXPECT_TRUE(cleared["clip"].toString().endsWith(".wav"))
+        << cleared["clip"].toString().toStdString();
+    EXPECT_TRUE(fs::exists(docsPath() / "events" / cleared["clip"].toString().toStdString()));
+    // The rolling level: two loud seconds of its four.
+    const QJsonObject roll = byKind["roll raised"];
+    EXPECT_NEAR(roll["value"].toDouble(), 10.0 * std::log10((2 * 0.1 + 2e-4) / 4.0), 0.1);
+    EXPECT_EQ(roll["coverage"].toDouble(), 1.0);
+
+    const QString metrics = get(port, "/metrics");
+    EXPECT_TRUE(metrics.contains(R"(fieldmeter_limit_episodes_total{meter="site",limit="loud"} 1)"))
+        << metrics.toStdString();
+    EXPECT_TRUE(metrics.contains(R"(fieldmeter_limit_exceeded{meter="site",limit="loud"} 0)"));
+    const QJsonArray now =
+        QJsonDocument::fromJson(get(port, "/api/now").toUtf8())["limits"].toArray();
+    ASSERT_EQ(now.size(), 3);
+    EXPECT_EQ(now[0]["name"], "loud");
+    EXPECT_EQ(now[0]["episodes"], 1);
+    EXPECT_EQ(now[0]["secondsOver"], 7);
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+
+    int held = 0;
+    for (const auto& row : logRows(log)) {
+        held += row.at("limits").split(';').contains("loud") ? 1 : 0;
+    }
+    EXPECT_EQ(held, 7);
+    int over = 0, episodes = 0;
+    for (const auto& row : logRows(summary)) {
+        if (row.at("row") == "limit" && row.at("limit") == "loud") {
+            over += row.at("limit_seconds_over").toInt();
+            episodes += row.at("limit_episodes").toInt();
+        }
+    }
+    EXPECT_EQ(std::pair(over, episodes), std::pair(7, 1)) << readText(summary);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The real program capturing from a real PulseAudio server whose default source is a FIFO
 // (run through scripts/with-sound-server.sh): what goes into the FIFO while recording is what
-// "output2.caf" holds, sample for sample.
+// "output2.caf" holds, sample for sample; and a program stopped for seconds loses none of it.
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "tests/e2e/FifoWriter.h"
@@ -33,6 +34,46 @@ TEST_F(ProgramRun, RecordingFromTheSoundServerHoldsWhatWasCaptured) {
 
     // The source gives silence until the first samples reach it; then every sample counts.
     expectRunOfLoopedSignal(caf, signal);
+}
+
+TEST_F(ProgramRun, AProgramStoppedForEightSecondsLosesNoAudioAndEachSecondKeepsItsTime) {
+    const char* fifo = std::getenv("FM_TEST_FIFO");
+    ASSERT_NE(fifo, nullptr) << "run through scripts/with-sound-server.sh";
+    FifoWriter writer(fifo, risingSine(6.0), true);
+    ASSERT_TRUE(writer.opened()) << fifo << ": " << std::strerror(errno);
+    const fs::path log = dir_ / "levels.csv";
+    start({"--log", QString::fromStdString(log.string())});
+    auto micRows = [&] {
+        auto rows = logRows(log);
+        std::erase_if(rows, [](auto& row) { return row["input"] != "mic"; });
+        return rows;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return micRows().size() >= 3; }, 30000)) << "no rows";
+    // The whole program stops, as on a machine that stalls; the sound server keeps the audio.
+    ASSERT_EQ(::kill(static_cast<pid_t>(process_.processId()), SIGSTOP), 0);
+    const double stoppedMs = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    ASSERT_EQ(::kill(static_cast<pid_t>(process_.processId()), SIGCONT), 0);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto rows = micRows();
+            return !rows.empty() && msOf(rows.back().at("time_utc")) > stoppedMs + 12000;
+        },
+        30000))
+        << "no rows after the stop";
+    process_.terminate();
+    ASSERT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_FALSE(stderr_.contains("clock stepped")) << stderr_.toStdString();
+    EXPECT_FALSE(stderr_.contains("lost")) << stderr_.toStdString();
+
+    // One row a second of audio across the stop: none missing, none bunched together.
+    const auto rows = micRows();
+    EXPECT_LT(msOf(rows.front().at("time_utc")), stoppedMs - 1000);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at("lost_frames"), "0");
+        EXPECT_NEAR(msOf(rows[i].at("time_utc")) - msOf(rows[i - 1].at("time_utc")), 1000.0, 50.0)
+            << rows[i].at("time_utc").toStdString();
+    }
 }
 
 }  // namespace

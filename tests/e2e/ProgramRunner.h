@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QProcess>
+#include <QStringList>
 #include <QTest>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <vector>
 
 namespace fm::test {
@@ -107,6 +112,18 @@ inline std::vector<std::int16_t> writeInput(const fs::path& path, double seconds
     return samples;
 }
 
+// Mono float samples as a 32-bit float WAV file: nothing clipped on the way in.
+inline void writeFloatWav(const fs::path& path, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
 // The file's size, 0 while it does not exist.
 inline std::uintmax_t fileSize(const fs::path& path) {
     std::error_code ec;
@@ -172,6 +189,43 @@ inline void expectRunOfLoopedSignal(const fs::path& caf, const std::vector<std::
     }
     EXPECT_NE(findRun(rounds, recorded), std::string::npos)
         << "the recording is not a run of what went into the FIFO";
+}
+
+// The program's CSV files, read back.
+inline std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline QStringList logLines(const fs::path& path) {
+    return QString::fromStdString(readText(path)).split('\n', Qt::SkipEmptyParts);
+}
+
+// The log's rows, each a map from column name to field; a row still being written is left out.
+inline std::vector<std::map<QString, QString>> logRows(const fs::path& path) {
+    const QString text = QString::fromStdString(readText(path));
+    const QStringList lines = text.left(text.lastIndexOf('\n') + 1).split('\n', Qt::SkipEmptyParts);
+    std::vector<std::map<QString, QString>> rows;
+    if (lines.isEmpty()) {
+        return rows;
+    }
+    const QStringList names = lines[0].split(',');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList fields = lines[i].split(',');
+        EXPECT_EQ(fields.size(), names.size()) << lines[i].toStdString();
+        std::map<QString, QString> row;
+        for (qsizetype c = 0; c < std::min(fields.size(), names.size()); ++c) {
+            row[names[c]] = fields[c];
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+inline double msOf(const QString& utc) {
+    return static_cast<double>(QDateTime::fromString(utc, Qt::ISODateWithMs).toMSecsSinceEpoch());
 }
 
 }  // namespace fm::test

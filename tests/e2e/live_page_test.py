@@ -125,7 +125,7 @@ def browser():
 def prepare(folder, input_seconds):
     """The documents folder with an event, a kept recording and links that must never be
     served; the input (a loud 1 kHz tone for 2 s, then a quiet 100 Hz one, where A and C
-    differ by 19 dB); a motion file facing 2 rad (sector 110-120 degrees) all the time; a
+    differ by 19 dB); a motion file facing 2 rad (sector 110-120 degrees) but for a turn every 4 s; a
     calibration kept from an earlier run."""
     docs = os.path.join(folder, "docs")
     os.makedirs(os.path.join(docs, "events"))
@@ -148,7 +148,8 @@ def prepare(folder, input_seconds):
     write_wav(os.path.join(folder, "input.wav"),
               np.concatenate([sine(1000, -6, 2), sine(100, -30, input_seconds - 2)]))
     with open(os.path.join(folder, "motion.csv"), "w") as f:
-        f.write("0,1.0,2.0\n")
+        for t in range(input_seconds):  # a turn to 2.6 rad (sector 140-150) and back, every 4 s
+            f.write(f"{t},1.0,{2.6 if t % 4 == 3 else 2.0}\n")
     return ["--input", os.path.join(folder, "input.wav"), "--motion",
             os.path.join(folder, "motion.csv"), "--log", os.path.join(folder, "levels.csv"),
             "--summary", os.path.join(folder, "summary.csv")]
@@ -334,7 +335,9 @@ def run_events_test(binary, folder):
     write_wav(os.path.join(folder, "burst.wav"), np.concatenate(
         [sine(100, -40, 4), sine(1000, -6, 1), sine(100, -40, 8)]))
     meter = Meter(binary, folder, ["--input", os.path.join(folder, "burst.wav"), "--event-above",
-                                   "-20", "--pre-roll", "1", "--post-roll", "1"])
+                                   "-20", "--pre-roll", "1", "--post-roll", "1",
+                                   "--limit", "loud=LAF>-20", "--limit", "always=LAF>-60",
+                                   "--limit-clear", "2"])
     driver = browser()
     try:
         driver.get(meter.link)
@@ -344,9 +347,29 @@ def run_events_test(binary, folder):
         end = datetime.datetime.fromisoformat(events[0]["end"]).timestamp() if events else 0
         check(seen and seen - end <= 2.0, f"the event is listed within 2 s of its end ({events})")
         check_events(driver, 1)
+        check_limits(driver)
     finally:
         driver.quit()
         meter.stop()
+
+
+def check_limits(driver):
+    """A raised limit has its banner; a cleared one is listed with its clip, and drawn on the
+    trend as a line at its level."""
+    def banner():
+        text = driver.execute_script(
+            "return document.body.dataset.limit === 'raised' && "
+            "document.getElementById('limit-banner').textContent")
+        return text if text and "loud" not in text else None  # once the loud part has cleared
+    shown = until(banner, 10)
+    check(shown and "LIMIT always RAISED" in shown, f"the raised limit's banner ({shown})")
+    clips = until(lambda: driver.execute_script(
+        "return Array.from(document.querySelectorAll('#episodes li.cleared a'), a => a.textContent)"), 10)
+    check(clips and clips[0].startswith("download ") and clips[0].endswith(".wav"),
+          f"the cleared episode is listed with its clip ({clips})")
+    purple = until(lambda: pixels(driver, "fieldmeterPage.trend.hidden_",
+                                  "r > 90 && r < 125 && g < 45 && b > 135 && b < 175 && a > 200") > 100, 10)
+    check(purple, "the limit's line is drawn on the trend")
 
 
 def run_token_test(binary, folder):

@@ -61,6 +61,7 @@ TEST_F(ConfigFile, AFaultIsRefusedWithTheFileAndItsLine) {
         {"just words\n", ":1: needs key = value"},
         {"tall = true\n", ":1: --tall: belongs to the screen"},
         {"config = other.conf\n", ":1: a config file cannot name another one"},
+        {"limit = LAF>85\nlimit = LAF>>85\n", ":2: --limit LAF>>85: "},
     };
     const RefusedOptions screen{{"--tall"}, "belongs to the screen"};
     for (const auto& c : cases) {

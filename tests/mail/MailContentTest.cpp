@@ -10,7 +10,7 @@
 
 #include "mail/MailDate.h"
 #include "mail/MailTestSupport.h"
-#include "mail/RecordingAsWav.h"
+#include "platform/audiofile/RecordingAsWav.h"
 
 namespace fm::test {
 namespace {

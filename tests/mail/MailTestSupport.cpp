@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "mail/RecordingAsWav.h"
+#include "platform/audiofile/RecordingAsWav.h"
 
 namespace fm::test {
 
 bool recordingAsWav(const std::string& path, std::vector<unsigned char>* wav, std::string* why) {
-    const auto reader = fm::mail::RecordingWav::open(path, why);
+    const auto reader = fm::platform::RecordingWav::open(path, why);
     if (!reader) {
         return false;
     }

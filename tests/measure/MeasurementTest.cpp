@@ -117,5 +117,26 @@ TEST(Measurement, AStoppedInputLeavesNoMixedSecondAndTheClockFillsTheSecondsWith
     EXPECT_NEAR(meanSquareToDb(seen[4].meanSquareZ), -30.0, 0.01);
 }
 
+TEST(Measurement, AWallClockThatStepsWithoutInputMovesItsSecondsNeverFillingTheJump) {
+    Measurement m;
+    const auto t0 = SecondStream::Clock::now();
+    const auto s0 = std::chrono::steady_clock::now();
+    SecondStream stream(m, t0);
+    std::vector<SecondRecord> seen;
+    auto collect = [&](const SecondRecord& r) { seen.push_back(r); };
+    stream.poll(t0 + 2300ms, s0 + 2300ms, collect);
+    ASSERT_EQ(seen.size(), 2u);
+    // Put right a year forward (a machine that booted in 1970), then set back an hour: one second
+    // each, at the new time, saying by how much.
+    const auto year = std::chrono::hours(24 * 365);
+    stream.poll(t0 + year + 3300ms, s0 + 3300ms, collect);
+    stream.poll(t0 + year - 1h + 4300ms, s0 + 4300ms, collect);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].closedAt, t0 + year + 3s);
+    EXPECT_NEAR(seen[2].clockStepSeconds, 365 * 86400.0, 1e-3);
+    EXPECT_EQ(seen[3].closedAt, t0 + year - 1h + 4s);
+    EXPECT_NEAR(seen[3].clockStepSeconds, -3600.0, 1e-3);
+}
+
 }  // namespace
 }  // namespace fm::measure

@@ -234,4 +234,23 @@ TEST(DeviceOptions, ListenAddressIsPortOrHostAndPort) {
     }
 }
 
+TEST(DeviceOptions, LimitsAreRepeatedAndTheirTimesBounded) {
+    const auto o = parsed({"fm", "--limit", "LAF>85", "--limit=night=LAeq_15m>45@23:00-07:00",
+                           "--limit-clear", "1", "--limit-every=0"});
+    EXPECT_EQ(o.limits, (std::vector<std::string>{"LAF>85", "night=LAeq_15m>45@23:00-07:00"}));
+    EXPECT_EQ(std::tuple(o.limitClearSeconds, o.limitEverySeconds), std::tuple(1, 0));
+    const auto d = parsed({"fm"});
+    EXPECT_EQ(std::tuple(d.limits.size(), d.limitClearSeconds, d.limitEverySeconds),
+              std::tuple(0u, 60, 600));
+    for (const char* bad : {"0", "1.5", "86401", "x"}) {
+        EXPECT_EQ(errorOf({"fm", "--limit-clear", bad}).rfind("--limit-clear: needs", 0), 0u);
+    }
+    EXPECT_EQ(errorOf({"fm", "--limit-every", "-1"}).rfind("--limit-every: needs", 0), 0u);
+    EXPECT_EQ(errorOf({"fm", "--limit"}).rfind("--limit: needs a limit", 0), 0u);
+    const std::string help = fm::platform::usageText("fieldmeter");
+    for (const char* option : {"--limit SPEC", "--limit-clear", "--limit-every"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+}
+
 }  // namespace

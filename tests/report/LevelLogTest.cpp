@@ -13,6 +13,7 @@
 
 #include "measure/MicCorrection.h"
 #include "report/CsvFile.h"
+#include "report/DayLog.h"
 #include "report/LevelLog.h"
 
 namespace fm::report {
@@ -52,27 +53,38 @@ fm::measure::SecondRecord loudSecond() {
     return r;
 }
 
+// The local time of the rows is Berlin's: an hour ahead of UTC in winter, two in summer.
+void inBerlin() {
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+}
+
 TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
+    inBerlin();
     const std::string header = levelLogHeader();
-    EXPECT_EQ(header.substr(0, 178),
-              "time_utc,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,LCeq_1s_dB,LAFmin_1s_dB,"
-              "raw_level,yaw_deg,calibrated,frames_dropped,overload,calibration_offset_db,input,"
+    EXPECT_EQ(header.substr(0, 214),
+              "time_utc,time_local,LAeq_1s_dB,LAFmax_1s_dB,LCpeak_1s_dB,LZeq_1s_dB,LCeq_1s_dB,"
+              "LAFmin_1s_dB,raw_level,yaw_deg,calibrated,frames_dropped,lost_frames,clock_step_s,"
+              "overload,calibration_offset_db,input,"
               "LZeq_1s_20Hz_dB,");
     EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
-    EXPECT_EQ(header.substr(header.size() - 33), ",LZeq_1s_16kHz_dB,mic_correction\n");
+    EXPECT_EQ(header.substr(header.size() - 40), ",LZeq_1s_16kHz_dB,limits,mic_correction\n");
 
-    const std::string row = levelLogRow(loudSecond(), {12.346, -90.04, 4096});
+    fm::measure::SecondRecord stepped = loudSecond();
+    stepped.lostFrames = 2205;
+    stepped.clockStepSeconds = -3600.5;
+    const std::string row = levelLogRow(stepped, {12.346, -90.04, 4096, "night;site"});
     std::string expected =
-        "2026-12-07T23:50:17.123Z,80.00,100.00,96.99,60.00,70.00,50.00,12.35,-90.0,1,4096,7,"
-        "100.00,mic";
+        "2026-12-07T23:50:17.123Z,2026-12-08T00:50:17.123+01:00,80.00,100.00,96.99,60.00,70.00,"
+        "50.00,12.35,-90.0,1,4096,2205,-3600.50,7,100.00,mic";
     for (int b = 0; b < 30; ++b) {
         expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
     }
-    EXPECT_EQ(row, expected + ",\n");  // no microphone correction
+    EXPECT_EQ(row, expected + ",night;site,\n");  // no microphone correction
     // The correction's file, as one field whatever its name holds.
     fm::measure::setMicCorrectionInUse("unit 2, \"90\".txt");
-    EXPECT_EQ(levelLogRow(loudSecond(), {12.346, -90.04, 4096}),
-              expected + ",\"unit 2, \"\"90\"\".txt\"\n");
+    EXPECT_EQ(levelLogRow(stepped, {12.346, -90.04, 4096, "night;site"}),
+              expected + ",night;site,\"unit 2, \"\"90\"\".txt\"\n");
     fm::measure::setMicCorrectionInUse("");
 
     // Without input: the time, the extras and why; no level, no overload count.
@@ -80,7 +92,8 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     lost.input = fm::measure::InputKind::Lost;
     EXPECT_EQ(
         levelLogRow(lost, {0.0, std::nullopt, 0}),
-        "2026-12-07T23:50:17.123Z,,,,,,,0.00,,1,0,,100.00,lost" + std::string(31, ',') + "\n");
+        "2026-12-07T23:50:17.123Z,2026-12-08T00:50:17.123+01:00,,,,,,,0.00,,1,0,0,,,100.00,lost" +
+            std::string(32, ',') + "\n");
 
     const fs::path path = tempPath("append");
     fs::remove(path);
@@ -146,6 +159,52 @@ TEST(LevelLog, FailuresNameThePathAndNeverLeaveATornRow) {
     log.reset();
     EXPECT_EQ(readText(path), levelLogHeader() + "2026-12-07T2\n" + row);
     fs::remove(path);
+}
+
+TEST(LevelLog, ADayFileForEachLocalDayBegunAtLocalMidnight) {
+    inBerlin();
+    using std::chrono::milliseconds;
+    using Clock = std::chrono::system_clock;
+    // 2026-12-07T23:00:00.000Z is midnight in Berlin: the second that closes then is the 7th's
+    // last, the next one the 8th's first. A summer second has its own offset.
+    const Clock::time_point midnight(milliseconds(1796684400000));
+    EXPECT_EQ(DayLog::dayOf(midnight), "2026-12-07");
+    EXPECT_EQ(DayLog::dayOf(midnight + milliseconds(1000)), "2026-12-08");
+    EXPECT_EQ(localTimeWithMilliseconds(Clock::time_point(milliseconds(1782863999007))),
+              "2026-07-01T01:59:59.007+02:00");
+
+    const fs::path folder = tempPath("days");
+    fs::remove_all(folder);
+    std::vector<std::string> said;
+    std::string error;
+    auto log = DayLog::open(
+        folder, midnight - milliseconds(2000), [&](const std::string& s) { said.push_back(s); },
+        &error);
+    ASSERT_NE(log, nullptr) << error;
+    const auto now = std::chrono::steady_clock::now();
+    fm::measure::SecondRecord second = loudSecond();
+    for (int i = -1; i <= 1; ++i) {
+        second.closedAt = midnight + milliseconds(1000 * i);
+        log->add(second.closedAt, levelLogRow(second, {}), now);
+    }
+    auto times = [&](const char* day) {
+        std::vector<std::string> out;
+        std::istringstream in(readText(folder / (std::string(day) + ".csv")));
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line.substr(0, line.find(',', line.find(',') + 1)));
+        }
+        return out;
+    };
+    const std::string names = "time_utc,time_local";
+    EXPECT_EQ(
+        times("2026-12-07"),
+        (std::vector<std::string>{names, "2026-12-07T22:59:59.000Z,2026-12-07T23:59:59.000+01:00",
+                                  "2026-12-07T23:00:00.000Z,2026-12-08T00:00:00.000+01:00"}));
+    EXPECT_EQ(times("2026-12-08"),
+              (std::vector<std::string>{names,
+                                        "2026-12-07T23:00:01.000Z,2026-12-08T00:00:01.000+01:00"}));
+    EXPECT_TRUE(said.empty());
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -164,6 +164,22 @@ TEST_F(LevelsScreenTest, KeyDSwitchesTheReadOutToLAFAndItIsRemembered) {
     EXPECT_EQ(next.rmsPower->findChild<QLabel*>("levelCaption")->text(), "LEVEL");
 }
 
+TEST_F(LevelsScreenTest, TheLineNamesTheRaisedLimitsShortly) {
+    fm::screen::ViewController& vc = load();
+    tone(1.0);
+    std::vector<std::string> raised = {"night"};
+    fm::screen::setRaisedLimits([&raised] { return raised; });
+    vc.soundLevelDisplay()->tick();
+    EXPECT_TRUE(line().startsWith("night! LAF -20.0 dBFS")) << line().toStdString();
+    raised = {"building-site", "peak"};
+    vc.soundLevelDisplay()->tick();
+    EXPECT_TRUE(line().startsWith("building..+1! LAF")) << line().toStdString();
+    raised.clear();
+    vc.soundLevelDisplay()->tick();
+    EXPECT_TRUE(line().startsWith("LAF -20.0")) << line().toStdString();
+    fm::screen::setRaisedLimits({});
+}
+
 TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
     fm::screen::ViewController& vc = load();
     tone(1.0, 32767.0);  // loud before the recording: must not count

@@ -1,4 +1,4 @@
-#include "mail/RecordingAsWav.h"
+#include "platform/audiofile/RecordingAsWav.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace fm::mail {
+namespace fm::platform {
 
 // libsndfile reads the recording through these, so that the CAF data chunk's size can be
 // corrected without copying the file.
@@ -266,4 +266,4 @@ bool RecordingWav::rewind() {
     return true;
 }
 
-}  // namespace fm::mail
+}  // namespace fm::platform

@@ -1,7 +1,7 @@
 #pragma once
-// The recording turned into the WAV file a mail recipient can play: the same samples, sample
-// rate and channels, 16-bit PCM in a RIFF/WAVE container. The WAV is produced piece by piece
-// as it is read, so a long recording is never held in memory.
+// The recording turned into the WAV file a mail recipient or a browser can play: the same
+// samples, sample rate and channels, 16-bit PCM in a RIFF/WAVE container. The WAV is produced piece
+// by piece as it is read, so a long recording is never held in memory.
 #include <sndfile.h>
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace fm::mail {
+namespace fm::platform {
 
 class RecordingWav {
   public:
@@ -68,4 +68,4 @@ class RecordingWav {
     friend struct RecordingWavIo;
 };
 
-}  // namespace fm::mail
+}  // namespace fm::platform
