@@ -17,6 +17,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/HeadlessScreen.h"
+#include "instrument/ChainSelfTest.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/InputChoice.h"
 #include "instrument/LevelReports.h"
@@ -26,6 +27,7 @@
 #include "measure/Limit.h"
 #include "measure/LimitWatch.h"
 #include "measure/Measurement.h"
+#include "measure/MicCorrection.h"
 #include "measure/SelfTest.h"
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/FileBlockSource.h"
@@ -161,8 +163,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.selfTest) {
-        // The engine on signals of its own: no window, sound or documents folder is touched.
-        const auto lines = fm::measure::runSelfTest();
+        // The engine on signals of its own, then the whole chain on files of its own in a
+        // temporary folder: no window, sound or documents folder is touched.
+        auto lines = fm::measure::runSelfTest();
+        const auto chain = fm::instrument::chainSelfTest();
+        lines.insert(lines.end(), chain.begin(), chain.end());
         std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
         return fm::measure::allPassed(lines) ? 0 : 1;
     }
@@ -177,6 +182,17 @@ int main(int argc, char** argv) {
             say("--channel " + std::to_string(options.channel) + ": " + options.input + " has " +
                 std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
                 " (see --help)");
+            return 2;
+        }
+    }
+
+    // The microphone's file is read whole now: one that does not parse is refused at once.
+    std::optional<fm::measure::MicResponse> micResponse;
+    if (!options.micCorrection.empty()) {
+        std::string error;
+        micResponse = fm::measure::readMicResponse(options.micCorrection, &error);
+        if (!micResponse) {
+            say("--mic-correction: " + error);
             return 2;
         }
     }
@@ -247,6 +263,16 @@ int main(int argc, char** argv) {
     // The calibration and the reports come before any screen: they never depend on one.
     fm::platform::QtCalibrationStore calibrationStore;
     fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
+    if (micResponse) {
+        fm::measure::measurement().setMicCorrection(std::make_unique<fm::measure::MicCorrection>(
+            *micResponse, fm::measure::measurement().sampleRate()));
+        fm::measure::setMicCorrectionInUse(micResponse->name);
+        say("correcting the sound for the microphone's file " + micResponse->name);
+        if (micResponse->sensFactorDb) {
+            calibration.setMicrophoneFile(micResponse->name,
+                                          fm::measure::micFileOffsetDb(*micResponse->sensFactorDb));
+        }
+    }
     for (const std::string& line : calibration.setUp(
              options.forgetCalibration, options.calibrationDb, options.calibrateToDb)) {
         say(line);

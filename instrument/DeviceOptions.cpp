@@ -135,6 +135,10 @@ DeviceOptionsResult parseDeviceOptions(const std::vector<std::string>& args, Dev
             if (!value(&o.documents) || o.documents.empty()) {
                 return fail("--documents: needs a folder");
             }
+        } else if (arg == "--mic-correction") {
+            if (!value(&o.micCorrection) || o.micCorrection.empty()) {
+                return fail("--mic-correction: needs the microphone's calibration file");
+            }
         } else if (arg == "--motion") {
             if (!value(&o.motionFile) || o.motionFile.empty()) {
                 return fail("--motion: needs a CSV file");
@@ -435,6 +439,10 @@ std::string usageText(const std::string& programName) {
            "  --calibrate-to DB       the level of the reference source the key K calibrates\n"
            "                          with, 60 to 150 (default 94)\n"
            "  --forget-calibration    forget the calibration kept from earlier runs\n"
+           "  --mic-correction FILE   take the microphone's response in its calibration file\n"
+           "                          (Hz and dB per line) out of the sound before it is\n"
+           "                          measured; its Sens Factor calibrates when neither K\n"
+           "                          nor --calibration did\n"
            "  --config FILE           read options from FILE (key = value lines whose keys are\n"
            "                          the long options); the command line wins\n"
            "  --mqtt URL              publish every second, period, day and event to an MQTT\n"

@@ -22,6 +22,8 @@ struct DeviceOptions {
     std::optional<double> scale;
     std::string documents;   // "" = ~/Documents/fieldmeter
     std::string motionFile;  // --motion replay CSV
+    // --mic-correction: the microphone's calibration file
+    std::string micCorrection;
     bool headless = false;
     // Without a window: how often screen.png is saved, in seconds; 0 saves none.
     double screenEverySeconds = 1.0;

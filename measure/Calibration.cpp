@@ -121,6 +121,17 @@ std::vector<std::string> Calibration::setUp(bool forget, std::optional<double> r
             }
         }
     }
+    if (!offset_ && micFileOffsetDb_) {
+        if (plausibleOffset(*micFileOffsetDb_)) {
+            offset_ = micFileOffsetDb_;
+            said.push_back("calibrated from the microphone's file " + micFileName_ +
+                           ": 0 dBFS = " + fixed(*micFileOffsetDb_, 1) + " dB");
+        } else {
+            said.push_back("the sensitivity in the microphone's file " + micFileName_ +
+                           " is ignored: 0 dBFS = " + fixed(*micFileOffsetDb_, 1) + " dB is not " +
+                           limitsText() + "; the levels are dBFS");
+        }
+    }
     apply();
     return said;
 }

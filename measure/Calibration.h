@@ -42,6 +42,12 @@ class Calibration {
     // result to the meter and returns the lines to say (e.g. why a stored offset is ignored).
     std::vector<std::string> setUp(bool forget, std::optional<double> runOffsetDb,
                                    double referenceDb);
+    // Before setUp: the microphone's calibration file (its name) and the offset its sensitivity
+    // gives, used when neither --calibration nor a calibration with K is.
+    void setMicrophoneFile(std::string name, double offsetDb) {
+        micFileName_ = std::move(name);
+        micFileOffsetDb_ = offsetDb;
+    }
 
     bool calibrated() const { return offset_.has_value(); }
     double offsetDb() const { return offset_.value_or(0.0); }
@@ -92,6 +98,8 @@ class Calibration {
     std::optional<double> offset_;
     std::string date_;
     double referenceDb_ = 94.0;
+    std::string micFileName_;
+    std::optional<double> micFileOffsetDb_;
     // The K measurement under way.
     std::optional<SoundLevelSnapshot> start_;
     std::vector<double> startBands_;

@@ -175,6 +175,9 @@ void Measurement::followEpoch(std::uint32_t epoch, MeasurementObserver* observer
     secondLostFrames_ = 0;
     secondClockStepNs_ = 0;
     bands_.takeIntervalEnergy();
+    if (micCorrection_) {
+        micCorrection_->forget();
+    }
     if (observer != nullptr) {
         observer->inputStopped();
     }
@@ -184,7 +187,8 @@ void Measurement::measureSlot(const BlockRing::Slot& slot, MeasurementObserver* 
     followEpoch(slot.info.epoch, observer);
     secondLostFrames_ += slot.info.lostFrames;
     secondClockStepNs_ += slot.info.clockStepNs;
-    const float* samples = slot.samples;
+    const float* samples =
+        micCorrection_ ? micCorrection_->apply(slot.samples, slot.frames) : slot.samples;
     std::uint32_t left = slot.frames;
     while (left > 0) {
         // Spans end where the ticks do (a second ends with its tenth tick).

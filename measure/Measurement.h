@@ -16,6 +16,7 @@
 
 #include "measure/BlockRing.h"
 #include "measure/MeasurementObserver.h"
+#include "measure/MicCorrection.h"
 #include "measure/Quantities.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevels.h"
@@ -36,6 +37,11 @@ class Measurement {
     // Main thread: the measuring thread is woken every `blocks` captured blocks (4 unless set:
     // a screen reads the levels ten times a second; a program without one may wake it less).
     void setBlocksPerWake(int blocks) { blocksPerWake_.store(blocks, std::memory_order_relaxed); }
+    // Main thread, before start(): the microphone's correction, applied to every block before
+    // it is measured (null: none).
+    void setMicCorrection(std::unique_ptr<MicCorrection> correction) {
+        micCorrection_ = std::move(correction);
+    }
 
     // Main thread: where the sound comes from from now on (Mic, File or Demo, as the engine
     // starts), or why there is none (Ended, Lost or None, as it stops). A stop drops the part
@@ -86,6 +92,7 @@ class Measurement {
     double sampleRate_;
     SoundLevelMeter meter_;
     ThirdOctaveBands bands_;
+    std::unique_ptr<MicCorrection> micCorrection_;
     // The bands as published for other threads: written whole between two steps of
     // bandSequence_ (odd while writing); a reader retries a torn read.
     std::atomic<std::uint64_t> bandSequence_{0};

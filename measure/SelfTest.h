@@ -35,11 +35,13 @@ std::vector<SelfTestLine> frequencyWeightingTest(const SelfTestFault& fault = {}
 std::vector<SelfTestLine> levelLinearityTest(const SelfTestFault& fault = {});
 // 4 kHz tonebursts: LAFmax, LASmax and LAE against the steady LA.
 std::vector<SelfTestLine> toneburstTest(const SelfTestFault& fault = {});
+// How fast LAF and LAS fall once a steady 4 kHz signal stops, in dB/s.
+std::vector<SelfTestLine> decayTest(const SelfTestFault& fault = {});
 // LCpeak of one cycle of 8 kHz and of half cycles of 500 Hz against the steady LC.
 std::vector<SelfTestLine> peakTest(const SelfTestFault& fault = {});
 // A signal just beyond full scale is indicated as an overload, one just below is not.
 std::vector<SelfTestLine> overloadTest();
-// The relative attenuation of the 25 Hz, 1 kHz and 16 kHz bands at the mask's frequencies.
+// The relative attenuation of every band at the mask's frequencies.
 std::vector<SelfTestLine> bandAttenuationTest();
 // The normalized effective bandwidth of every band, from one exponential sine sweep.
 std::vector<SelfTestLine> bandEffectiveBandwidthTest();

@@ -38,6 +38,8 @@ std::string usageText(const std::string& programName) {
            "  --calibration DB        the dB that 0 dBFS corresponds to, for this run\n"
            "                          (otherwise the calibration kept with K in fieldmeter)\n"
            "  --forget-calibration    forget the calibration kept from earlier runs\n"
+           "  --mic-correction FILE   correct for the microphone's calibration file; its Sens\n"
+           "                          Factor calibrates when nothing else does\n"
            "  --mqtt URL              publish to an MQTT broker with QoS 1:\n"
            "                          mqtt://[USER@]HOST[:PORT] or mqtts://...\n"
            "  --mqtt-topic PREFIX     the topics' prefix (default fieldmeter/NAME)\n"

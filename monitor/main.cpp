@@ -9,11 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "audio/AudioEngine.h"
 #include "audio/SignalState.h"
+#include "instrument/ChainSelfTest.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/InputChoice.h"
 #include "instrument/InputWatch.h"
@@ -24,6 +26,7 @@
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
 #include "measure/Measurement.h"
+#include "measure/MicCorrection.h"
 #include "measure/Quantities.h"
 #include "measure/SelfTest.h"
 #include "monitor/Liveness.h"
@@ -119,7 +122,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.selfTest) {
-        const auto lines = fm::measure::runSelfTest();
+        auto lines = fm::measure::runSelfTest();
+        const auto chain = fm::instrument::chainSelfTest();
+        lines.insert(lines.end(), chain.begin(), chain.end());
         std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
         return fm::measure::allPassed(lines) ? 0 : 1;
     }
@@ -132,6 +137,17 @@ int main(int argc, char** argv) {
             say("--channel " + std::to_string(options.channel) + ": " + options.input + " has " +
                 std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
                 " (see --help)");
+            return 2;
+        }
+    }
+
+    // The microphone's file is read whole now: one that does not parse is refused at once.
+    std::optional<fm::measure::MicResponse> micResponse;
+    if (!options.micCorrection.empty()) {
+        std::string error;
+        micResponse = fm::measure::readMicResponse(options.micCorrection, &error);
+        if (!micResponse) {
+            say("--mic-correction: " + error);
             return 2;
         }
     }
@@ -165,6 +181,16 @@ int main(int argc, char** argv) {
 
     fm::platform::QtCalibrationStore calibrationStore;
     fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
+    if (micResponse) {
+        fm::measure::measurement().setMicCorrection(std::make_unique<fm::measure::MicCorrection>(
+            *micResponse, fm::measure::measurement().sampleRate()));
+        fm::measure::setMicCorrectionInUse(micResponse->name);
+        say("correcting the sound for the microphone's file " + micResponse->name);
+        if (micResponse->sensFactorDb) {
+            calibration.setMicrophoneFile(micResponse->name,
+                                          fm::measure::micFileOffsetDb(*micResponse->sensFactorDb));
+        }
+    }
     const auto calibrationLines =
         calibration.setUp(options.forgetCalibration, options.calibrationDb, options.calibrateToDb);
     for (const std::string& line : calibrationLines) {

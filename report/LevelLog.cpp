@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "measure/MicCorrection.h"
 #include "measure/Quantities.h"
 #include "report/NumberText.h"
 
@@ -15,6 +16,19 @@ using fm::measure::Quantity;
 
 bool logged(const Quantity& q, bool bands) {
     return q.interval == Interval::Second && (q.band >= 0) == bands;
+}
+
+// Text as one CSV field: quoted when it holds a comma, a quote or a line break.
+void appendCsvText(std::string* row, const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        *row += text;
+        return;
+    }
+    *row += '"';
+    for (const char c : text) {
+        *row += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    *row += '"';
 }
 
 }  // namespace
@@ -35,7 +49,8 @@ std::string levelLogHeader() {
         }
     }
     header += ",limits";
-    return header + "\n";
+    // Last: the microphone's correction in use (its file's name; empty for none).
+    return header + ",mic_correction\n";
 }
 
 std::string utcTimeWithMilliseconds(std::chrono::system_clock::time_point time) {
@@ -121,6 +136,8 @@ std::string levelLogRow(const fm::measure::SecondRecord& second, const LevelLogE
     levels(true);
     row += ',';
     row += extras.limits;  // names hold no comma, quote or line feed
+    row += ',';
+    appendCsvText(&row, fm::measure::micCorrectionInUse());
     row += '\n';
     return row;
 }

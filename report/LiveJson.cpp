@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "measure/Decibels.h"
+#include "measure/MicCorrection.h"
 #include "report/AlertJson.h"
 #include "report/JsonText.h"
 #include "report/LevelLog.h"
@@ -123,6 +124,12 @@ void commonFields(std::string* out, const LiveReading& r) {
     field(out, "date");
     if (calibrated && !r.calibrationDate.empty()) {
         appendJsonString(out, r.calibrationDate);
+    } else {
+        out->append("null");
+    }
+    field(out, "micCorrection");
+    if (const std::string& file = fm::measure::micCorrectionInUse(); !file.empty()) {
+        appendJsonString(out, file);
     } else {
         out->append("null");
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "measure/DayEveningNight.h"
+#include "measure/MicCorrection.h"
 #include "report/NumberText.h"
 
 namespace fm::report {
@@ -238,6 +239,10 @@ std::string prometheusText(const std::string& meterName, const MeterReading& r) 
         out.sample("fieldmeter_calibration_offset_db", "gauge",
                    "The dB added to every level: what a full-scale sine (0 dBFS) reads.", "",
                    now->calibrationOffsetDb);
+        const std::string& correction = fm::measure::micCorrectionInUse();
+        out.sample("fieldmeter_mic_correction", "gauge",
+                   "1 with the microphone's correction file in use (label file), 0 without.",
+                   correction.empty() ? "" : label("file", correction), correction.empty() ? 0 : 1);
         out.sample("fieldmeter_overloaded", "gauge",
                    "1 while the last whole second had samples at or beyond full scale.", "",
                    measuring && now->overloadSamples1s > 0 ? 1.0 : 0.0);

@@ -2,8 +2,6 @@
 
 #include <QFontMetrics>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
 #include <QWidget>
@@ -193,22 +191,17 @@ void SoundLevelDisplay::finishCalibration(const Calibration::Proposal& proposal)
     if (!proposal.drift.empty()) {
         text += QString::fromStdString("\nChange: " + proposal.drift);
     }
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Calibration"), text,
-                                QMessageBox::NoButton, line_->window());
-    box->setObjectName(QStringLiteral("calibrationQuestion"));
-    QPushButton* keep = box->addButton(QStringLiteral("Keep"), QMessageBox::AcceptRole);
-    box->addButton(QMessageBox::Cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, keep, proposal](int) {
-        if (box->clickedButton() == keep) {
-            keepCalibration(proposal);
-        } else {
-            say("calibration cancelled; it stays as it was");
-        }
-        showCaption();
-    });
-    question_ = box;
-    box->open();
+    say("calibration measured: " + proposal.summary + "; Keep (Return) or Cancel (Escape)?");
+    question_ = new CalibrationQuestion(
+        line_->window(), QStringLiteral("Calibration"), text, [this, proposal](bool keep) {
+            question_ = nullptr;  // answered: K may ask again, though the box closes later
+            if (keep) {
+                keepCalibration(proposal);
+            } else {
+                say("calibration cancelled; it stays as it was");
+            }
+            showCaption();
+        });
 }
 
 void SoundLevelDisplay::keepCalibration(const Calibration::Proposal& proposal) {
@@ -390,6 +383,11 @@ void SoundLevelDisplay::recordingStopped(const QString& recordingPath) {
     text += QStringLiteral("input %1\noverload %2 samples\n")
                 .arg(from)
                 .arg(end.overloadSamples - start.overloadSamples);
+    const std::string& correction = fm::measure::micCorrectionInUse();
+    text +=
+        correction.empty()
+            ? QStringLiteral("microphone correction: none\n")
+            : QStringLiteral("microphone correction: %1\n").arg(QString::fromStdString(correction));
     if (!fm::platform::ensureDocumentsFolderReporting()) {
         return;  // said already, when the folder became unusable
     }

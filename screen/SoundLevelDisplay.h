@@ -4,7 +4,6 @@
 // between the raw level and LAF (key D, kept in the user's settings), the key K that calibrates
 // from a reference source through the program's calibration (measure/Calibration.h), and the
 // LAeq of each recording.
-#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -19,6 +18,7 @@
 #include "measure/Calibration.h"
 #include "measure/SecondRecord.h"
 #include "measure/SoundLevelSnapshot.h"
+#include "screen/CalibrationQuestion.h"
 
 class QLabel;
 class QWidget;
@@ -53,7 +53,7 @@ class SoundLevelDisplay : public QObject {
     void startCalibration();
     bool calibrating() const;
     // The window's question about a measured calibration, while it is open.
-    QMessageBox* calibrationQuestion() const { return question_; }
+    CalibrationQuestion* calibrationQuestion() const { return question_; }
 
     // A recording starts with the next captured block; when it stops its duration and LAeq go
     // to standard error and beside it (output2.caf: output2.txt).
@@ -90,7 +90,7 @@ class SoundLevelDisplay : public QObject {
     QLabel* caption_;
     QString captionText_;
     bool showLAF_ = false;
-    QPointer<QMessageBox> question_;
+    QPointer<CalibrationQuestion> question_;
     QString notice_;
     std::chrono::steady_clock::time_point noticeUntil_{};
     std::optional<fm::measure::SoundLevelSnapshot> recordingStart_;

@@ -170,6 +170,9 @@
       ? "calibrated" + (c.date ? " on " + localTime(Date.parse(c.date)) : " for this run") +
         " (0 dBFS = " + text(c.offsetDb) + " dB)"
       : "not calibrated: levels in dBFS";
+    if (c.micCorrection) {
+      $("calibration").textContent += "; corrected for the microphone's file " + c.micCorrection;
+    }
     $("since").textContent = "measuring since " + localTime(r.startedMs);
     if (r.second) addSecond(r.second);
     showLimits(r.limits || []);

@@ -113,6 +113,23 @@ TEST(Calibration, TheSettingsFileIsBelievedOnlyWithinItsLimits) {
     EXPECT_FALSE(meter.read().calibrated);
 }
 
+// The microphone's file calibrates only where neither this run's option nor K did.
+TEST(Calibration, TheMicrophonesFileCalibratesWhenNothingElseDoes) {
+    SoundLevelMeter meter;
+    MemoryStore store;
+    Calibration c(meter, store);
+    c.setMicrophoneFile("unit.txt", 113.378);
+    EXPECT_EQ(c.setUp(false, std::nullopt, 94.0),
+              std::vector<std::string>{
+                  "calibrated from the microphone's file unit.txt: 0 dBFS = 113.4 dB"});
+    EXPECT_DOUBLE_EQ(meter.read().calibrationOffsetDb, 113.378);
+    EXPECT_EQ(c.setUp(false, 100.0, 94.0).size(), 1u);
+    EXPECT_EQ(meter.read().calibrationOffsetDb, 100.0);
+    store.kept = fm::platform::StoredCalibration{"114.2", "2026-12-01T09:30:00Z"};
+    c.setUp(false, std::nullopt, 94.0);
+    EXPECT_EQ(meter.read().calibrationOffsetDb, 114.2);
+}
+
 TEST(Calibration, KRefusesAnythingButASteadyLoudTone) {
     SoundLevelMeter meter;
     MemoryStore store;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/MicCorrection.h"
 #include "report/CsvFile.h"
 #include "report/DayLog.h"
 #include "report/LevelLog.h"
@@ -67,7 +68,7 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
               "overload,calibration_offset_db,input,"
               "LZeq_1s_20Hz_dB,");
     EXPECT_NE(header.find(",LZeq_1s_1kHz_dB,LZeq_1s_1.25kHz_dB,"), std::string::npos);
-    EXPECT_EQ(header.substr(header.size() - 25), ",LZeq_1s_16kHz_dB,limits\n");
+    EXPECT_EQ(header.substr(header.size() - 40), ",LZeq_1s_16kHz_dB,limits,mic_correction\n");
 
     fm::measure::SecondRecord stepped = loudSecond();
     stepped.lostFrames = 2205;
@@ -79,7 +80,12 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     for (int b = 0; b < 30; ++b) {
         expected += b == 17 ? ",40.00" : ",-120.00";  // silence reads the floor, calibrated or not
     }
-    EXPECT_EQ(row, expected + ",night;site\n");
+    EXPECT_EQ(row, expected + ",night;site,\n");  // no microphone correction
+    // The correction's file, as one field whatever its name holds.
+    fm::measure::setMicCorrectionInUse("unit 2, \"90\".txt");
+    EXPECT_EQ(levelLogRow(stepped, {12.346, -90.04, 4096, "night;site"}),
+              expected + ",night;site,\"unit 2, \"\"90\"\".txt\"\n");
+    fm::measure::setMicCorrectionInUse("");
 
     // Without input: the time, the extras and why; no level, no overload count.
     fm::measure::SecondRecord lost = loudSecond();
@@ -87,7 +93,7 @@ TEST(LevelLog, EveryFieldOfARowAndTheHeaderOnceAcrossRuns) {
     EXPECT_EQ(
         levelLogRow(lost, {0.0, std::nullopt, 0}),
         "2026-12-07T23:50:17.123Z,2026-12-08T00:50:17.123+01:00,,,,,,,0.00,,1,0,0,,,100.00,lost" +
-            std::string(31, ',') + "\n");
+            std::string(32, ',') + "\n");
 
     const fs::path path = tempPath("append");
     fs::remove(path);

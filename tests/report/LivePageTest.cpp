@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "measure/MicCorrection.h"
 #include "report/DirectionMap.h"
 #include "report/EventList.h"
 #include "report/LiveJson.h"
@@ -55,7 +56,11 @@ TEST(LiveJson, ValuesGroupedByTheirUnitsAndNullWhenNotMeasured) {
     EXPECT_NE(stream.find(R"("dB":{"LAF":63.21,)"), std::string::npos) << stream;
     EXPECT_NE(stream.find(R"("dBFS":{"LAeq_1s":-10.00,)"), std::string::npos) << stream;
     EXPECT_NE(stream.find(R"("LAeq_T":null)"), std::string::npos);
-    EXPECT_NE(stream.find(R"("date":"2026-12-01T09:30:00Z")"), std::string::npos);
+    EXPECT_NE(stream.find(R"("date":"2026-12-01T09:30:00Z","micCorrection":null})"),
+              std::string::npos);
+    fm::measure::setMicCorrectionInUse("unit.txt");
+    EXPECT_NE(liveNowJson(r).find(R"("micCorrection":"unit.txt"})"), std::string::npos);
+    fm::measure::setMicCorrectionInUse("");
     EXPECT_NE(stream.find(R"("lastSecond":false,"lastSecondSamples":0,"sinceStart":true,)"),
               std::string::npos);
     const std::string full = liveNowJson(r);

@@ -11,6 +11,7 @@
 
 #include "measure/Decibels.h"
 #include "measure/PeriodSummary.h"
+#include "measure/MicCorrection.h"
 #include "measure/RunStatistics.h"
 #include "report/LevelLog.h"
 #include "report/MetricsText.h"
@@ -108,6 +109,7 @@ TEST(MetricsText, FamiliesComeFromTheDescriptionAndLeaveOutWhatIsNotMeasuredNow)
               ",weighting=\"A\",time_weighting=\"fast\",percent=\"90\",interval=\"period\","
               "period=\"15m\"} 41.5",
           "fieldmeter_overloaded{" + meter + "} 1",
+          "fieldmeter_mic_correction{" + meter + "} 0",
           "fieldmeter_overload_samples_total{" + meter + "} 12",
           "fieldmeter_events_total{" + meter + "} 2"}) {
         EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << line << "\n" << text;
@@ -127,6 +129,14 @@ TEST(MetricsText, FamiliesComeFromTheDescriptionAndLeaveOutWhatIsNotMeasuredNow)
     EXPECT_EQ(quiet.find("fieldmeter_sound_level_db"), std::string::npos) << quiet;
     EXPECT_EQ(quiet.find("interval=\"1s\""), std::string::npos) << quiet;
     EXPECT_NE(quiet.find("fieldmeter_overloaded{meter=\"roof\"} 0\n"), std::string::npos);
+    // The microphone's correction by its file's name.
+    fm::measure::setMicCorrectionInUse("unit \"7\".txt");
+    const std::string corrected = prometheusText("roof", reading);
+    fm::measure::setMicCorrectionInUse("");
+    EXPECT_NE(corrected.find(
+                  "\nfieldmeter_mic_correction{meter=\"roof\",file=\"unit \\\"7\\\".txt\"} 1\n"),
+              std::string::npos)
+        << corrected;
     EXPECT_NE(quiet.find("weighting=\"A\",interval=\"run\"} 70\n"), std::string::npos) << quiet;
 }
 

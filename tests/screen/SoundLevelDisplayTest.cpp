@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QSettings>
 #include <cmath>
 #include <vector>
@@ -76,7 +75,9 @@ class LevelsScreenTest : public ScreenTest {
         QApplication::sendEvent(&vc, &event);
     }
     QString line() { return vc_->soundLevelDisplay()->line()->text(); }
-    QMessageBox* question() { return vc_->soundLevelDisplay()->calibrationQuestion(); }
+    fm::screen::CalibrationQuestion* question() {
+        return vc_->soundLevelDisplay()->calibrationQuestion();
+    }
     void answer(const QString& button) {
         for (QAbstractButton* b : question()->buttons()) {
             if (b->text().remove('&') == button) {
