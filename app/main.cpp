@@ -19,6 +19,7 @@
 #include "app/HeadlessScreen.h"
 #include "instrument/ChainSelfTest.h"
 #include "instrument/ConfigFile.h"
+#include "instrument/DeviceOptions.h"
 #include "instrument/InputChoice.h"
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
@@ -32,7 +33,6 @@
 #include "platform/audio/AudioInputSource.h"
 #include "platform/audio/FileBlockSource.h"
 #include "platform/audio/RtAudioInputUnit.h"
-#include "instrument/DeviceOptions.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/motion/IioMotionSource.h"
 #include "platform/motion/MotionSource.h"
@@ -288,7 +288,11 @@ int main(int argc, char** argv) {
     reports->setCalibration(&calibration);
     {
         fm::instrument::StartFacts facts;
-        facts.input = fm::platform::audioInputSource().describe();
+        const auto& source = fm::platform::audioInputSource();
+        facts.input = source.describe();
+        if (source.kind == fm::platform::AudioInputKind::File) {
+            facts.inputFile = source.path;
+        }
         facts.calibration = fm::instrument::calibrationInWords(
             calibration.calibrated(), calibration.offsetDb(), calibration.date());
         facts.pageUrl = reports->pageUrl();

@@ -1,6 +1,7 @@
 #include "instrument/StartBlock.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -22,10 +23,15 @@ std::string channels(int n) {
     return std::to_string(n) + (n == 1 ? " channel" : " channels");
 }
 
-// A file's rate and channels as read from its header, and what is made of them.
-std::string fileFormat(const fm::instrument::DeviceOptions& o) {
+// A file's rate and channels as read from its header, and what is made of them. Only a regular
+// file is opened: a FIFO would hold the start until a writer came.
+std::string fileFormat(const std::string& path, const fm::instrument::DeviceOptions& o) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return "";
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(o.input.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) {
         return "";
     }
@@ -76,12 +82,12 @@ std::string startBlock(const std::string& program, const fm::instrument::DeviceO
         block += "  " + what + ": " + text + "\n";
     };
     std::string format;
-    if (o.input == "demo") {
-        format = "the generated demo signal, never a measurement";
-    } else if (!o.input.empty()) {
-        format = fileFormat(o);
-    } else {
+    if (!facts.inputFile.empty()) {
+        format = fileFormat(facts.inputFile, o);
+    } else if (facts.input.rfind("microphone", 0) == 0) {
         format = deviceFormat(o);
+    } else {
+        format = "the generated demo signal, never a measurement";
     }
     line("input", facts.input + (format.empty() ? "" : ", " + format));
     line("calibration", facts.calibration);

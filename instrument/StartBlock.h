@@ -10,6 +10,7 @@ namespace fm::instrument {
 
 struct StartFacts {
     std::string input;        // "microphone", "file tone.wav", ...
+    std::string inputFile;    // the audio file measured ("" for a microphone or the demo)
     std::string calibration;  // "0 dBFS = 100.0 dB for this run", "none: the levels are dBFS"
     std::string pageUrl;      // "" without --http
     std::string documents;    // the documents folder (events, clips, state)

@@ -210,7 +210,11 @@ int main(int argc, char** argv) {
     reports->setCalibration(&calibration);
     {
         fm::instrument::StartFacts facts;
-        facts.input = fm::platform::audioInputSource().describe();
+        const auto& source = fm::platform::audioInputSource();
+        facts.input = source.describe();
+        if (source.kind == fm::platform::AudioInputKind::File) {
+            facts.inputFile = source.path;
+        }
         facts.calibration = fm::instrument::calibrationInWords(
             calibration.calibrated(), calibration.offsetDb(), calibration.date());
         facts.pageUrl = reports->pageUrl();

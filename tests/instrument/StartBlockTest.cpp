@@ -31,7 +31,8 @@ TEST(StartBlock, SaysTheFilesRateAndChannelsTheCalibrationAndEveryOutput) {
     o.eventPeakDb = 130.0;
     o.mqttUrl = "mqtt://broker";
     o.limits = {"night=LAeq_15m>45@23:00-07:00"};
-    StartFacts facts{"file x.wav", calibrationInWords(true, 114.04, "2026-12-01"), "", "/d", true};
+    StartFacts facts{"file x.wav", path.string(), calibrationInWords(true, 114.04, "2026-12-01"),
+                     "",           "/d",          true};
     EXPECT_EQ(startBlock("fieldmeter-monitor", o, facts),
               "fieldmeter-monitor: measuring, and where it goes:\n"
               "  input: file x.wav, 48,000 Hz resampled to 44,100 Hz, 2 channels (channel 2 "

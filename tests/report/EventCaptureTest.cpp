@@ -110,8 +110,8 @@ TEST(EventCapture, AClipTheDiskCannotHoldWholeIsNotKeptAndItsRowSaysHowMuchWasWr
     summary.clipWrittenSeconds = 1.25;
     summary.whyNotKept = "cannot write a, \"b\"";
     const std::string row = eventLogRow(summary),
-                      end = ",0,,0,1.250,\"cannot write a, \"\"b\"\"\"\n";
-    EXPECT_EQ(row.substr(row.size() - end.size()), end);  // calibrated, clip, kept, then these
+                      end = ",0,,0,1.250,\"cannot write a, \"\"b\"\"\",0\n";
+    EXPECT_EQ(row.substr(row.size() - end.size()), end);  // calibrated, clip, kept, these, overload
 }
 
 // The budget counts the clip being written as it grows: one that would pass it is not kept,

@@ -2,6 +2,9 @@
 // from another shows.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include <map>
 #include <sstream>
 
@@ -22,6 +25,8 @@ std::vector<std::string> fields(const std::string& line) {
 }
 
 TEST(SummaryLog, EveryColumnOfAPeriodRowHoldsItsOwnValue) {
+    ::setenv("TZ", "UTC", 1);  // the local times below
+    ::tzset();
     fm::measure::PeriodValues p;
     p.start = std::chrono::system_clock::from_time_t(1796724000);  // 2026-12-08 10:00 UTC
     p.end = p.start + 15min;
@@ -34,6 +39,9 @@ TEST(SummaryLog, EveryColumnOfAPeriodRowHoldsItsOwnValue) {
     std::map<std::string, std::string> expected = {{"row", "period"},
                                                    {"start_utc", "2026-12-08T10:00:00.000Z"},
                                                    {"end_utc", "2026-12-08T10:15:00.000Z"},
+                                                   {"start_local", "2026-12-08T10:00:00.000+00:00"},
+                                                   {"end_local", "2026-12-08T10:15:00.000+00:00"},
+                                                   {"lost_s", "0.000"},
                                                    {"LAeq_T_dB", "61.00"},
                                                    {"LAFmax_T_dB", "62.00"},
                                                    {"LAFmin_T_dB", "63.00"},

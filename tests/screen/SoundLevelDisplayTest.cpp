@@ -210,7 +210,8 @@ TEST_F(LevelsScreenTest, ARecordingLeavesItsDurationAndLAeqBesideIt) {
     const QString text = QString::fromUtf8(summary.readAll());
     EXPECT_TRUE(text.startsWith("duration 4.0 s\nLAeq -23.0 dBFS\nuncalibrated"))
         << text.toStdString();
-    EXPECT_TRUE(text.endsWith("\ninput mic\noverload 0 samples\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\ninput mic\noverload 0 samples\nmicrophone correction: none\n"))
+        << text.toStdString();
     vc.updateRMS(nullptr);
     EXPECT_FALSE(line().contains("REC")) << line().toStdString();
 }
