@@ -23,6 +23,7 @@
 #include "instrument/InputChoice.h"
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
+#include "instrument/ProgramStart.h"
 #include "instrument/StartBlock.h"
 #include "measure/Calibration.h"
 #include "measure/Limit.h"
@@ -163,38 +164,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.selfTest) {
-        // The engine on signals of its own, then the whole chain on files of its own in a
-        // temporary folder: no window, sound or documents folder is touched.
-        auto lines = fm::measure::runSelfTest();
-        const auto chain = fm::instrument::chainSelfTest();
-        lines.insert(lines.end(), chain.begin(), chain.end());
-        std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
-        return fm::measure::allPassed(lines) ? 0 : 1;
+        return fm::instrument::runSelfTests();
     }
     if (options.listDevices) {
         return listDevices();
     }
-    if (options.channel != 0) {
-        // A channel the file lacks is the user's mistake, not a file that cannot be played: no
-        // demo signal in its place. A file that cannot be read falls back as without --channel.
-        const int channels = fm::platform::audioFileChannels(options.input);
-        if (channels > 0 && options.channel > channels) {
-            say("--channel " + std::to_string(options.channel) + ": " + options.input + " has " +
-                std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
-                " (see --help)");
-            return 2;
-        }
-    }
-
-    // The microphone's file is read whole now: one that does not parse is refused at once.
     std::optional<fm::measure::MicResponse> micResponse;
-    if (!options.micCorrection.empty()) {
-        std::string error;
-        micResponse = fm::measure::readMicResponse(options.micCorrection, &error);
-        if (!micResponse) {
-            say("--mic-correction: " + error);
-            return 2;
-        }
+    if (const auto refused = fm::instrument::checkInputOptions(options, &micResponse, say)) {
+        return *refused;
     }
 
     // Options are all checked, ours and Qt's, before anything is said or made: the platform is
@@ -263,20 +240,7 @@ int main(int argc, char** argv) {
     // The calibration and the reports come before any screen: they never depend on one.
     fm::platform::QtCalibrationStore calibrationStore;
     fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
-    if (micResponse) {
-        fm::measure::measurement().setMicCorrection(std::make_unique<fm::measure::MicCorrection>(
-            *micResponse, fm::measure::measurement().sampleRate()));
-        fm::measure::setMicCorrectionInUse(micResponse->name);
-        say("correcting the sound for the microphone's file " + micResponse->name);
-        if (micResponse->sensFactorDb) {
-            calibration.setMicrophoneFile(micResponse->name,
-                                          fm::measure::micFileOffsetDb(*micResponse->sensFactorDb));
-        }
-    }
-    for (const std::string& line : calibration.setUp(
-             options.forgetCalibration, options.calibrationDb, options.calibrateToDb)) {
-        say(line);
-    }
+    fm::instrument::setUpCalibration(options, micResponse, &calibration, say);
     fm::screen::setCalibration(&calibration, !options.headless);
     std::string reportError;
     std::unique_ptr<fm::instrument::LevelReports> reports =
@@ -286,20 +250,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
-    {
-        fm::instrument::StartFacts facts;
-        const auto& source = fm::platform::audioInputSource();
-        facts.input = source.describe();
-        if (source.kind == fm::platform::AudioInputKind::File) {
-            facts.inputFile = source.path;
-        }
-        facts.calibration = fm::instrument::calibrationInWords(
-            calibration.calibrated(), calibration.offsetDb(), calibration.date());
-        facts.pageUrl = reports->pageUrl();
-        facts.documents = fm::platform::documentsFolder();
-        facts.calibrated = calibration.calibrated();
-        std::fputs(fm::instrument::startBlock("fieldmeter", options, facts).c_str(), stderr);
-    }
+    std::fputs(fm::instrument::startBlockNow("fieldmeter", options, calibration, reports->pageUrl())
+                   .c_str(),
+               stderr);
 
     fm::screen::setEventUnderWay([r = reports.get()] { return r->eventUnderWay(); });
     fm::screen::setRaisedLimits([r = reports.get()] { return r->raisedLimits(); });

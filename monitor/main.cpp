@@ -21,6 +21,7 @@
 #include "instrument/InputWatch.h"
 #include "instrument/LevelReports.h"
 #include "instrument/ProgramLoop.h"
+#include "instrument/ProgramStart.h"
 #include "instrument/Say.h"
 #include "instrument/StartBlock.h"
 #include "measure/Calibration.h"
@@ -122,34 +123,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.selfTest) {
-        auto lines = fm::measure::runSelfTest();
-        const auto chain = fm::instrument::chainSelfTest();
-        lines.insert(lines.end(), chain.begin(), chain.end());
-        std::fputs(fm::measure::formatSelfTestTable(lines).c_str(), stdout);
-        return fm::measure::allPassed(lines) ? 0 : 1;
+        return fm::instrument::runSelfTests();
     }
     if (options.listDevices) {
         return listDevices();
     }
-    if (options.channel != 0) {
-        const int channels = fm::platform::audioFileChannels(options.input);
-        if (channels > 0 && options.channel > channels) {
-            say("--channel " + std::to_string(options.channel) + ": " + options.input + " has " +
-                std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
-                " (see --help)");
-            return 2;
-        }
-    }
-
-    // The microphone's file is read whole now: one that does not parse is refused at once.
     std::optional<fm::measure::MicResponse> micResponse;
-    if (!options.micCorrection.empty()) {
-        std::string error;
-        micResponse = fm::measure::readMicResponse(options.micCorrection, &error);
-        if (!micResponse) {
-            say("--mic-correction: " + error);
-            return 2;
-        }
+    if (const auto refused = fm::instrument::checkInputOptions(options, &micResponse, say)) {
+        return *refused;
     }
 
     int qtArgc = 1;
@@ -181,21 +162,7 @@ int main(int argc, char** argv) {
 
     fm::platform::QtCalibrationStore calibrationStore;
     fm::measure::Calibration calibration(fm::measure::soundLevelMeter(), calibrationStore);
-    if (micResponse) {
-        fm::measure::measurement().setMicCorrection(std::make_unique<fm::measure::MicCorrection>(
-            *micResponse, fm::measure::measurement().sampleRate()));
-        fm::measure::setMicCorrectionInUse(micResponse->name);
-        say("correcting the sound for the microphone's file " + micResponse->name);
-        if (micResponse->sensFactorDb) {
-            calibration.setMicrophoneFile(micResponse->name,
-                                          fm::measure::micFileOffsetDb(*micResponse->sensFactorDb));
-        }
-    }
-    const auto calibrationLines =
-        calibration.setUp(options.forgetCalibration, options.calibrationDb, options.calibrateToDb);
-    for (const std::string& line : calibrationLines) {
-        say(line);
-    }
+    fm::instrument::setUpCalibration(options, micResponse, &calibration, say);
     if (!calibration.calibrated()) {
         say("not calibrated: the levels are dBFS (--calibration DB, or K in fieldmeter)");
     }
@@ -208,21 +175,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     reports->setCalibration(&calibration);
-    {
-        fm::instrument::StartFacts facts;
-        const auto& source = fm::platform::audioInputSource();
-        facts.input = source.describe();
-        if (source.kind == fm::platform::AudioInputKind::File) {
-            facts.inputFile = source.path;
-        }
-        facts.calibration = fm::instrument::calibrationInWords(
-            calibration.calibrated(), calibration.offsetDb(), calibration.date());
-        facts.pageUrl = reports->pageUrl();
-        facts.documents = fm::platform::documentsFolder();
-        facts.calibrated = calibration.calibrated();
-        std::fputs(fm::instrument::startBlock("fieldmeter-monitor", options, facts).c_str(),
-                   stderr);
-    }
+    std::fputs(fm::instrument::startBlockNow("fieldmeter-monitor", options, calibration,
+                                             reports->pageUrl())
+                   .c_str(),
+               stderr);
     reports->setSpectrumOnDemand(true);
 
     // No waveform snapshot and no raw level: they are the phone screen's.
