@@ -452,6 +452,9 @@ TEST_F(LevelReports, PrometheusScrapesTheLevelsAndCounters) {
                                "fieldmeter_sound_max_db", "fieldmeter_sound_peak_db"}) {
         for (const QJsonValue& s : prometheus.query(family)) {
             const QJsonObject m = s.toObject()["metric"].toObject();
+            if (m["interval"].toString() == "period") {
+                continue;  // only once a period of the clock closed during the run
+            }
             const QString key = QString(family) + "{" + m["weighting"].toString() + "," +
                                 m["time_weighting"].toString() + "," + m["interval"].toString() +
                                 "}";
