@@ -38,8 +38,8 @@ struct TimeWindow {
 };
 
 struct LimitSpec {
-    std::string name;  // as given, or the spec itself without a name
-    std::string text;  // the spec as given, name included
+    std::string name;  // as given, or the whole text when none is given
+    std::string text;  // the limit as written, name included
     // The quantity's key (measure/Quantities.h), "LAF", or for a rolling level "LAeq_15m".
     std::string key;
     char rollingWeighting = 0;  // 'A', 'C' or 'Z' for a rolling level, else 0
@@ -59,12 +59,12 @@ struct LimitParse {
 
 LimitParse parseLimit(std::string_view text);
 
-// Every spec of `texts` (each given with --limit); nullopt with *error saying what is wrong with
+// Every limit of `texts` (each given with --limit); nullopt with *error saying what is wrong with
 // the first bad one, or that two have the same name (the outputs tell limits apart by it).
 std::optional<std::vector<LimitSpec>> parseLimits(const std::vector<std::string>& texts,
                                                   std::string* error);
 
-// "--limit LAF>>85: at character 5, ...", then the spec and a caret under the fault.
+// "--limit LAF>>85: at character 5, ...", then the limit as written and a caret under the fault.
 std::string limitErrorText(const char* option, std::string_view text, const LimitParse& parse);
 
 }  // namespace fm::measure
