@@ -271,30 +271,38 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     if (engine == nullptr || engine->mAudioUnit == nullptr || frames > kMaxFramesPerSlice) {
         return 0;  // input units never deliver more than kMaxFramesPerSlice
     }
+    // The 16-bit samples feed only the screen's level and waveform, the recording and the
+    // spectrum: without any of them the block is taken as floats alone.
+    const bool screen = phoneScreen.load(std::memory_order_relaxed);
+    const bool recording = fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
+                           engine->mAudioFileRefClean != nullptr;
+    const bool spectrum = spectrumWanted.load(std::memory_order_relaxed);
     std::int16_t* samples = engine->renderBuffer();
-    std::memset(samples, 0, frames * sizeof(std::int16_t));
     AudioBufferList list;
     list.mNumberBuffers = 1;
     list.mBuffers[0].mNumberChannels = 1;
     list.mBuffers[0].mDataByteSize = frames * static_cast<std::uint32_t>(sizeof(std::int16_t));
     list.mBuffers[0].mData = samples;
-
-    const OSStatus status = engine->mAudioUnit->render(ioActionFlags, inTimeStamp,
-                                                       AudioInputUnit::kInputBus, frames, &list);
-    if (status != kNoErr) {
-        printRenderError(status);
-        return 0;
+    if (screen || recording || spectrum) {
+        std::memset(samples, 0, frames * sizeof(std::int16_t));
+        const OSStatus status = engine->mAudioUnit->render(
+            ioActionFlags, inTimeStamp, AudioInputUnit::kInputBus, frames, &list);
+        if (status != kNoErr) {
+            printRenderError(status);
+            return 0;
+        }
     }
     if (frames == 0) {
         return 0;  // nothing captured: level, snapshot, file and spectrum stay as they were
     }
     // The level engine measures the input's own samples: no 16-bit rounding or clipping.
     float* floats = engine->renderFloatBuffer();
-    if (engine->mAudioUnit->renderFloat(frames, floats) != kNoErr) {
-        return 0;  // cannot fail after the render above
+    if (const OSStatus status = engine->mAudioUnit->renderFloat(frames, floats); status != kNoErr) {
+        printRenderError(status);
+        return 0;
     }
 
-    if (phoneScreen.load(std::memory_order_relaxed)) {
+    if (screen) {
         storeSnapshot(samples, frames);
 
         // Each square is at most 2^30 and a block at most 2^14 frames, so every partial sum is an
@@ -315,12 +323,11 @@ OSStatus audioInputCallback(void* inRefCon, AudioUnitRenderActionFlags* ioAction
     fm::measure::measurement().feed(floats, frames, engine->mAudioUnit->renderOverload(),
                                     engine->mAudioUnit->overflows());
 
-    if (fm::recording::recordingActive.load(std::memory_order_relaxed) != 0 &&
-        engine->mAudioFileRefClean != nullptr) {
+    if (recording) {
         engine->mAudioFileRefClean->writeAsync(frames, &list);
     }
 
-    if (spectrumWanted.load(std::memory_order_relaxed)) {
+    if (spectrum) {
         accumulateSpectrumSamples(*engine, samples, frames);
     }
     return 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/cpu/VectorState.h"
+
 namespace fm::deliver {
 
 Worker::Worker() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
@@ -19,6 +21,7 @@ void Worker::start(std::function<void()> body) {
     std::promise<void> done;
     finished_ = done.get_future();
     thread_ = std::thread([body = std::move(body), done = std::move(done)]() mutable {
+        platform::clearUpperVectorState();
         body();
         done.set_value();
     });

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "measure/Limit.h"
 #include "measure/Measurement.h"
 #include "platform/audiofile/AudioFileWriter.h"
+#include "platform/cpu/VectorState.h"
 #include "platform/documents/DocumentsFolder.h"
 #include "platform/http/AccessToken.h"
 #include "platform/http/HttpServer.h"
@@ -192,8 +194,8 @@ bool LevelReports::accessToken(const fm::instrument::DeviceOptions& options, std
 
 // A server that cannot listen stops the start: a monitor whose page and metrics were asked for
 // must not run for hours without them.
-bool LevelReports::startServer(const fm::instrument::DeviceOptions& options, const std::string& token,
-                               std::string* error) {
+bool LevelReports::startServer(const fm::instrument::DeviceOptions& options,
+                               const std::string& token, std::string* error) {
     fm::platform::HttpServer::Options serverOptions;
     serverOptions.address = *options.metrics;
     serverOptions.token = token;
@@ -273,6 +275,7 @@ void LevelReports::takeCalibrationDate() {
 }
 
 void LevelReports::poll() {
+    fm::platform::clearUpperVectorState();  // Qt's event loop leaves it in use
     fm::report::LevelLogExtras extras;
     if (fm::audio::phoneScreen.load(std::memory_order_relaxed)) {
         extras.rawLevel = fm::audio::rmsValue.load(std::memory_order_relaxed);
@@ -290,9 +293,13 @@ void LevelReports::poll() {
     if (spectrumOnDemand_) {
         fm::audio::spectrumWanted.store(followed, std::memory_order_relaxed);
     }
-    const int interval = followed ? 100 : 500;
+    const int interval = followed ? 100 : idleIntervalMs_;
     if (timer_.interval() != interval) {
         timer_.setInterval(interval);
+        if (idleBlocksPerWake_ > 0) {
+            // The stream's ten updates a second need the levels as often.
+            fm::measure::measurement().setBlocksPerWake(followed ? 4 : idleBlocksPerWake_);
+        }
     }
     if (followed) {
         // The spectrum at half the rate: it is the largest part, and the page needs no more.
@@ -300,6 +307,19 @@ void LevelReports::poll() {
                          reports_->liveStreamJson(
                              meterName_, ++polls_ % 2 == 0 ? spectrumNow() : std::vector<float>{}));
     }
+    if (afterPoll_) {
+        afterPoll_();
+    }
+}
+
+void LevelReports::setQuietPace(std::chrono::milliseconds interval,
+                                std::function<void()> afterPoll) {
+    idleIntervalMs_ = static_cast<int>(std::clamp<long long>(interval.count(), 50, 1000));
+    // About a second of the usual 1024-frame blocks.
+    idleBlocksPerWake_ = 43;
+    afterPoll_ = std::move(afterPoll);
+    fm::measure::measurement().setBlocksPerWake(idleBlocksPerWake_);
+    timer_.setInterval(idleIntervalMs_);
 }
 
 void LevelReports::setSpectrumOnDemand(bool onDemand) {

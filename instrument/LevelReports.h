@@ -8,14 +8,15 @@
 // the access token.
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "measure/SecondRecord.h"
 #include "instrument/DeviceOptions.h"
+#include "measure/SecondRecord.h"
 
 namespace fm::report {
 class Reports;
@@ -65,6 +66,10 @@ class LevelReports : public QObject {
     // Main thread: the spectrum is analysed only while the page's stream has a reader (the
     // program without a screen); otherwise always.
     void setSpectrumOnDemand(bool onDemand);
+    // Main thread, for the program without a screen: unless the page's stream has a reader, the
+    // measuring thread wakes about once a second and the seconds are taken every `interval` (a
+    // second at most); `afterPoll` runs after each taking, in the same wake-up.
+    void setQuietPace(std::chrono::milliseconds interval, std::function<void()> afterPoll);
 
     // Main thread: every output file opened again at its path (after logrotate moved it).
     void reopen();
@@ -102,6 +107,9 @@ class LevelReports : public QObject {
     std::unique_ptr<fm::platform::HttpServer> server_;
     unsigned polls_ = 0;
     bool spectrumOnDemand_ = false;
+    int idleIntervalMs_ = 500;
+    int idleBlocksPerWake_ = 0;  // 0: the measurement's own pace
+    std::function<void()> afterPoll_;
     std::vector<std::function<void(const fm::measure::LimitAlert&)>> alertListeners_;
 };
 

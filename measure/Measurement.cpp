@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/audio/SampleConversion.h"
+#include "platform/cpu/VectorState.h"
 
 namespace fm::measure {
 
@@ -56,7 +57,10 @@ Measurement::~Measurement() {
 
 void Measurement::start() {
     if (!thread_.joinable()) {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            fm::platform::clearUpperVectorState();
+            run();
+        });
     }
 }
 
@@ -137,11 +141,10 @@ void Measurement::run() {
         // measured at the latest when the wait runs out.
         timespec deadline{};
         ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+        // Many blocks to a wake-up make a wait of seconds: the nanoseconds stay below one.
         deadline.tv_nsec += kWaitPerBlockNs * blocksPerWake_.load(std::memory_order_relaxed);
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_nsec -= 1000000000L;
-            deadline.tv_sec += 1;
-        }
+        deadline.tv_sec += deadline.tv_nsec / 1000000000L;
+        deadline.tv_nsec %= 1000000000L;
         while (::sem_clockwait(&wake_, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
         }
         // The observer is loaded for each block, so that setObserver() waits for one at most.

@@ -109,6 +109,7 @@ class ThirdOctaveBands {
     // Per octave, at its rate: the decimator's history, then the chunk's samples.
     std::vector<double> signal_;
     std::vector<double> evens_;  // the decimator's input samples of one parity
+    std::vector<double> odds_;   // and of the other: the centre taps' samples
     std::uint64_t frames_ = 0;
 };
 

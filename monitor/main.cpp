@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -183,8 +182,6 @@ int main(int argc, char** argv) {
 
     // No waveform snapshot and no raw level: they are the phone screen's.
     fm::audio::phoneScreen.store(false, std::memory_order_relaxed);
-    // Nothing reads the levels ten times a second: the measuring thread wakes half as often.
-    fm::measure::measurement().setBlocksPerWake(8);
     fm::audio::AudioEngine engine;
     engine.FFTSetup();
     engine.startMeasuring();
@@ -204,10 +201,15 @@ int main(int argc, char** argv) {
     const auto watchdog = notify.watchdogInterval();
     const auto tickMs =
         watchdog.count() > 0 ? std::min<long long>(1000, watchdog.count() / 4000) : 1000;
-    QTimer tick;
-    tick.setInterval(static_cast<int>(std::max<long long>(tickMs, 50)));
-    QObject::connect(&tick, &QTimer::timeout, [&] {
+    // Nothing reads the levels between seconds: one wake-up a second takes the second, then
+    // pings the watchdog and says the status.
+    auto lastTick = std::chrono::steady_clock::time_point{};
+    reports->setQuietPace(std::chrono::milliseconds(tickMs), [&] {
         const auto now = std::chrono::steady_clock::now();
+        if (now - lastTick < std::chrono::milliseconds(tickMs) - std::chrono::milliseconds(50)) {
+            return;  // the page's stream polls ten times a second
+        }
+        lastTick = now;
         watch.poll(now);
         const fm::measure::SecondRecord& newest = reports->lastSecond();
         liveness.observe(newest, watch.measuring(), now);
@@ -217,7 +219,6 @@ int main(int argc, char** argv) {
         const std::string deliveries = reports->deliveryStatus();
         notify.status(statusLine(newest) + (deliveries.empty() ? "" : "; " + deliveries));
     });
-    tick.start();
 
     if (options.durationSeconds) {
         fm::instrument::quitAfter(*options.durationSeconds, &app);
@@ -229,7 +230,6 @@ int main(int argc, char** argv) {
     });
     int status = app.exec();
     notify.stopping();
-    tick.stop();
     engine.stopMeasuring();
     if (reports->finish() > 0 && status == 0) {
         status = 1;  // rows that never reached their files were said with their counts

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/cpu/VectorState.h"
+
 namespace fm::platform {
 
 namespace {
@@ -36,7 +38,10 @@ OSStatus BlockSourceInputUnit::doInitialize() {
 
 OSStatus BlockSourceInputUnit::doStart() {
     stopRequested_.store(false, std::memory_order_relaxed);
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        clearUpperVectorState();
+        run();
+    });
     return kNoErr;
 }
 

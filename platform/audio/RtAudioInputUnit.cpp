@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/audio/SampleConversion.h"
+#include "platform/cpu/VectorState.h"
 
 namespace fm::platform {
 namespace {
@@ -255,6 +256,8 @@ void RtAudioInputUnit::closeStream() {
 
 int RtAudioInputUnit::onAudio(void* /*output*/, void* input, unsigned frames, double /*time*/,
                               RtAudioStreamStatus status, void* user) {
+    // RtAudio's thread is made where the stream opens, with that thread's vector state.
+    clearUpperVectorState();
     auto* link = static_cast<StreamLink*>(user);
     tCallbackLink = link;
     link->inCallback.store(true);
