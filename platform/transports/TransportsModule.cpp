@@ -20,16 +20,19 @@ struct Loaded {
 
 // Installed: beside the program's own prefix. A program that runs from the build tree (tests,
 // benches, the programs before `cmake --install`) takes the tree's module; an installed one never
-// falls back to a build folder.
-fs::path modulePath() {
+// falls back to a build folder. Empty, with why, when the program cannot find itself.
+fs::path modulePath(std::string* why) {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return fs::path(FM_TRANSPORTS_BUILD_PATH);
+    if (ec) {
+        *why = "cannot tell where the program is (/proc/self/exe: " + ec.message() + ")";
+        return {};
+    }
     const fs::path installed = (exe.parent_path() / FM_TRANSPORTS_INSTALLED).lexically_normal();
     if (fs::exists(installed, ec)) return installed;
     const fs::path tree = fs::weakly_canonical(FM_BUILD_TREE, ec);
     const auto [end, unused] = std::mismatch(tree.begin(), tree.end(), exe.begin(), exe.end());
-    if (end == tree.end()) return fs::path(FM_TRANSPORTS_BUILD_PATH);
+    if (!ec && !tree.empty() && end == tree.end()) return fs::path(FM_TRANSPORTS_BUILD_PATH);
     return installed;
 }
 
@@ -37,12 +40,17 @@ const Loaded& loaded() {
     static Loaded module;
     static std::once_flag once;
     std::call_once(once, [] {
-        module.path = modulePath().string();
+        std::string why;
+        module.path = modulePath(&why).string();
+        if (module.path.empty()) {
+            module.error = "cannot load the transports module: " + why;
+            return;
+        }
         module.handle = ::dlopen(module.path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module.handle == nullptr) {
             // dlerror's text mostly starts with the path already.
             const char* text = ::dlerror();
-            std::string why = text != nullptr ? text : "unknown error";
+            why = text != nullptr ? text : "unknown error";
             if (why.starts_with(module.path + ": ")) why.erase(0, module.path.size() + 2);
             module.error = "cannot load " + module.path + ": " + why;
         }
