@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the .deb that `make package` made: what it holds (dpkg-deb -c) and lintian's verdict,
-# which must have no error.
+# Checks the .deb that `make package` made: what it holds (dpkg-deb -c), its dependencies on the
+# libraries that only the transports module links, and lintian's verdict, which must have no
+# error.
 set -euo pipefail
 dir=${1:?usage: check-package.sh PACKAGE_BUILD_DIR}
 deb=$(ls -t "$dir"/fieldmeter_*.deb | head -n 1)
@@ -17,6 +18,18 @@ for path in ./usr/bin/fieldmeter ./usr/bin/fieldmeter-monitor \
     exit 1
   fi
 done
-dpkg-deb -f "$deb" Depends
+# The transports module, in the multiarch library folder, and the libraries it alone links.
+if ! grep -qE " \./usr/lib/([^/]+/)?fieldmeter/fieldmeter-transports\.so\$" <<<"$contents"; then
+  echo "check-package: the transports module is missing from the package" >&2
+  exit 1
+fi
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "$depends"
+for library in libmosquitto1 libcurl4; do
+  if ! grep -qE "(^|, )$library( |,|\$)" <<<"$depends"; then
+    echo "check-package: Depends lacks $library" >&2
+    exit 1
+  fi
+done
 lintian --fail-on error "$deb"
 echo "check-package: passed"

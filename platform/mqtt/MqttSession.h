@@ -1,14 +1,13 @@
 #pragma once
-// One connection to an MQTT broker through libmosquitto, driven by its owner's thread: connect
-// without blocking, publish, and `step` to move bytes (waiting on the socket and a wake-up
-// descriptor). The callbacks run inside `step`, on that thread. A lost connection is not
-// resumed: the owner makes a new session, so nothing libmosquitto kept is sent twice. Qt-free.
+// One connection to an MQTT broker, driven by its owner's thread: connect without blocking,
+// publish, and `step` to move bytes (waiting on the socket and a wake-up descriptor). The
+// callbacks run inside `step`, on that thread. A lost connection is not resumed: the owner makes
+// a new session, so nothing the client kept is sent twice. The client (libmosquitto) lives in the
+// transports module, loaded by the first `create`. Qt-free.
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-
-struct mosquitto;
 
 namespace fm::platform {
 
@@ -31,36 +30,36 @@ class MqttSession {
         std::function<void(int code, const std::string& reason)> connected;  // code 0: accepted
         std::function<void(int mid)> acknowledged;
     };
-    // Only libmosquitto's own refusals (an unreadable certificate, say) fail here.
+    // Fails when the transports module cannot be loaded, or on the client's own refusals (an
+    // unreadable certificate, say).
     static std::unique_ptr<MqttSession> create(const MqttConnectOptions& options, Events events,
                                                std::string* error);
-    ~MqttSession();
+    virtual ~MqttSession() = default;
     MqttSession(const MqttSession&) = delete;
     MqttSession& operator=(const MqttSession&) = delete;
 
     // Starts the connection without waiting for it (name resolution aside).
-    bool connect(std::string* error);
+    virtual bool connect(std::string* error) = 0;
     // QoS 1; mid receives the message id that `acknowledged` will report.
-    bool publish(std::string_view topic, std::string_view payload, bool retain, int* mid,
-                 std::string* error);
+    virtual bool publish(std::string_view topic, std::string_view payload, bool retain, int* mid,
+                         std::string* error) = 0;
     // Waits up to timeoutMs for the socket or wakeFd (readable: drained), then reads, writes and
     // keeps the connection alive. False once the connection is gone, with why.
-    bool step(int wakeFd, int timeoutMs, std::string* error);
+    virtual bool step(int wakeFd, int timeoutMs, std::string* error) = 0;
     // Sends DISCONNECT (the will is not published) and closes.
-    void disconnect();
-    bool connected() const { return connected_; }
+    virtual void disconnect() = 0;
+    virtual bool connected() const = 0;
 
-  private:
+  protected:
     MqttSession() = default;
-    std::string reason(int rc) const;
-
-    mosquitto* mosq_ = nullptr;
-    MqttConnectOptions options_;
-    Events events_;
-    bool connected_ = false;
-    bool refused_ = false;
-    std::string refusal_;
-    std::string lastLogError_;
 };
 
+// The name that `create` looks up in the module.
+inline constexpr const char* kMakeMqttSession = "fmMakeMqttSession";
+
 }  // namespace fm::platform
+
+// The transports module's entry point: a new session, or null with why.
+extern "C" __attribute__((visibility("default"))) fm::platform::MqttSession* fmMakeMqttSession(
+    const fm::platform::MqttConnectOptions& options, fm::platform::MqttSession::Events* events,
+    std::string* error);

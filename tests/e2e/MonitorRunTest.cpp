@@ -69,13 +69,23 @@ class NotifySocket {
 };
 
 TEST_F(MonitorRun, ItTellsSystemdItIsReadyHowItMeasuresAndThatItIsAlive) {
-    QProcess ldd;
-    ldd.start("ldd", {FM_MONITOR});
-    ASSERT_TRUE(ldd.waitForFinished(30000));
-    const QString libraries = QString::fromUtf8(ldd.readAllStandardOutput());
+    auto librariesOf = [](const char* program) {
+        QProcess ldd;
+        ldd.start("ldd", {program});
+        EXPECT_TRUE(ldd.waitForFinished(30000));
+        return QString::fromUtf8(ldd.readAllStandardOutput());
+    };
+    const QString libraries = librariesOf(FM_MONITOR);
     EXPECT_TRUE(libraries.contains("libQt6Core"));
     EXPECT_FALSE(libraries.contains("libQt6Gui"));
     EXPECT_FALSE(libraries.contains("libQt6Widgets"));
+    const QString programLibraries = librariesOf(FM_PROGRAM);
+    EXPECT_TRUE(programLibraries.contains("libQt6Widgets"));
+    // The MQTT and HTTP clients come with the transports module, loaded only to deliver.
+    for (const QString& linked : {libraries, programLibraries}) {
+        EXPECT_FALSE(linked.contains("libmosquitto"));
+        EXPECT_FALSE(linked.contains("libcurl"));
+    }
 
     writeInput(dir_ / "tone.wav", 4.0);
     NotifySocket socket((dir_ / "notify").string());
