@@ -1,6 +1,8 @@
 #include "screen/ScreenLoader.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QStringList>
 #include <QUiLoader>
 #include <vector>
 
@@ -64,7 +66,12 @@ QWidget* loadScreenLayout(const QString& name, QWidget* parent, QString* error) 
         }
         return nullptr;
     }
+    // A QUiLoader loads every designer plugin on the library paths as it is made; the one for
+    // QQuickWidget alone brings Qt Quick and QML (about 5 MB resident). No screen uses a plugin.
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
     ScreenUiLoader loader;
+    QCoreApplication::setLibraryPaths(libraryPaths);
     QWidget* root = loader.load(&file, parent);
     if (root == nullptr) {
         if (error != nullptr) {
