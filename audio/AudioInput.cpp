@@ -46,7 +46,7 @@ std::unique_ptr<AudioFileWriter> AudioEngine::createOutputFile(const std::string
     auto file = AudioFileWriter::create(path, AudioFileType::CAF, streamFormat, &status, error,
                                         queueFrames, recordedDateText(std::time(nullptr)));
     if (!file) {
-        std::fprintf(stderr, "fieldmeter: cannot create %s\n", error->c_str());
+        std::fprintf(stderr, "%s: cannot create %s\n", fm::platform::programName(), error->c_str());
         *error = "cannot create " + *error;
         return nullptr;
     }
@@ -106,8 +106,8 @@ void AudioEngine::initializeOutputUnit() {
         std::string keepError;
         if (keepLastRecording(documentsFolder(), &keptAs, &keepError)) {
             if (!keptAs.empty()) {
-                std::fprintf(stderr, "fieldmeter: the last recording is kept as %s\n",
-                             keptAs.c_str());
+                std::fprintf(stderr, "%s: the last recording is kept as %s\n",
+                             fm::platform::programName(), keptAs.c_str());
             }
             cleanFile_ = createOutputFile(cleanPath, AudioFileWriter::kDefaultQueueFrames,
                                           &recordingFileError_);
@@ -119,9 +119,9 @@ void AudioEngine::initializeOutputUnit() {
             recordingFileError_ =
                 "the last recording " + cleanPath + " cannot be kept (" + keepError + ")";
             std::fprintf(stderr,
-                         "fieldmeter: cannot keep the last recording %s (%s); it is left in "
+                         "%s: cannot keep the last recording %s (%s); it is left in "
                          "place and nothing new is recorded\n",
-                         cleanPath.c_str(), keepError.c_str());
+                         fm::platform::programName(), cleanPath.c_str(), keepError.c_str());
         }
     }
 
@@ -165,8 +165,8 @@ void AudioEngine::startUnit(bool quiet, fm::measure::InputKind whenItFails) {
     if (status != kNoErr) {
         startError_ = mAudioUnit->lastError();
         if (!quiet) {
-            std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                         startError_.c_str());
+            std::fprintf(stderr, "%s: %s: %s\n", fm::platform::programName(),
+                         inputSource().describe().c_str(), startError_.c_str());
         }
     }
     status = mAudioUnit->start();
@@ -176,8 +176,8 @@ void AudioEngine::startUnit(bool quiet, fm::measure::InputKind whenItFails) {
     if (status != kNoErr && status != kStatusNotInitialized) {
         startError_ = mAudioUnit->lastError();
         if (!quiet) {
-            std::fprintf(stderr, "fieldmeter: %s: %s\n", inputSource().describe().c_str(),
-                         startError_.c_str());
+            std::fprintf(stderr, "%s: %s: %s\n", fm::platform::programName(),
+                         inputSource().describe().c_str(), startError_.c_str());
         }
     }
     if (status != kNoErr && startError_.empty()) {

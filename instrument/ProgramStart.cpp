@@ -81,6 +81,7 @@ std::string startBlockNow(const std::string& program, const DeviceOptions& optio
     facts.pageUrl = pageUrl;
     facts.documents = fm::platform::documentsFolder();
     facts.calibrated = calibration.calibrated();
+    facts.screen = program != "fieldmeter-monitor";
     return startBlock(program, options, facts);
 }
 

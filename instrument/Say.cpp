@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/console/Console.h"
+
 namespace fm::instrument {
 
 namespace {
@@ -10,6 +12,7 @@ std::string gProgramName = "fieldmeter";
 
 void setProgramName(const std::string& name) {
     gProgramName = name;
+    fm::platform::setProgramName(gProgramName.c_str());  // for the lower layers' own lines
 }
 
 void say(const std::string& line) {

@@ -135,7 +135,9 @@ std::string startBlock(const std::string& program, const fm::instrument::DeviceO
     }
     if (o.mqttUrl.empty() && o.influxUrl.empty() && o.logFile.empty() && o.logFolder.empty() &&
         o.summaryFile.empty() && facts.pageUrl.empty() && !o.eventAboveDb && !o.eventPeakDb) {
-        line("outputs", "none but the screen");
+        line("outputs", facts.screen ? "none but the screen"
+                                     : "none: the levels go nowhere (--log, --summary, --http, "
+                                       "--mqtt, --influx, --event-above)");
     }
     return block;
 }

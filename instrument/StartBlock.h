@@ -15,6 +15,7 @@ struct StartFacts {
     std::string pageUrl;      // "" without --http
     std::string documents;    // the documents folder (events, clips, state)
     bool calibrated = false;  // the levels, and so the thresholds, are dB (else dBFS)
+    bool screen = true;       // the phone screen shows the levels (not the monitor)
 };
 
 // The calibration in words: "0 dBFS = 114.0 dB, calibrated on 2026-12-01" or "none: ...".

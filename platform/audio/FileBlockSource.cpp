@@ -10,6 +10,7 @@
 
 #include "platform/audio/AudioTypes.h"
 #include "platform/audio/SampleConversion.h"
+#include "platform/console/Console.h"
 
 namespace fm::platform {
 namespace {
@@ -22,8 +23,8 @@ void sayResamplingOnce(const std::string& path, int rate) {
     static std::set<std::string> said;
     const std::lock_guard lock(mutex);
     if (said.insert(path + '\n' + std::to_string(rate)).second) {
-        std::fprintf(stderr, "fieldmeter: %s: resampling %d Hz to %.0f Hz\n", path.c_str(), rate,
-                     kPlayRate);
+        std::fprintf(stderr, "%s: %s: resampling %d Hz to %.0f Hz\n", fm::platform::programName(),
+                     path.c_str(), rate, kPlayRate);
     }
 }
 
@@ -148,8 +149,8 @@ std::uint32_t FileBlockSource::readResampled(float* out, std::uint32_t frames) {
                                                          pendingCount_ - pendingAt_, &taken,
                                                          out + produced, frames - produced, &made);
         if (e != nullptr) {
-            std::fprintf(stderr, "fieldmeter: %s: resampling failed (%s); the input ends here\n",
-                         path_.c_str(), e);
+            std::fprintf(stderr, "%s: %s: resampling failed (%s); the input ends here\n",
+                         fm::platform::programName(), path_.c_str(), e);
             fileEnded_ = true;
             pendingAt_ = pendingCount_ = 0;
             soxr_clear(resampler_);

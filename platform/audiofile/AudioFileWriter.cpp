@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/console/Console.h"
 #include "platform/documents/DocumentsFolder.h"
 
 namespace fm::platform {
@@ -147,8 +148,8 @@ bool AudioFileWriter::drain() {
             failedFrames_ += n - static_cast<std::size_t>(put < 0 ? 0 : put);
             if (writeError_.empty()) {
                 writeError_ = sf_strerror(file_);
-                std::fprintf(stderr, "fieldmeter: cannot write %s: %s\n", path_.c_str(),
-                             writeError_.c_str());
+                std::fprintf(stderr, "%s: cannot write %s: %s\n", fm::platform::programName(),
+                             path_.c_str(), writeError_.c_str());
             }
         }
         written_.fetch_add(static_cast<std::uint64_t>(put < 0 ? 0 : put),
@@ -222,12 +223,13 @@ OSStatus AudioFileWriter::dispose() {
     file_ = nullptr;
     const std::uint64_t dropped = dropped_.load(std::memory_order_relaxed);
     if (dropped > 0) {
-        std::fprintf(stderr,
-                     "fieldmeter: %s: %llu frames dropped because the writer queue was full\n",
-                     path_.c_str(), static_cast<unsigned long long>(dropped));
+        std::fprintf(stderr, "%s: %s: %llu frames dropped because the writer queue was full\n",
+                     fm::platform::programName(), path_.c_str(),
+                     static_cast<unsigned long long>(dropped));
     }
     if (failedFrames_ > 0) {
-        std::fprintf(stderr, "fieldmeter: %s: %llu frames could not be written\n", path_.c_str(),
+        std::fprintf(stderr, "%s: %s: %llu frames could not be written\n",
+                     fm::platform::programName(), path_.c_str(),
                      static_cast<unsigned long long>(failedFrames_));
     }
     disposeStatus_ = (closeResult != 0 || failedFrames_ > 0) ? kStatusWriteFailed : kNoErr;

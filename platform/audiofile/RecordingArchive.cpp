@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console/Console.h"
+
 namespace fm::platform {
 namespace {
 
@@ -134,12 +136,12 @@ bool keepLastRecording(const std::string& folder, std::string* keptAs, std::stri
             *keptAs = name + ".caf";
         }
         if (motionBelongs && !moveWithoutReplacing(raw, motion)) {
-            std::fprintf(stderr, "fieldmeter: cannot keep %s as %s: %s\n", raw.c_str(),
-                         motion.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "%s: cannot keep %s as %s: %s\n", fm::platform::programName(),
+                         raw.c_str(), motion.c_str(), std::strerror(errno));
         }
         if (textBelongs && !moveWithoutReplacing(text, name + ".txt")) {
-            std::fprintf(stderr, "fieldmeter: cannot keep %s as %s.txt: %s\n", text.c_str(),
-                         name.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "%s: cannot keep %s as %s.txt: %s\n", fm::platform::programName(),
+                         text.c_str(), name.c_str(), std::strerror(errno));
         }
         return true;
     }

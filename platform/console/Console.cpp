@@ -6,6 +6,7 @@ namespace fm::platform {
 
 namespace {
 std::atomic<bool> onStandardError{false};
+std::atomic<const char*> name{"fieldmeter"};
 }  // namespace
 
 void moveConsoleToStandardError() {
@@ -14,6 +15,18 @@ void moveConsoleToStandardError() {
 
 std::FILE* console() {
     return onStandardError.load(std::memory_order_relaxed) ? stderr : stdout;
+}
+
+}  // namespace fm::platform
+
+namespace fm::platform {
+
+void setProgramName(const char* programName) {
+    name.store(programName, std::memory_order_relaxed);
+}
+
+const char* programName() {
+    return name.load(std::memory_order_relaxed);
 }
 
 }  // namespace fm::platform

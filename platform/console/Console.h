@@ -12,4 +12,9 @@ void moveConsoleToStandardError();
 // Where a console line goes now: stdout or stderr.
 std::FILE* console();
 
+// The name the program's lines on standard error start with ("fieldmeter", "fieldmeter-monitor"),
+// so that a journal shows which program said them. Set once at start; `name` must outlive the run.
+void setProgramName(const char* name);
+const char* programName();
+
 }  // namespace fm::platform

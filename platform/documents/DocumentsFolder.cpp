@@ -13,6 +13,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/console/Console.h"
+
 namespace fm::platform {
 namespace {
 
@@ -90,13 +92,12 @@ bool ensureDocumentsFolderReporting(std::string* error) {
         const std::lock_guard<std::mutex> lock(reportMutex());
         std::string& lastReported = lastReportedProblem();
         if (!ok && why != lastReported) {
-            std::fprintf(stderr,
-                         "fieldmeter: documents folder unusable: %s; nothing can be recorded\n",
-                         why.c_str());
+            std::fprintf(stderr, "%s: documents folder unusable: %s; nothing can be recorded\n",
+                         fm::platform::programName(), why.c_str());
             lastReported = why;
         } else if (ok && !lastReported.empty()) {
-            std::fprintf(stderr, "fieldmeter: documents folder %s is usable again\n",
-                         documentsFolder().c_str());
+            std::fprintf(stderr, "%s: documents folder %s is usable again\n",
+                         fm::platform::programName(), documentsFolder().c_str());
             lastReported.clear();
         }
     }
@@ -126,9 +127,9 @@ int openOwnOutputFile(const std::string& path, std::string* error) {
                     return fail(errno);
                 }
                 std::fprintf(stderr,
-                             "fieldmeter: %s was a symbolic link; replaced it by a new file "
+                             "%s: %s was a symbolic link; replaced it by a new file "
                              "(the link's target is left untouched)\n",
-                             path.c_str());
+                             fm::platform::programName(), path.c_str());
                 continue;
             }
             return fail(err);

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/console/Console.h"
 #include "platform/http/AccessToken.h"
 #include "platform/http/HostHeader.h"
 #include "platform/http/UrlPath.h"
@@ -691,7 +692,7 @@ void HttpServer::say(const std::string& message) {
         if (options_.log) {
             options_.log("web server: " + line);
         } else {
-            std::fprintf(stderr, "fieldmeter: web server: %s\n", line.c_str());
+            std::fprintf(stderr, "%s: web server: %s\n", fm::platform::programName(), line.c_str());
         }
     }
 }

@@ -117,6 +117,27 @@ TEST_F(MonitorRun, ItTellsSystemdItIsReadyHowItMeasuresAndThatItIsAlive) {
     EXPECT_EQ(finish(), 0) << stderr_.toStdString();
 }
 
+TEST_F(MonitorRun, TheLowerLayersLinesBearItsName) {
+    // A 48 kHz file is resampled, which the input's own layer says once, for the journal.
+    const fs::path input = dir_ / "tone48k.wav";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::vector<std::int16_t> silence(48000, 0);
+    sf_write_short(f, silence.data(), static_cast<sf_count_t>(silence.size()));
+    sf_close(f);
+    startMonitor({"--input", QString::fromStdString(input.string()), "--documents", docs(),
+                  "--duration", "2"});
+    EXPECT_EQ(finish(), 0) << stderr_.toStdString();
+    EXPECT_TRUE(("\n" + stderr_)
+                    .contains("\nfieldmeter-monitor: " + QString::fromStdString(input.string()) +
+                              ": resampling 48000 Hz to 44100 Hz\n"))
+        << stderr_.toStdString();
+}
+
 TEST_F(MonitorRun, SigHupOpensTheLogAgainWhereLogrotateLeftItAndTheRunGoesOn) {
     const fs::path log = dir_ / "log.csv";
     startMonitor(

@@ -43,6 +43,13 @@ TEST(StartBlock, SaysTheFilesRateAndChannelsTheCalibrationAndEveryOutput) {
               "  MQTT: mqtt://broker\n"
               "  limit: night=LAeq_15m>45@23:00-07:00\n");
     EXPECT_EQ(calibrationInWords(false, 0.0, ""), "none: the levels are dBFS");
+    // Without a screen, no output means the levels go nowhere.
+    StartFacts bare{"demo input", "", "none: the levels are dBFS", "", "/d", false, false};
+    const std::string block = startBlock("fieldmeter-monitor", DeviceOptions{}, bare);
+    EXPECT_TRUE(
+        block.ends_with("\n  outputs: none: the levels go nowhere (--log, --summary, "
+                        "--http, --mqtt, --influx, --event-above)\n"))
+        << block;
     std::filesystem::remove(path);
 }
 
