@@ -44,7 +44,7 @@ bench: release
 
 # A .deb of both programs for /usr, checked with dpkg-deb and lintian.
 package: setup
-	cmake -S . -B $(PACKAGE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DFM_BUILD_TESTS=OFF
+	cmake -S . -B $(PACKAGE_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DFM_BUILD_TESTS=OFF -DFM_MAN_PAGES=ON
 	cmake --build $(PACKAGE_DIR)
 	cd $(PACKAGE_DIR) && cpack -G DEB
 	bash scripts/check-package.sh $(PACKAGE_DIR)

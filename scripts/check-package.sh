@@ -12,7 +12,8 @@ for path in ./usr/bin/fieldmeter ./usr/bin/fieldmeter-monitor \
             ./usr/lib/systemd/user/fieldmeter-monitor.service ./etc/fieldmeter/monitor.conf \
             ./usr/share/applications/fieldmeter.desktop \
             ./usr/share/icons/hicolor/256x256/apps/fieldmeter.png \
-            ./usr/share/doc/fieldmeter/copyright ./usr/share/doc/fieldmeter/changelog.gz; do
+            ./usr/share/doc/fieldmeter/copyright ./usr/share/doc/fieldmeter/changelog.gz \
+            ./usr/share/man/man1/fieldmeter.1.gz ./usr/share/man/man1/fieldmeter-monitor.1.gz; do
   if ! grep -q " $path\$" <<<"$contents"; then
     echo "check-package: $path is missing from the package" >&2
     exit 1
