@@ -240,10 +240,9 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
 
 // With AVX2 an octave's four lanes fill one register and the states of all four sections fit the
 // register file (the whole bank runs about five times faster), and the decimator's sums run four
-// outputs at a time; the baseline version is kept for
-// processors without it, chosen once when the program loads. Not under ThreadSanitizer: the
-// choice is made while the program is being loaded, before the sanitizer's runtime can run the
-// code it instruments.
+// outputs at a time; the baseline version is kept for processors without it, chosen once when
+// the program loads. Not under ThreadSanitizer: the choice is made while the program is being
+// loaded, before the sanitizer's runtime can run the code it instruments.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define FM_ALSO_FOR_AVX2 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
