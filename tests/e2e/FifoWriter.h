@@ -40,6 +40,8 @@ class FifoWriter {
     }
     bool opened() const { return fd_ >= 0; }
     std::string error() const { return error_; }
+    // Bytes the server has taken from the FIFO so far, give or take the pipe's own buffer.
+    std::uint64_t written() const { return written_.load(); }
 
   private:
     void run() {
@@ -73,6 +75,7 @@ class FifoWriter {
                 bytes += n;
                 left -= static_cast<size_t>(n);
                 written += static_cast<std::uint64_t>(n);
+                written_.store(written);
             }
         }
     }
@@ -82,6 +85,7 @@ class FifoWriter {
     int fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> written_{0};
     std::string error_;
 };
 

@@ -21,6 +21,10 @@ TEST_F(ProgramRun, RecordingFromTheSoundServerHoldsWhatWasCaptured) {
     ASSERT_TRUE(writer.opened()) << fifo << ": " << std::strerror(errno);
 
     start({});  // the microphone: the server's default source
+    // Recording starts once the server is taking the signal: two seconds written are more than
+    // the pipe holds, so at least a second has reached the source (a busy machine starts late).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writer.written() >= 2 * 44100 * 2; }, 30000))
+        << "the sound server takes nothing from " << fifo;
     send("Space\nR\n");
     const auto caf = docsPath() / "output2.caf";
     ASSERT_TRUE(QTest::qWaitFor([&] { return fileSize(caf) > 4096 + 44100; }, 30000))
