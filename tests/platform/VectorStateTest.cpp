@@ -33,7 +33,10 @@ TEST(VectorState, TheInputThreadStartsCleanWhenItsMakerWasNot) {
         GTEST_SKIP() << "this processor cannot tell which vector state is in use";
     }
     leaveUpperHalvesInUse();
-    ASSERT_EQ(upperVectorStateInUse(), 1);  // the state the input thread would inherit
+    if (upperVectorStateInUse() != 1) {
+        // Some processors (or their hypervisors) never report the upper halves in use.
+        GTEST_SKIP() << "this processor does not report the upper halves in use";
+    }
 
     auto unit = makeAudioInputUnit(AudioInputSource::demo());
     unit->setEnableIO(AudioUnitScope::Input, AudioInputUnit::kInputBus, true);
