@@ -7,6 +7,14 @@
 #include <stdexcept>
 #include <string>
 
+// AVX-512 pairs the octaves where the processor has it (GCC's x86-64 builds, not under
+// ThreadSanitizer: see FM_ALSO_FOR_AVX2 below).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define FM_WIDE_BANDS 1
+#else
+#define FM_WIDE_BANDS 0
+#endif
+
 namespace fm::measure {
 
 namespace {
@@ -79,14 +87,142 @@ std::complex<double> sectionResponse(double a1, double a2, double cyclesPerSampl
 
 // Four doubles that the compiler keeps in vector registers (two SSE2 registers, or one AVX).
 typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+// Eight: one AVX-512 register, two octaves side by side.
+typedef double WideLanes __attribute__((vector_size(8 * sizeof(double))));
 
 // By reference: a vector passed by value would change the calling convention with AVX.
-void load(Lanes& v, const double* p) {
+template <typename V>
+[[gnu::always_inline]] inline void load(V& v, const double* p) {
     std::memcpy(&v, p, sizeof v);
 }
 
-void store(double* p, const Lanes& v) {
+template <typename V>
+[[gnu::always_inline]] inline void store(double* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
+}
+
+// One octave's band filters (or two octaves' side by side) in registers for a pass over their
+// samples. Every band's numerator, (1 - z^-2)^4, has been applied to the octave's samples once
+// for all its bands (applyNumerator()), so each section here is all-pole, y = x - a2 y2 - a1 y1:
+// the output's own recursion is one multiply-add long. h1[s], h2[s] hold the last two outputs of
+// section s. The squares are summed, and Fast-weighted, before the band's gain and the Fast step,
+// which scale the results once.
+template <typename V, int N>
+struct BandPass {
+    static constexpr int kLanesPerOctave = 4;
+    static constexpr int kOctavesSideBySide = sizeof(V) / (kLanesPerOctave * sizeof(double));
+    V h1[N], h2[N], a1[N], a2[N], keep, fast, sum;
+
+    // The octaves' lanes side by side, lanes 0-3 from the first. Assigned whole, so that the
+    // compiler keeps the pass's values in registers rather than in memory.
+    template <typename Octave, typename Lanes4>
+    [[gnu::always_inline]] static void pack(V& v, Octave* const (&octaves)[kOctavesSideBySide],
+                                            Lanes4 lanes) {
+        if constexpr (kOctavesSideBySide == 1) {
+            std::memcpy(&v, lanes(*octaves[0]), sizeof v);
+        } else {
+            Lanes first, second;
+            std::memcpy(&first, lanes(*octaves[0]), sizeof first);
+            std::memcpy(&second, lanes(*octaves[1]), sizeof second);
+            v = __builtin_shufflevector(first, second, 0, 1, 2, 3, 4, 5, 6, 7);
+        }
+    }
+
+    template <typename Octave, typename Lanes4>
+    [[gnu::always_inline]] static void unpack(const V& v,
+                                              Octave* const (&octaves)[kOctavesSideBySide],
+                                              Lanes4 lanes) {
+        for (int k = 0; k < kOctavesSideBySide; ++k) {
+            double* to = lanes(*octaves[k]);
+            for (int l = 0; l < kLanesPerOctave; ++l) {
+                to[l] = v[kLanesPerOctave * k + l];
+            }
+        }
+    }
+
+    template <typename Octave>
+    [[gnu::always_inline]] void take(Octave* const (&octaves)[kOctavesSideBySide]) {
+        for (int s = 0; s < N; ++s) {
+            pack(h1[s], octaves, [s](Octave& o) { return o.h1[s]; });
+            pack(h2[s], octaves, [s](Octave& o) { return o.h2[s]; });
+            pack(a1[s], octaves, [s](Octave& o) { return o.a1[s]; });
+            pack(a2[s], octaves, [s](Octave& o) { return o.a2[s]; });
+        }
+        pack(fast, octaves, [](Octave& o) { return o.fast; });
+        pack(keep, octaves, [](Octave& o) { return o.fastKeep; });
+        sum = V{};
+    }
+
+    // The states back, and the pass's energy added to the octaves' sums.
+    template <typename Octave>
+    [[gnu::always_inline]] void give(Octave* const (&octaves)[kOctavesSideBySide]) const {
+        for (int s = 0; s < N; ++s) {
+            unpack(h1[s], octaves, [s](Octave& o) { return o.h1[s]; });
+            unpack(h2[s], octaves, [s](Octave& o) { return o.h2[s]; });
+        }
+        unpack(fast, octaves, [](Octave& o) { return o.fast; });
+        for (int k = 0; k < kOctavesSideBySide; ++k) {
+            Octave& o = *octaves[k];
+            for (int l = 0; l < kLanesPerOctave; ++l) {
+                const double e =
+                    sum[kLanesPerOctave * k + l] * o.gainSquared[l] * o.framesPerSample;
+                o.energy[l] += e;
+                o.interval[l] += e;
+            }
+        }
+    }
+
+    // `input(i, in)` sets the lanes' i-th input (by reference: a vector returned by value would
+    // change the calling convention with AVX).
+    template <typename Input>
+    [[gnu::always_inline]] void run(std::uint32_t n, Input input) {
+        V f = fast, total = sum;  // locals, whose addresses are never taken: kept in registers
+#pragma GCC unroll 2
+        for (std::uint32_t i = 0; i < n; ++i) {
+            V in;
+            input(i, in);
+            for (int s = 0; s < N; ++s) {
+                const V y = in - a2[s] * h2[s] - a1[s] * h1[s];
+                h2[s] = h1[s];
+                h1[s] = y;
+                in = y;
+            }
+            const V squared = in * in;
+            total += squared;
+            f = keep * f + squared;
+        }
+        fast = f;
+        sum = total;
+    }
+};
+
+// The half-band low-pass's outputs 0 ... made - 1 from its input's two parities (see
+// ThirdOctaveBands::gatherParities()), as many at a time as V holds.
+template <typename V, std::size_t H>
+[[gnu::always_inline]] inline void halfBandSums(const double* evens, const double* odds,
+                                                std::uint32_t made,
+                                                const std::array<double, H>& taps, double centreTap,
+                                                double* out) {
+    constexpr std::uint32_t kWidth = sizeof(V) / sizeof(double);
+    std::uint32_t m = 0;
+    for (; m + kWidth <= made; m += kWidth) {
+        V sum, before, after;
+        load(sum, odds + m);
+        sum *= centreTap;
+        for (std::size_t j = 0; j < H; ++j) {
+            load(before, evens + (H - 1 - j) + m);
+            load(after, evens + (H + j) + m);
+            sum += taps[j] * (before + after);
+        }
+        store(out + m, sum);
+    }
+    for (; m < made; ++m) {
+        double sum = centreTap * odds[m];
+        for (std::size_t j = 0; j < H; ++j) {
+            sum += taps[j] * (evens[(H - 1 - j) + m] + evens[(H + j) + m]);
+        }
+        out[m] = sum;
+    }
 }
 
 double flushed(double v) {
@@ -95,7 +231,20 @@ double flushed(double v) {
 
 }  // namespace
 
-ThirdOctaveBands::ThirdOctaveBands(double sampleRate) : sampleRate_(sampleRate) {
+bool ThirdOctaveBands::wideAvailable() {
+#if FM_WIDE_BANDS
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("x86-64-v4") != 0;
+    }();
+    return available;
+#else
+    return false;
+#endif
+}
+
+ThirdOctaveBands::ThirdOctaveBands(double sampleRate, bool allowWide)
+    : sampleRate_(sampleRate), wide_(allowWide && wideAvailable()) {
     if (!(sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate)) {
         throw std::invalid_argument(
             "third-octave bands: the sample rate must be from 44100 to "
@@ -128,6 +277,7 @@ ThirdOctaveBands::ThirdOctaveBands(double sampleRate) : sampleRate_(sampleRate) 
         o.rate = sampleRate / std::ldexp(1.0, k);
         o.framesPerSample = std::ldexp(1.0, k);
         o.fastStep = 1.0 - std::exp(-1.0 / (kTauFast * o.rate));
+        std::fill(std::begin(o.fastKeep), std::end(o.fastKeep), 1.0 - o.fastStep);
     }
     for (int band = 0; band < kBandCount; ++band) {
         Octave& o = octaves_[static_cast<std::size_t>(octaveOf(band))];
@@ -142,8 +292,10 @@ ThirdOctaveBands::ThirdOctaveBands(double sampleRate) : sampleRate_(sampleRate) 
             atMid *= sectionResponse(o.a1[s][lane], o.a2[s][lane], fm / o.rate);
         }
         o.gain[lane] = 1.0 / std::abs(atMid);  // 0 dB at the exact mid-band frequency
+        o.gainSquared[lane] = o.gain[lane] * o.gain[lane];
     }
     signal_.assign(static_cast<std::size_t>(kOctaves) * (kHistory + kChunk), 0.0);
+    bandInput_.assign(static_cast<std::size_t>(bandInputOffset(kOctaves)), 0.0);
     evens_.assign(kChunk / 2 + kHistory, 0.0);
     odds_.assign(kChunk / 2 + 1, 0.0);
 }
@@ -185,13 +337,15 @@ std::array<double, kBandCount> ThirdOctaveBands::takeIntervalEnergy() {
 
 double ThirdOctaveBands::fastMeanSquare(int band) const {
     checkedBand(band);
-    return octaves_[static_cast<std::size_t>(octaveOf(band))].fast[laneOf(band)];
+    const Octave& o = octaves_[static_cast<std::size_t>(octaveOf(band))];
+    const int lane = laneOf(band);
+    return o.fast[lane] * o.fastStep * o.gainSquared[lane];
 }
 
 void ThirdOctaveBands::reset() {
     for (Octave& o : octaves_) {
-        std::fill(&o.h1[0][0], &o.h1[0][0] + (kSections + 1) * kLanes, 0.0);
-        std::fill(&o.h2[0][0], &o.h2[0][0] + (kSections + 1) * kLanes, 0.0);
+        std::fill(&o.h1[0][0], &o.h1[0][0] + kSections * kLanes, 0.0);
+        std::fill(&o.h2[0][0], &o.h2[0][0] + kSections * kLanes, 0.0);
         std::fill(std::begin(o.fast), std::end(o.fast), 0.0);
         std::fill(std::begin(o.energy), std::end(o.energy), 0.0);
         std::fill(std::begin(o.interval), std::end(o.interval), 0.0);
@@ -209,16 +363,28 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
             const double v = samples[i];
             top[i] = std::isfinite(v) ? v : 0.0;
         }
-        std::uint32_t count = n;
-        for (int k = 0; k < kOctaves && count > 0; ++k) {
-            Octave& o = octaves_[static_cast<std::size_t>(k)];
-            double* x = signal(k);
-            filterOctave(o, x + kHistory, count);
-            const std::uint32_t next =
-                k + 1 < kOctaves ? decimate(o, x, count, signal(k + 1) + kHistory) : 0;
+        // Each octave's samples, decimated from the one above, through the bands' common
+        // numerator, then all the band filters.
+        std::array<std::uint32_t, kOctaves> counts{};
+        counts[0] = n;
+        for (int k = 0; k < kOctaves; ++k) {
+            const std::uint32_t count = counts[static_cast<std::size_t>(k)];
+            if (k + 1 < kOctaves) {
+                Octave& o = octaves_[static_cast<std::size_t>(k)];
+                double* next = signal(k + 1) + kHistory;
+                counts[static_cast<std::size_t>(k) + 1] =
+#if FM_WIDE_BANDS
+                    wide_ ? decimateWide(o, signal(k), count, next) :
+#endif
+                          decimate(o, signal(k), count, next);
+            }
+            applyNumerator(signal(k) + kHistory, count, bandInput(k));
+        }
+        filterOctaves(counts);
+        for (int k = 0; k < kOctaves; ++k) {
             // The last kHistory samples become the history of the next chunk.
-            std::memmove(x, x + count, kHistory * sizeof(double));
-            count = next;
+            double* x = signal(k);
+            std::memmove(x, x + counts[static_cast<std::size_t>(k)], kHistory * sizeof(double));
         }
         frames_ += n;
         samples += n;
@@ -226,7 +392,7 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
     }
     // A decaying state would otherwise reach the slow subnormal range in silence.
     for (Octave& o : octaves_) {
-        for (int s = 0; s <= kSections; ++s) {
+        for (int s = 0; s < kSections; ++s) {
             for (int l = 0; l < kLanes; ++l) {
                 o.h1[s][l] = flushed(o.h1[s][l]);
                 o.h2[s][l] = flushed(o.h2[s][l]);
@@ -242,65 +408,88 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
 // register file (the whole bank runs about five times faster), and the decimator's sums run four
 // outputs at a time; the baseline version is kept for processors without it, chosen once when
 // the program loads. Not under ThreadSanitizer: the choice is made while the program is being
-// loaded, before the sanitizer's runtime can run the code it instruments.
+// loaded, before the sanitizer's runtime can run the code it instruments. With AVX-512 (FM_WIDE)
+// two octaves share a register and the decimator sums eight outputs at a time: the bank costs
+// about two thirds of the AVX2 build's.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define FM_ALSO_FOR_AVX2 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define FM_ALSO_FOR_AVX2
 #endif
+#if FM_WIDE_BANDS
+#define FM_WIDE __attribute__((target("arch=x86-64-v4")))
+#endif
 
 FM_ALSO_FOR_AVX2 void ThirdOctaveBands::filterOctave(Octave& o, const double* x, std::uint32_t n) {
-    // Direct form I, y = x - x2 - a1 y1 - a2 y2: the output's own recursion is one multiply and
-    // one subtraction long. h1[s], h2[s] hold the last two inputs of section s, which are the
-    // last two outputs of section s - 1.
-    Lanes h1[kSections + 1], h2[kSections + 1], a1[kSections], a2[kSections];
-    for (int s = 0; s <= kSections; ++s) {
-        load(h1[s], o.h1[s]);
-        load(h2[s], o.h2[s]);
-    }
-    for (int s = 0; s < kSections; ++s) {
-        load(a1[s], o.a1[s]);
-        load(a2[s], o.a2[s]);
-    }
-    Lanes gain, fast, sum = {};
-    load(gain, o.gain);
-    load(fast, o.fast);
-    const double step = o.fastStep;
-    const double keep = 1.0 - step;
+    BandPass<Lanes, kSections> pass;
+    Octave* const octaves[] = {&o};
+    pass.take(octaves);
+    pass.run(n, [x](std::uint32_t i, Lanes& in) { in = Lanes{x[i], x[i], x[i], x[i]}; });
+    pass.give(octaves);
+}
+
+// The numerator every band filter shares, (1 - z^-2)^4 = 1 - 4 z^-2 + 6 z^-4 - 4 z^-6 + z^-8,
+// from x (which has its history before it) to out. In this order a constant gives exactly 0.
+FM_ALSO_FOR_AVX2 void ThirdOctaveBands::applyNumerator(const double* x, std::uint32_t n,
+                                                       double* out) {
     for (std::uint32_t i = 0; i < n; ++i) {
-        Lanes in = Lanes{} + x[i];
-        for (int s = 0; s < kSections; ++s) {
-            const Lanes rest = in - h2[s] - a2[s] * h2[s + 1];
-            const Lanes y = rest - a1[s] * h1[s + 1];
-            h2[s] = h1[s];
-            h1[s] = in;
-            in = y;
-        }
-        h2[kSections] = h1[kSections];
-        h1[kSections] = in;
-        const Lanes out = gain * in;
-        const Lanes squared = out * out;
-        sum += squared;
-        fast = keep * fast + step * squared;
-    }
-    for (int s = 0; s <= kSections; ++s) {
-        store(o.h1[s], h1[s]);
-        store(o.h2[s], h2[s]);
-    }
-    store(o.fast, fast);
-    for (int l = 0; l < kLanes; ++l) {
-        o.energy[l] += sum[l] * o.framesPerSample;
-        o.interval[l] += sum[l] * o.framesPerSample;
+        const double* at = x + i;
+        out[i] = ((at[0] + at[-8]) - 4.0 * (at[-2] + at[-6])) + 6.0 * at[-4];
     }
 }
 
-// x holds kHistory samples of history followed by n new ones; writes the low-passed signal at
-// every other sample (carrying the phase across chunks) to `out` and returns how many. Output m
-// is centred on x[phase + 2m + kHistory / 2]; its other nonzero taps fall on the samples
-// x[phase + 2t]. Both parities are gathered first into `evens_` and `odds_`, so that four outputs
-// at a time take all their taps in registers, each sum in the same order as one at a time.
-FM_ALSO_FOR_AVX2 std::uint32_t ThirdOctaveBands::decimate(Octave& o, const double* x,
-                                                          std::uint32_t n, double* out) {
+#if FM_WIDE_BANDS
+// Octave 0 in the lower four lanes, for as many samples as the other octave has; the other
+// octave's states wait in the upper four.
+FM_WIDE void ThirdOctaveBands::filterTwoOctaves(Octave& top, const double* x, Octave& low,
+                                                const double* y, std::uint32_t n) {
+    BandPass<WideLanes, kSections> pass;
+    Octave* const octaves[] = {&top, &low};
+    pass.take(octaves);
+    pass.run(n, [x, y](std::uint32_t i, WideLanes& in) {
+        const Lanes a = {x[i], x[i], x[i], x[i]}, b = {y[i], y[i], y[i], y[i]};
+        in = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+    });
+    pass.give(octaves);
+}
+#endif
+
+void ThirdOctaveBands::filterOctaves(const std::array<std::uint32_t, kOctaves>& counts) {
+    std::uint32_t first = 0;  // the top octave's samples filtered so far
+#if FM_WIDE_BANDS
+    // The lower octaves together have about as many samples as the top one: each runs beside the
+    // next part of it, so that every step of the recursion serves two octaves.
+    if (wide_) {
+        for (int k = 1; k < kOctaves; ++k) {
+            Octave& low = octaves_[static_cast<std::size_t>(k)];
+            const double* y = bandInput(k);
+            const std::uint32_t paired =
+                std::min(counts[static_cast<std::size_t>(k)], counts[0] - first);
+            if (paired > 0) {
+                filterTwoOctaves(octaves_[0], bandInput(0) + first, low, y, paired);
+            }
+            if (paired < counts[static_cast<std::size_t>(k)]) {
+                filterOctave(low, y + paired, counts[static_cast<std::size_t>(k)] - paired);
+            }
+            first += paired;
+        }
+        filterOctave(octaves_[0], bandInput(0) + first, counts[0] - first);
+        return;
+    }
+#endif
+    for (int k = 0; k < kOctaves; ++k) {
+        filterOctave(octaves_[static_cast<std::size_t>(k)], bandInput(k),
+                     counts[static_cast<std::size_t>(k)]);
+    }
+}
+
+// x holds kHistory samples of history followed by n new ones; the low-passed signal at every
+// other sample (carrying the phase across chunks) goes to `out`, and the count is returned. Output
+// m is centred on x[phase + 2m + kHistory / 2]; its other nonzero taps fall on the samples
+// x[phase + 2t]. Both parities are gathered first into `evens_` and `odds_`, so that four (or
+// eight) outputs at a time take all their taps in registers, each sum in the same order as one
+// at a time.
+std::uint32_t ThirdOctaveBands::gatherParities(Octave& o, const double* x, std::uint32_t n) {
     const std::uint32_t made = n > o.phase ? (n - o.phase + 1) / 2 : 0;
     const double* from = x + o.phase;
     double* evens = evens_.data();
@@ -312,29 +501,25 @@ FM_ALSO_FOR_AVX2 std::uint32_t ThirdOctaveBands::decimate(Octave& o, const doubl
     for (std::uint32_t m = 0; m < made; ++m) {
         odds[m] = centre[2 * m];
     }
-    std::uint32_t m = 0;
-    for (; m + 4 <= made; m += 4) {
-        Lanes sum, before, after;
-        load(sum, odds + m);
-        sum *= centreTap_;
-        for (int j = 0; j < kHalfTaps; ++j) {
-            load(before, evens + (kHalfTaps - 1 - j) + m);
-            load(after, evens + (kHalfTaps + j) + m);
-            sum += taps_[static_cast<std::size_t>(j)] * (before + after);
-        }
-        store(out + m, sum);
-    }
-    for (; m < made; ++m) {
-        double sum = centreTap_ * odds[m];
-        for (int j = 0; j < kHalfTaps; ++j) {
-            sum += taps_[static_cast<std::size_t>(j)] *
-                   (evens[(kHalfTaps - 1 - j) + m] + evens[(kHalfTaps + j) + m]);
-        }
-        out[m] = sum;
-    }
     o.phase = o.phase + 2 * made - n;
     return made;
 }
+
+FM_ALSO_FOR_AVX2 std::uint32_t ThirdOctaveBands::decimate(Octave& o, const double* x,
+                                                          std::uint32_t n, double* out) {
+    const std::uint32_t made = gatherParities(o, x, n);
+    halfBandSums<Lanes>(evens_.data(), odds_.data(), made, taps_, centreTap_, out);
+    return made;
+}
+
+#if FM_WIDE_BANDS
+FM_WIDE std::uint32_t ThirdOctaveBands::decimateWide(Octave& o, const double* x, std::uint32_t n,
+                                                     double* out) {
+    const std::uint32_t made = gatherParities(o, x, n);
+    halfBandSums<WideLanes>(evens_.data(), odds_.data(), made, taps_, centreTap_, out);
+    return made;
+}
+#endif
 
 double ThirdOctaveBands::decimatorGain(double cyclesPerSample) const {
     double g = centreTap_;

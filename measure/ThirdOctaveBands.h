@@ -37,8 +37,10 @@ class ThirdOctaveBands {
     static constexpr double kMaxSampleRate = 96000.0;
 
     // Designs every filter and allocates every buffer. Throws std::invalid_argument for a rate
-    // outside [kMinSampleRate, kMaxSampleRate].
-    explicit ThirdOctaveBands(double sampleRate = 44100.0);
+    // outside [kMinSampleRate, kMaxSampleRate]. Where the processor has AVX-512 two octaves run
+    // side by side in its registers, with the same results; allowWide = false keeps to four lanes.
+    explicit ThirdOctaveBands(double sampleRate = 44100.0, bool allowWide = true);
+    static bool wideAvailable();  // whether this processor runs two octaves side by side
 
     // Band 0 is 20 Hz, band 29 is 16 kHz. A band outside 0 ... 29 throws std::out_of_range.
     static double exactMidHz(int band);    // 1000 × 10^((band - 17) / 10)
@@ -75,19 +77,24 @@ class ThirdOctaveBands {
     static constexpr std::uint32_t kChunk = 1024;  // input frames per pass through the octaves
 
     struct Octave {
-        // One lane per band; each section is y = x - x2 - a1 y1 - a2 y2 (the numerator 1 - z^-2
-        // of a band-pass biquad), the band's gain applied once at the end. h1[s] and h2[s] are
-        // the last two inputs of section s (the last two outputs of section s - 1).
+        // One lane per band. Each section's numerator is 1 - z^-2 (a band-pass biquad's), all
+        // four applied at once to the octave's samples; the sections themselves are all-pole,
+        // y = x - a1 y1 - a2 y2, with h1[s] and h2[s] their last two outputs. The band's gain is
+        // applied to what is read.
         alignas(32) double a1[kSections][kLanes] = {};
         alignas(32) double a2[kSections][kLanes] = {};
-        alignas(32) double h1[kSections + 1][kLanes] = {};
-        alignas(32) double h2[kSections + 1][kLanes] = {};
+        alignas(32) double h1[kSections][kLanes] = {};
+        alignas(32) double h2[kSections][kLanes] = {};
         alignas(32) double gain[kLanes] = {};
+        alignas(32) double gainSquared[kLanes] = {};
+        // The Fast recursion of the squares before the gain and the step: the Fast mean square
+        // is fast × fastStep × gainSquared.
         alignas(32) double fast[kLanes] = {};
         double energy[kLanes] = {};
-        double interval[kLanes] = {};  // energy since the last takeIntervalEnergy()
-        double fastStep = 0.0;         // 1 - exp(-1 / (0.125 s × rate))
-        double framesPerSample = 1.0;  // 2^octave
+        double interval[kLanes] = {};              // energy since the last takeIntervalEnergy()
+        alignas(32) double fastKeep[kLanes] = {};  // 1 - fastStep in every lane
+        double fastStep = 0.0;                     // 1 - exp(-1 / (0.125 s × rate))
+        double framesPerSample = 1.0;              // 2^octave
         double rate = 0.0;
         std::uint32_t phase = 0;  // the next decimator output falls on this sample of the chunk
     };
@@ -98,8 +105,19 @@ class ThirdOctaveBands {
         return band - (kBandCount - kBandsPerOctave * (octaveOf(band) + 1));
     }
     double* signal(int octave) { return signal_.data() + octave * (kHistory + kChunk); }
+    // Octave k has at most kChunk / 2^k + 1 samples in a chunk.
+    static constexpr int bandInputOffset(int octave) {
+        return octave == 0 ? 0 : bandInputOffset(octave - 1) + (kChunk >> (octave - 1)) + 1;
+    }
+    double* bandInput(int octave) { return bandInput_.data() + bandInputOffset(octave); }
+    void applyNumerator(const double* x, std::uint32_t n, double* out);
     void filterOctave(Octave& o, const double* x, std::uint32_t n);
+    void filterTwoOctaves(Octave& top, const double* x, Octave& low, const double* y,
+                          std::uint32_t n);
+    void filterOctaves(const std::array<std::uint32_t, kOctaves>& counts);
+    std::uint32_t gatherParities(Octave& o, const double* x, std::uint32_t n);
     std::uint32_t decimate(Octave& o, const double* x, std::uint32_t n, double* out);
+    std::uint32_t decimateWide(Octave& o, const double* x, std::uint32_t n, double* out);
     double decimatorGain(double cyclesPerSample) const;
 
     double sampleRate_;
@@ -108,9 +126,12 @@ class ThirdOctaveBands {
     double centreTap_ = 0.5;
     // Per octave, at its rate: the decimator's history, then the chunk's samples.
     std::vector<double> signal_;
+    // Per octave, the chunk's samples through the bands' common numerator.
+    std::vector<double> bandInput_;
     std::vector<double> evens_;  // the decimator's input samples of one parity
     std::vector<double> odds_;   // and of the other: the centre taps' samples
     std::uint64_t frames_ = 0;
+    bool wide_ = false;
 };
 
 }  // namespace fm::measure
