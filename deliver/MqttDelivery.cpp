@@ -212,6 +212,7 @@ void MqttDelivery::Impl::run() {
                     break;
                 }
                 bool ok = true;
+                std::size_t sent = 0;  // outbox messages published in this round
                 if (online) {
                     std::map<std::string, std::string> toRetain;
                     {
@@ -239,18 +240,23 @@ void MqttDelivery::Impl::run() {
                                                   payload.substr(split + 1), false, &mid, &error);
                             if (!ok) break;
                             mids[mid] = m.index;
+                            ++sent;
                         }
                     }
                 }
                 if (inFlight.empty()) outbox->saveCursor(std::chrono::seconds(5));  // idle: to disk
-                if (!ok || !session->step(worker.wakeFd(), 1000, &error)) break;
+                // A meter's steady trickle, a message or a few at a time with nothing older in
+                // flight: their acknowledgements are read when the next ones wake the thread. A
+                // backlog's are read as they come.
+                const bool lazy = online && sent > 0 && sent <= 4 && inFlight.size() == sent;
+                if (!ok || !session->step(worker.wakeFd(), 1000, lazy, &error)) break;
             }
             if (worker.stopping() && online) {
                 // A clean stop: the will is not sent, so say "offline" ourselves.
                 if (session->publish(prefix + "/status", "offline", true, &offlineMid, nullptr)) {
                     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
                     while (!offlineAcked && std::chrono::steady_clock::now() < until &&
-                           session->step(-1, 100, nullptr)) {
+                           session->step(-1, 100, false, nullptr)) {
                     }
                 }
                 session->disconnect();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -22,7 +23,7 @@ class MosquittoSession final : public MqttSession {
     bool connect(std::string* error) override;
     bool publish(std::string_view topic, std::string_view payload, bool retain, int* mid,
                  std::string* error) override;
-    bool step(int wakeFd, int timeoutMs, std::string* error) override;
+    bool step(int wakeFd, int timeoutMs, bool lazyReads, std::string* error) override;
     void disconnect() override;
     bool connected() const override { return connected_; }
 
@@ -136,7 +137,7 @@ bool MosquittoSession::publish(std::string_view topic, std::string_view payload,
     return true;
 }
 
-bool MosquittoSession::step(int wakeFd, int timeoutMs, std::string* error) {
+bool MosquittoSession::step(int wakeFd, int timeoutMs, bool lazyReads, std::string* error) {
     const int sock = mosquitto_socket(mosq_);
     if (sock < 0) {
         if (error) *error = refused_ ? reason(0) : "connection closed";
@@ -144,15 +145,17 @@ bool MosquittoSession::step(int wakeFd, int timeoutMs, std::string* error) {
     }
     pollfd fds[2] = {{sock, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     if (mosquitto_want_write(mosq_)) fds[0].events |= POLLOUT;
-    const int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+    // Bytes still to write need the socket's wake-up.
+    const bool lazy = lazyReads && wakeFd >= 0 && !(fds[0].events & POLLOUT);
+    int n = lazy ? ::poll(&fds[1], 1, timeoutMs) : ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+    if (n >= 0 && lazy) n = ::poll(&fds[0], 1, 0);  // what the broker sent meanwhile
     if (n < 0 && errno != EINTR) {
         if (error) *error = std::strerror(errno);
         return false;
     }
     if (wakeFd >= 0 && (fds[1].revents & POLLIN)) {
-        char buffer[64];
-        while (::read(wakeFd, buffer, sizeof buffer) > 0) {
-        }
+        std::uint64_t count = 0;  // one read takes an eventfd's whole count
+        [[maybe_unused]] const auto got = ::read(wakeFd, &count, sizeof count);
     }
     int rc = MOSQ_ERR_SUCCESS;
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) rc = mosquitto_loop_read(mosq_, 1);

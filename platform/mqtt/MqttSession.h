@@ -43,9 +43,12 @@ class MqttSession {
     // QoS 1; mid receives the message id that `acknowledged` will report.
     virtual bool publish(std::string_view topic, std::string_view payload, bool retain, int* mid,
                          std::string* error) = 0;
-    // Waits up to timeoutMs for the socket or wakeFd (readable: drained), then reads, writes and
-    // keeps the connection alive. False once the connection is gone, with why.
-    virtual bool step(int wakeFd, int timeoutMs, std::string* error) = 0;
+    // Waits up to timeoutMs for wakeFd (an eventfd; readable: drained) or the socket, then reads,
+    // writes and keeps the connection alive. With `lazyReads` only wakeFd (or the time) ends the
+    // wait and what the broker sent meanwhile is read then: an acknowledgement waits for the next
+    // message, which takes one wake-up instead of two. False once the connection is gone, with
+    // why.
+    virtual bool step(int wakeFd, int timeoutMs, bool lazyReads, std::string* error) = 0;
     // Sends DISCONNECT (the will is not published) and closes.
     virtual void disconnect() = 0;
     virtual bool connected() const = 0;
