@@ -455,11 +455,11 @@ FM_WIDE void ThirdOctaveBands::filterTwoOctaves(Octave& top, const double* x, Oc
 #endif
 
 void ThirdOctaveBands::filterOctaves(const std::array<std::uint32_t, kOctaves>& counts) {
-    std::uint32_t first = 0;  // the top octave's samples filtered so far
 #if FM_WIDE_BANDS
     // The lower octaves together have about as many samples as the top one: each runs beside the
     // next part of it, so that every step of the recursion serves two octaves.
     if (wide_) {
+        std::uint32_t first = 0;  // the top octave's samples filtered so far
         for (int k = 1; k < kOctaves; ++k) {
             Octave& low = octaves_[static_cast<std::size_t>(k)];
             const double* y = bandInput(k);
