@@ -15,8 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace fm::test {
@@ -172,6 +174,16 @@ inline size_t findRun(const std::vector<std::int16_t>& input,
             return offset;
         }
     }
+}
+
+// Samples in the recording at `caf`, read while it is still being written, from the first that
+// is not silence on: what has reached the file of a signal fed into the sound server.
+inline std::size_t samplesAfterSilence(const fs::path& caf) {
+    std::ifstream in(caf, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto data = bytes.find("data");  // chunk type, 8-byte size, 4-byte edit count
+    const auto first = data == std::string::npos ? data : bytes.find_first_not_of('\0', data + 16);
+    return first == std::string::npos ? 0 : (bytes.size() - first) / 2;
 }
 
 // Checks that the recording at `caf` is, after the silence before the first samples arrived, at
