@@ -190,6 +190,7 @@ OSStatus RtAudioInputUnit::openStream() {
 }
 
 OSStatus RtAudioInputUnit::doStart() {
+    nothingReadYet_ = true;
     readFailed_ = false;
     failedReadsInARow_ = 0;
     if (!rtaudio_) {
@@ -272,9 +273,15 @@ int RtAudioInputUnit::onBlock(void* input, unsigned frames, bool overflowed) {
     if (inputEnd() != InputEnd::None) {
         return 2;  // aborts the stream; its thread then waits until the stream is closed
     }
-    // RtAudio calls back first and reads the next block afterwards: a read that failed left
-    // the last block in the buffer, which must not be taken again. A stream whose reads keep
-    // failing (a server gone: they fail at once, over and over) is lost; one overrun is not.
+    // RtAudio calls back first and reads the next block afterwards: the first call of a stream
+    // finds a buffer that was never filled (zeros that were never heard), and a read that
+    // failed left the last block in the buffer, which must not be taken again. A stream whose
+    // reads keep failing (a server gone: they fail at once, over and over) is lost; one
+    // overrun is not.
+    if (nothingReadYet_) {
+        nothingReadYet_ = false;
+        return 0;
+    }
     const bool readFailed = readFailed_;
     readFailed_ = false;
     failedReadsInARow_ = readFailed ? failedReadsInARow_ + 1 : 0;

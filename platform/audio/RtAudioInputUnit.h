@@ -72,6 +72,7 @@ class RtAudioInputUnit : public AudioInputUnit {
     std::unique_ptr<float[]> mixed_;
     unsigned mixedFrames_ = 0;
     // The stream's thread only.
+    bool nothingReadYet_ = true;
     bool readFailed_ = false;
     int failedReadsInARow_ = 0;
     char readError_[256] = {};

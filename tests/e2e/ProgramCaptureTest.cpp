@@ -36,7 +36,8 @@ TEST_F(ProgramRun, RecordingFromTheSoundServerHoldsWhatWasCaptured) {
     EXPECT_FALSE(stderr_.contains("no microphone")) << stderr_.toStdString();
     EXPECT_TRUE(writer.error().empty()) << writer.error();
 
-    // The source gives silence until the first samples reach it; then every sample counts.
+    // Every sample counts, from the first: the stream's first call, before anything was read, adds
+    // no block of zeros.
     expectRunOfLoopedSignal(caf, signal);
 }
 
