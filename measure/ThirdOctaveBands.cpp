@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string>
 
-// AVX-512 pairs the octaves where the processor has it (GCC's x86-64 builds, not under
-// ThreadSanitizer: see FM_ALSO_FOR_AVX2 below).
+// Builds for AVX2 and AVX-512 beside the baseline one, chosen by the processor (GCC on x86-64,
+// not under ThreadSanitizer: see FM_ALSO_FOR_AVX2 below).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define FM_WIDE_BANDS 1
+#define FM_PROCESSOR_BUILDS 1
 #else
-#define FM_WIDE_BANDS 0
+#define FM_PROCESSOR_BUILDS 0
 #endif
 
 namespace fm::measure {
@@ -232,7 +232,7 @@ double flushed(double v) {
 }  // namespace
 
 bool ThirdOctaveBands::wideAvailable() {
-#if FM_WIDE_BANDS
+#if FM_PROCESSOR_BUILDS
     static const bool available = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("x86-64-v4") != 0;
@@ -373,7 +373,7 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
                 Octave& o = octaves_[static_cast<std::size_t>(k)];
                 double* next = signal(k + 1) + kHistory;
                 counts[static_cast<std::size_t>(k) + 1] =
-#if FM_WIDE_BANDS
+#if FM_PROCESSOR_BUILDS
                     wide_ ? decimateWide(o, signal(k), count, next) :
 #endif
                           decimate(o, signal(k), count, next);
@@ -411,13 +411,11 @@ void ThirdOctaveBands::process(const float* samples, std::uint32_t frames) {
 // loaded, before the sanitizer's runtime can run the code it instruments. With AVX-512 (FM_WIDE)
 // two octaves share a register and the decimator sums eight outputs at a time: the bank costs
 // about two thirds of the AVX2 build's.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#if FM_PROCESSOR_BUILDS
 #define FM_ALSO_FOR_AVX2 __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define FM_WIDE __attribute__((target("arch=x86-64-v4")))
 #else
 #define FM_ALSO_FOR_AVX2
-#endif
-#if FM_WIDE_BANDS
-#define FM_WIDE __attribute__((target("arch=x86-64-v4")))
 #endif
 
 FM_ALSO_FOR_AVX2 void ThirdOctaveBands::filterOctave(Octave& o, const double* x, std::uint32_t n) {
@@ -438,7 +436,7 @@ FM_ALSO_FOR_AVX2 void ThirdOctaveBands::applyNumerator(const double* x, std::uin
     }
 }
 
-#if FM_WIDE_BANDS
+#if FM_PROCESSOR_BUILDS
 // Octave 0 in the lower four lanes, for as many samples as the other octave has; the other
 // octave's states wait in the upper four.
 FM_WIDE void ThirdOctaveBands::filterTwoOctaves(Octave& top, const double* x, Octave& low,
@@ -455,7 +453,7 @@ FM_WIDE void ThirdOctaveBands::filterTwoOctaves(Octave& top, const double* x, Oc
 #endif
 
 void ThirdOctaveBands::filterOctaves(const std::array<std::uint32_t, kOctaves>& counts) {
-#if FM_WIDE_BANDS
+#if FM_PROCESSOR_BUILDS
     // The lower octaves together have about as many samples as the top one: each runs beside the
     // next part of it, so that every step of the recursion serves two octaves.
     if (wide_) {
@@ -512,7 +510,7 @@ FM_ALSO_FOR_AVX2 std::uint32_t ThirdOctaveBands::decimate(Octave& o, const doubl
     return made;
 }
 
-#if FM_WIDE_BANDS
+#if FM_PROCESSOR_BUILDS
 FM_WIDE std::uint32_t ThirdOctaveBands::decimateWide(Octave& o, const double* x, std::uint32_t n,
                                                      double* out) {
     const std::uint32_t made = gatherParities(o, x, n);
